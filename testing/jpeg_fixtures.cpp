@@ -1,0 +1,88 @@
+#include "jpeg_fixtures.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+std::vector<unsigned char> pattern_pixels(const image_spec &spec) {
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(spec.width) *
+                                    static_cast<std::size_t>(spec.height) *
+                                    static_cast<std::size_t>(spec.components));
+  std::uint32_t noise = spec.seed * 2654435761u + 1;
+  std::size_t i = 0;
+  for (int y = 0; y < spec.height; ++y) {
+    for (int x = 0; x < spec.width; ++x) {
+      for (int c = 0; c < spec.components; ++c) {
+        noise = noise * 1664525u + 1013904223u;
+        const double fx = x / 37.0 + c * 1.7 + spec.seed;
+        const double fy = y / 23.0 - c * 0.9;
+        const double v = 128 + 70 * std::sin(fx + 0.5 * std::cos(fy)) +
+                         40 * std::cos(fy * 1.3 + fx * 0.2) +
+                         static_cast<double>(noise >> 28) - 8;
+        pixels[i++] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+      }
+    }
+  }
+  return pixels;
+}
+
+namespace {
+
+[[noreturn]] void throw_error(j_common_ptr cinfo) {
+  jpeg_failure failure{};
+  (*cinfo->err->format_message)(cinfo, failure.message);
+  throw failure;
+}
+
+J_COLOR_SPACE space_of(int components) {
+  return components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
+}
+
+}  // namespace
+
+void use_throwing_errors(jpeg_error_mgr &err) {
+  jpeg_std_error(&err);
+  err.error_exit = throw_error;
+}
+
+std::vector<unsigned char> encode_jpeg(const image_spec &spec) {
+  const std::vector<unsigned char> pixels = pattern_pixels(spec);
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  use_throwing_errors(err);
+  cinfo.err = &err;
+  unsigned char *buffer = nullptr;
+  unsigned long size = 0;
+  try {
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
+    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
+    cinfo.input_components = spec.components;
+    cinfo.in_color_space = space_of(spec.components);
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, spec.quality, TRUE);
+    if (spec.components == 3) {
+      cinfo.comp_info[0].h_samp_factor = spec.h_sampling;
+      cinfo.comp_info[0].v_samp_factor = spec.v_sampling;
+    }
+    if (spec.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = spec.restart_rows;
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::size_t stride = static_cast<std::size_t>(spec.width) *
+                               static_cast<std::size_t>(spec.components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + cinfo.next_scanline * stride);
+      jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+  } catch (...) {
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    throw;
+  }
+  jpeg_destroy_compress(&cinfo);
+  std::vector<unsigned char> file(buffer, buffer + size);
+  std::free(buffer);
+  return file;
+}

@@ -1,0 +1,36 @@
+// Synthetic JPEG images made in memory with libjpeg's compressor, for the
+// tests, the benchmark and the demo. Nothing here reads an image file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+
+struct image_spec {
+  int width = 64;
+  int height = 48;
+  int components = 3;  // 1 gray, 3 RGB, 4 CMYK
+  // Sampling factors of the first component (2x2 = 4:2:0, 2x1 = 4:2:2).
+  int h_sampling = 1;
+  int v_sampling = 1;
+  bool progressive = false;
+  int restart_rows = 0;  // restart interval in MCU rows, 0 for none
+  int quality = 90;
+  std::uint32_t seed = 1;
+};
+
+// The pixels encoded for `spec`: smooth gradients and waves with a little
+// noise, roughly like a photograph; width * height * components bytes.
+std::vector<unsigned char> pattern_pixels(const image_spec &spec);
+
+// The JPEG file for `spec`.
+std::vector<unsigned char> encode_jpeg(const image_spec &spec);
+
+// A libjpeg error manager that throws instead of exiting the process.
+struct jpeg_failure {
+  char message[JMSG_LENGTH_MAX];
+};
+void use_throwing_errors(jpeg_error_mgr &err);
