@@ -1,0 +1,188 @@
+// jpeg2pnm: decodes JPEG images to PGM, PPM or PAM through the tamlo_jpeg
+// row sink.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "convert.h"
+#include "options.h"
+#include "output_file.h"
+
+namespace {
+
+enum exit_status { status_clean = 0, status_failed = 1, status_usage = 2, status_damaged = 3 };
+
+const char program[] = "jpeg2pnm";
+
+std::string display_name(const std::string &input) {
+  return input == "-" ? "(standard input)" : input;
+}
+
+// One line on standard error; a single call, so lines of different
+// threads never interleave.
+void report(const std::string &input, const std::string &text) {
+  std::fprintf(stderr, "%s: %s: %s\n", program, display_name(input).c_str(), text.c_str());
+}
+
+void report_warnings(const std::string &input, const convert_result &r) {
+  if (r.warnings == 0) return;
+  std::string text = "warning: " + r.message;
+  if (r.warnings == 2) text += " (and 1 more warning)";
+  if (r.warnings > 2) text += " (and " + std::to_string(r.warnings - 1) + " more warnings)";
+  report(input, text);
+}
+
+exit_status status_of(const convert_result &r) {
+  if (!r.ok) return status_failed;
+  return r.warnings > 0 ? status_damaged : status_clean;
+}
+
+std::FILE *open_input(const std::string &input) {
+  return input == "-" ? stdin : std::fopen(input.c_str(), "rb");
+}
+
+void close_input(const std::string &input, std::FILE *in) {
+  if (input != "-") std::fclose(in);
+}
+
+// Decodes `input` into the file `target` (complete or not at all). With
+// `add_extension`, .pgm, .ppm or .pam follows as the decoded image has 1,
+// 3 or 4 components.
+exit_status convert_to_file(const std::string &input, const std::string &target,
+                            bool add_extension, const convert_options &options) {
+  std::FILE *in = open_input(input);
+  if (!in) {
+    report(input, std::strerror(errno));
+    return status_failed;
+  }
+  std::string error;
+  pending_file out = open_pending(add_extension ? target + ".pnm" : target, error);
+  if (!out.stream) {
+    close_input(input, in);
+    report(input, "cannot create " + target + (add_extension ? ".*" : "") + ": " + error);
+    return status_failed;
+  }
+  const convert_result r = convert_jpeg(in, out.stream, options);
+  close_input(input, in);
+  if (!r.ok) {
+    discard_pending(out);
+    report(input, r.message);
+    return status_failed;
+  }
+  const std::string final_path = add_extension ? target + pnm_extension(r.components) : target;
+  if (!commit_pending(out, final_path, error)) {
+    report(input, final_path + ": " + error);
+    return status_failed;
+  }
+  report_warnings(input, r);
+  return status_of(r);
+}
+
+exit_status convert_to_stdout(const std::string &input, const convert_options &options) {
+  std::FILE *in = open_input(input);
+  if (!in) {
+    report(input, std::strerror(errno));
+    return status_failed;
+  }
+  const convert_result r = convert_jpeg(in, stdout, options);
+  close_input(input, in);
+  if (!r.ok) {
+    report(input, r.message);
+    return status_failed;
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    report(input, std::string("write error: ") + std::strerror(errno));
+    return status_failed;
+  }
+  report_warnings(input, r);
+  return status_of(r);
+}
+
+// DIR/NAME without the input's extension; standard input is "stdin".
+std::string target_stem(const std::string &directory, const std::string &input) {
+  std::string name = input == "-" ? "stdin" : input.substr(input.rfind('/') + 1);
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return directory + "/" + name;
+}
+
+exit_status worse(exit_status a, exit_status b) {
+  // A failure outranks damage, which outranks a clean decode.
+  auto rank = [](exit_status s) { return s == status_failed ? 2 : s == status_damaged ? 1 : 0; };
+  return rank(a) >= rank(b) ? a : b;
+}
+
+exit_status convert_many(const command_line &line) {
+  const auto &inputs = line.inputs;
+  std::map<std::string, std::string> stems;
+  for (const auto &input : inputs) {
+    const auto [it, fresh] = stems.emplace(target_stem(line.directory, input), input);
+    if (!fresh) {
+      std::fprintf(stderr, "%s: %s and %s would both be written as %s.*\n", program,
+                   it->second.c_str(), input.c_str(), it->first.c_str());
+      return status_usage;
+    }
+  }
+  unsigned jobs = line.jobs ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
+  jobs = std::min<unsigned>(jobs, static_cast<unsigned>(inputs.size()));
+
+  std::atomic<std::size_t> next{0};
+  std::vector<exit_status> statuses(inputs.size(), status_clean);
+  auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
+      statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true,
+                                    line.convert);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
+  work();
+  for (auto &t : threads) t.join();
+
+  exit_status overall = status_clean;
+  for (exit_status s : statuses) overall = worse(overall, s);
+  return overall;
+}
+
+exit_status run(const command_line &line) {
+  if (!line.directory.empty()) return convert_many(line);
+  const std::string &input = line.inputs.front();
+  if (!line.output.empty() && line.output != "-") {
+    return convert_to_file(input, line.output, false, line.convert);
+  }
+  if (isatty(STDOUT_FILENO)) {
+    std::fprintf(stderr, "%s: not writing image data to a terminal; use -o FILE or a redirect\n",
+                 program);
+    return status_usage;
+  }
+  return convert_to_stdout(input, line.convert);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const parse_result parsed = parse_command_line(argc, argv);
+  switch (parsed.outcome) {
+    case parse_outcome::help:
+      std::fputs(usage_text, stdout);
+      return status_clean;
+    case parse_outcome::version:
+      std::printf("%s (tamlo) %s, libjpeg API version %d\n", program, TAMLO_VERSION,
+                  JPEG_LIB_VERSION);
+      return status_clean;
+    case parse_outcome::usage_error:
+      std::fprintf(stderr, "%s: %s\n%s", program, parsed.error.c_str(), usage_text);
+      return status_usage;
+    case parse_outcome::run:
+      break;
+  }
+  return run(parsed.line);
+}

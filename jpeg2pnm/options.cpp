@@ -1,0 +1,174 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+const char usage_text[] =
+    "Usage: jpeg2pnm [OPTION]... [FILE]\n"
+    "       jpeg2pnm [OPTION]... -d DIR FILE...\n"
+    "Decode JPEG images to binary PGM (gray), PPM (colour) or PAM (CMYK).\n"
+    "With no FILE, or when FILE is -, read standard input.\n"
+    "\n"
+    "  -o, --output=OUT      write to OUT instead of standard output\n"
+    "  -d, --directory=DIR   write one file per input into DIR, named after\n"
+    "                        the input with .pgm, .ppm or .pam\n"
+    "  -j, --jobs=N          decode N inputs at once (default: one per core)\n"
+    "      --grayscale       decode to gray\n"
+    "      --colors=N        quantise to N colours (2 to 256)\n"
+    "      --one-pass        quantise with a fixed colormap\n"
+    "      --two-pass        quantise with a colormap chosen for the image\n"
+    "                        (default for colour output)\n"
+    "      --dither=MODE     fs (default), ordered or none\n"
+    "      --scale=M/N       scale the output by M/N (libjpeg's supported\n"
+    "                        factors, e.g. 1/8 to 2/1)\n"
+    "      --dct=METHOD      int (default), fast or float\n"
+    "      --nosmooth        no fancy upsampling of chroma\n"
+    "      --help            show this help and exit\n"
+    "      --version         show the version and exit\n"
+    "\n"
+    "Exit status: 0 every image decoded cleanly; 3 some image had corrupt\n"
+    "data (written, with warnings); 1 some image could not be decoded or\n"
+    "written (no output file left for it); 2 bad command line.\n";
+
+namespace {
+
+enum long_only : int {
+  opt_grayscale = 256,
+  opt_colors,
+  opt_one_pass,
+  opt_two_pass,
+  opt_dither,
+  opt_scale,
+  opt_dct,
+  opt_nosmooth,
+  opt_help,
+  opt_version,
+};
+
+const option long_options[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"directory", required_argument, nullptr, 'd'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"grayscale", no_argument, nullptr, opt_grayscale},
+    {"greyscale", no_argument, nullptr, opt_grayscale},
+    {"colors", required_argument, nullptr, opt_colors},
+    {"colours", required_argument, nullptr, opt_colors},
+    {"one-pass", no_argument, nullptr, opt_one_pass},
+    {"two-pass", no_argument, nullptr, opt_two_pass},
+    {"dither", required_argument, nullptr, opt_dither},
+    {"scale", required_argument, nullptr, opt_scale},
+    {"dct", required_argument, nullptr, opt_dct},
+    {"nosmooth", no_argument, nullptr, opt_nosmooth},
+    {"help", no_argument, nullptr, opt_help},
+    {"version", no_argument, nullptr, opt_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole decimal number from `low` to `high`, nothing else.
+bool parse_number(const char *text, long low, long high, long &value) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtol(text, &end, 10);
+  return errno == 0 && *end == '\0' && value >= low && value <= high;
+}
+
+bool parse_scale(const char *text, unsigned &num, unsigned &denom) {
+  const char *slash = std::strchr(text, '/');
+  if (!slash) return false;
+  const std::string top(text, slash);
+  long m = 0, n = 0;
+  if (!parse_number(top.c_str(), 1, 16, m) || !parse_number(slash + 1, 1, 16, n)) {
+    return false;
+  }
+  num = static_cast<unsigned>(m);
+  denom = static_cast<unsigned>(n);
+  return true;
+}
+
+// How the user wrote the option getopt_long stopped at.
+std::string option_text(char **argv, int short_option) {
+  if (short_option > 0 && short_option < 256) {
+    return std::string("-") + static_cast<char>(short_option);
+  }
+  return argv[optind - 1];
+}
+
+parse_result usage_error(std::string message) {
+  parse_result r;
+  r.outcome = parse_outcome::usage_error;
+  r.error = std::move(message);
+  return r;
+}
+
+}  // namespace
+
+parse_result parse_command_line(int argc, char **argv) {
+  parse_result result;
+  command_line &line = result.line;
+  convert_options &c = line.convert;
+  optind = 0;  // start afresh: glibc re-initialises on 0
+  opterr = 0;  // messages are ours
+  for (;;) {
+    int index = 0;
+    const int opt = getopt_long(argc, argv, ":o:d:j:", long_options, &index);
+    if (opt == -1) break;
+    const std::string value = optarg ? optarg : "";
+    long number = 0;
+    switch (opt) {
+      case 'o': line.output = value; break;
+      case 'd': line.directory = value; break;
+      case 'j':
+        if (!parse_number(value.c_str(), 1, 1024, number)) {
+          return usage_error("invalid job count '" + value + "' (1 to 1024)");
+        }
+        line.jobs = static_cast<unsigned>(number);
+        break;
+      case opt_grayscale: c.grayscale = true; break;
+      case opt_colors:
+        if (!parse_number(value.c_str(), 2, 256, number)) {
+          return usage_error("invalid colour count '" + value + "' (2 to 256)");
+        }
+        c.colors = static_cast<int>(number);
+        break;
+      case opt_one_pass: c.passes = quantiser_passes::one; break;
+      case opt_two_pass: c.passes = quantiser_passes::two; break;
+      case opt_dither:
+        if (value == "fs") c.dither = JDITHER_FS;
+        else if (value == "ordered") c.dither = JDITHER_ORDERED;
+        else if (value == "none") c.dither = JDITHER_NONE;
+        else return usage_error("invalid dither mode '" + value + "' (fs, ordered or none)");
+        break;
+      case opt_scale:
+        if (!parse_scale(value.c_str(), c.scale_num, c.scale_denom)) {
+          return usage_error("invalid scale '" + value + "' (M/N, each 1 to 16)");
+        }
+        break;
+      case opt_dct:
+        if (value == "int") c.dct = JDCT_ISLOW;
+        else if (value == "fast") c.dct = JDCT_IFAST;
+        else if (value == "float") c.dct = JDCT_FLOAT;
+        else return usage_error("invalid DCT method '" + value + "' (int, fast or float)");
+        break;
+      case opt_nosmooth: c.fancy_upsampling = false; break;
+      case opt_help: result.outcome = parse_outcome::help; return result;
+      case opt_version: result.outcome = parse_outcome::version; return result;
+      case ':':
+        return usage_error("option '" + option_text(argv, optopt) + "' needs a value");
+      default:
+        return usage_error("unknown option '" + option_text(argv, optopt) + "'");
+    }
+  }
+  for (int i = optind; i < argc; ++i) line.inputs.emplace_back(argv[i]);
+  if (line.directory.empty() && line.inputs.size() > 1) {
+    return usage_error("several inputs need -d DIR");
+  }
+  if (!line.directory.empty() && !line.output.empty()) {
+    return usage_error("-o and -d cannot be used together");
+  }
+  if (line.inputs.empty()) line.inputs.emplace_back("-");
+  return result;
+}

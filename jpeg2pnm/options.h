@@ -1,0 +1,42 @@
+// jpeg2pnm's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <cstddef>
+#include <cstdio>
+#include <jpeglib.h>
+
+enum class quantiser_passes { automatic, one, two };
+
+struct convert_options {
+  bool grayscale = false;
+  int colors = 0;  // quantise to this many colours when > 0
+  quantiser_passes passes = quantiser_passes::automatic;
+  J_DITHER_MODE dither = JDITHER_FS;
+  unsigned scale_num = 1;
+  unsigned scale_denom = 1;
+  J_DCT_METHOD dct = JDCT_ISLOW;
+  bool fancy_upsampling = true;
+};
+
+struct command_line {
+  convert_options convert;
+  std::string output;     // -o; empty for standard output
+  std::string directory;  // -d; empty when not given
+  unsigned jobs = 0;      // -j; 0 for one per core
+  std::vector<std::string> inputs;  // empty or "-" for standard input
+};
+
+enum class parse_outcome { run, help, version, usage_error };
+
+struct parse_result {
+  parse_outcome outcome = parse_outcome::run;
+  std::string error;  // for usage_error: the one-line message
+  command_line line;
+};
+
+parse_result parse_command_line(int argc, char **argv);
+
+extern const char usage_text[];

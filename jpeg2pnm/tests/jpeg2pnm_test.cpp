@@ -1,0 +1,239 @@
+// Runs the built jpeg2pnm on generated JPEG files and checks the files it
+// writes against a plain libjpeg decode.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "jpeg_fixtures.h"
+#include "reference_decode.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<unsigned char> read_file(const fs::path &p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path &p, const std::vector<unsigned char> &bytes) {
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A parsed P5, P6 or P7 file.
+struct pnm_image {
+  std::string magic;
+  unsigned width = 0, height = 0, depth = 0;
+  std::string tuple_type;
+  std::vector<unsigned char> pixels;
+};
+
+pnm_image parse_pnm(const std::vector<unsigned char> &file) {
+  pnm_image img;
+  std::string text(file.begin(), file.end());
+  std::istringstream in(text);
+  in >> img.magic;
+  if (img.magic == "P7") {
+    std::string key;
+    while (in >> key && key != "ENDHDR") {
+      if (key == "WIDTH") in >> img.width;
+      else if (key == "HEIGHT") in >> img.height;
+      else if (key == "DEPTH") in >> img.depth;
+      else if (key == "TUPLTYPE") in >> img.tuple_type;
+      else if (key == "MAXVAL") in >> key;
+    }
+  } else {
+    unsigned maxval = 0;
+    in >> img.width >> img.height >> maxval;
+    img.depth = img.magic == "P5" ? 1 : 3;
+    EXPECT_EQ(maxval, 255u);
+  }
+  in.get();  // the single white-space byte before the pixels
+  img.pixels.assign(file.begin() + in.tellg(), file.end());
+  return img;
+}
+
+struct run_result {
+  int status;
+  std::string err;
+};
+
+class jpeg2pnm_program : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/jpeg2pnm_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  run_result run(const std::string &arguments) {
+    const std::string command = std::string(JPEG2PNM_PATH) + " " + arguments + " 2>" +
+                                (dir_ / "stderr").string();
+    const int raw = std::system(command.c_str());
+    std::ifstream err(dir_ / "stderr");
+    std::stringstream text;
+    text << err.rdbuf();
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
+  }
+
+  fs::path jpeg(const std::string &name, const image_spec &spec) {
+    const fs::path p = dir_ / name;
+    write_file(p, encode_jpeg(spec));
+    return p;
+  }
+
+  // Names in dir_ (or a folder below it), temporary files included.
+  std::vector<std::string> listing(const fs::path &folder) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+image_spec colour_spec() {
+  image_spec s;
+  s.width = 37;
+  s.height = 23;
+  s.h_sampling = s.v_sampling = 2;
+  return s;
+}
+
+TEST_F(jpeg2pnm_program, each_output_type_matches_a_plain_decode) {
+  image_spec gray = colour_spec();
+  gray.components = 1;
+  image_spec cmyk = colour_spec();
+  cmyk.components = 4;
+  const struct {
+    const char *what;
+    image_spec spec;
+    std::string options;
+    decode_mode mode;
+    const char *magic;
+  } cases[] = {
+      {"colour to PPM", colour_spec(), "", {}, "P6"},
+      {"gray to PGM", gray, "", {}, "P5"},
+      {"CMYK to PAM", cmyk, "", {}, "P7"},
+      {"colour to gray", colour_spec(), "--grayscale", {.name = "", .out_space = JCS_GRAYSCALE}, "P5"},
+      {"two-pass quantised", colour_spec(), "--colors 20", {.name = "", .colors = 20, .two_pass = true}, "P6"},
+      {"one-pass ordered", colour_spec(), "--colors=9 --one-pass --dither ordered",
+       {.name = "", .colors = 9, .dither = JDITHER_ORDERED}, "P6"},
+      {"quantised gray", gray, "--colors 4 --dither none", {.name = "", .colors = 4, .dither = JDITHER_NONE}, "P5"},
+      {"quantised CMYK", cmyk, "--colors 16", {.name = "", .colors = 16}, "P7"},
+      {"scaled, fast DCT, no smoothing", colour_spec(), "--scale 1/2 --dct fast --nosmooth",
+       {.name = "", .scale_num = 4, .dct = JDCT_IFAST, .fancy_upsampling = false}, "P6"},
+      {"float DCT", colour_spec(), "--dct=float", {.name = "", .dct = JDCT_FLOAT}, "P6"},
+  };
+  for (const auto &c : cases) {
+    const fs::path in = jpeg("in.jpg", c.spec);
+    const fs::path out = dir_ / "out.pnm";
+    const auto r = run(c.options + " -o " + out.string() + " " + in.string());
+    ASSERT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err, "") << c.what;
+    const pnm_image img = parse_pnm(read_file(out));
+    const decoded_image expected = decode_plain(read_file(in), c.mode);
+    EXPECT_EQ(img.magic, c.magic) << c.what;
+    EXPECT_EQ(img.width, expected.width) << c.what;
+    EXPECT_EQ(img.height, expected.height) << c.what;
+    EXPECT_EQ(img.depth, static_cast<unsigned>(expected.components)) << c.what;
+    if (img.magic == "P7") {
+      EXPECT_EQ(img.tuple_type, "CMYK");
+    }
+    EXPECT_TRUE(img.pixels == expected.pixels) << c.what;
+  }
+}
+
+TEST_F(jpeg2pnm_program, standard_input_to_standard_output) {
+  const fs::path in = jpeg("in.jpg", colour_spec());
+  const fs::path out = dir_ / "out.ppm";
+  const auto r = run("< " + in.string() + " > " + out.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(parse_pnm(read_file(out)).pixels == decode_plain(read_file(in), {}).pixels);
+}
+
+TEST_F(jpeg2pnm_program, several_inputs_on_several_threads) {
+  std::vector<fs::path> inputs;
+  std::string arguments = "-j 3 -d " + (dir_ / "out").string();
+  fs::create_directory(dir_ / "out");
+  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+    image_spec s = colour_spec();
+    s.seed = seed;
+    s.components = seed == 6 ? 1 : 3;
+    inputs.push_back(jpeg("img" + std::to_string(seed) + ".jpg", s));
+    arguments += " " + inputs.back().string();
+  }
+  const auto r = run(arguments);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(listing(dir_ / "out"),
+            (std::vector<std::string>{"img1.ppm", "img2.ppm", "img3.ppm", "img4.ppm",
+                                      "img5.ppm", "img6.pgm"}));
+  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+    const fs::path out =
+        dir_ / "out" / ("img" + std::to_string(seed) + (seed == 6 ? ".pgm" : ".ppm"));
+    EXPECT_TRUE(parse_pnm(read_file(out)).pixels ==
+                decode_plain(read_file(inputs[seed - 1]), {}).pixels)
+        << out;
+  }
+}
+
+TEST_F(jpeg2pnm_program, failures_leave_no_output_behind) {
+  const auto good = encode_jpeg(colour_spec());
+  write_file(dir_ / "garbage.jpg", std::vector<unsigned char>(300, 0x42));
+  write_file(dir_ / "empty.jpg", {});
+  // A broken marker segment early in the header.
+  auto corrupt = good;
+  corrupt[4] = 0xFF;
+  corrupt[5] = 0xFF;
+  write_file(dir_ / "corrupt.jpg", corrupt);
+
+  const struct {
+    const char *input;
+    const char *message;
+  } cases[] = {
+      {"garbage.jpg", "Not a JPEG file: starts with 0x42 0x42"},
+      {"empty.jpg", "Empty input file"},
+      {"missing.jpg", "No such file or directory"},
+  };
+  for (const auto &c : cases) {
+    const fs::path in = dir_ / c.input;
+    const auto r = run("-o " + (dir_ / "out.ppm").string() + " " + in.string());
+    EXPECT_EQ(r.status, 1) << c.input;
+    EXPECT_EQ(r.err, "jpeg2pnm: " + in.string() + ": " + c.message + "\n");
+    EXPECT_FALSE(fs::exists(dir_ / "out.ppm")) << c.input;
+  }
+  const auto r = run("-o " + (dir_ / "out.ppm").string() + " " + (dir_ / "corrupt.jpg").string());
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"corrupt.jpg", "empty.jpg", "garbage.jpg",
+                                                     "stderr"}));
+}
+
+TEST_F(jpeg2pnm_program, damaged_data_is_written_with_a_warning_and_status_3) {
+  auto file = encode_jpeg(colour_spec());
+  file.resize(file.size() * 3 / 4);
+  write_file(dir_ / "cut.jpg", file);
+  const auto r = run("-o " + (dir_ / "cut.ppm").string() + " " + (dir_ / "cut.jpg").string());
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("warning: Premature end of JPEG file"), std::string::npos) << r.err;
+  EXPECT_EQ(parse_pnm(read_file(dir_ / "cut.ppm")).width, 37u);
+}
+
+TEST_F(jpeg2pnm_program, bad_command_lines_exit_2_with_usage) {
+  for (const char *arguments : {"--colors 300", "--nope", "a.jpg b.jpg"}) {
+    const auto r = run(arguments);
+    EXPECT_EQ(r.status, 2) << arguments;
+    EXPECT_EQ(r.err.rfind("jpeg2pnm: ", 0), 0u) << arguments;
+    EXPECT_NE(r.err.find("Usage: jpeg2pnm"), std::string::npos) << arguments;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+parse_result parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "jpeg2pnm");
+  std::vector<char *> argv;
+  for (auto &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  return parse_command_line(static_cast<int>(words.size()), argv.data());
+}
+
+TEST(command_line, values_reach_the_decoder_settings) {
+  const auto r = parse({"--grayscale", "--colors=17", "--one-pass", "--dither", "ordered",
+                        "--scale", "3/4", "--dct=float", "--nosmooth", "-o", "x.pgm", "in.jpg"});
+  ASSERT_EQ(r.outcome, parse_outcome::run) << r.error;
+  const convert_options &c = r.line.convert;
+  EXPECT_TRUE(c.grayscale);
+  EXPECT_EQ(c.colors, 17);
+  EXPECT_EQ(c.passes, quantiser_passes::one);
+  EXPECT_EQ(c.dither, JDITHER_ORDERED);
+  EXPECT_EQ(c.scale_num, 3u);
+  EXPECT_EQ(c.scale_denom, 4u);
+  EXPECT_EQ(c.dct, JDCT_FLOAT);
+  EXPECT_FALSE(c.fancy_upsampling);
+  EXPECT_EQ(r.line.output, "x.pgm");
+  EXPECT_EQ(r.line.inputs, std::vector<std::string>{"in.jpg"});
+}
+
+TEST(command_line, no_input_means_standard_input) {
+  const auto r = parse({});
+  ASSERT_EQ(r.outcome, parse_outcome::run);
+  EXPECT_EQ(r.line.inputs, std::vector<std::string>{"-"});
+}
+
+TEST(command_line, bad_values_are_usage_errors) {
+  const struct {
+    std::vector<std::string> words;
+    const char *error;
+  } cases[] = {
+      {{"--colors=1"}, "invalid colour count '1' (2 to 256)"},
+      {{"--colors=257"}, "invalid colour count '257' (2 to 256)"},
+      {{"--colors=12x"}, "invalid colour count '12x' (2 to 256)"},
+      {{"--colors=-3"}, "invalid colour count '-3' (2 to 256)"},
+      {{"--dither=floyd"}, "invalid dither mode 'floyd' (fs, ordered or none)"},
+      {{"--scale=1"}, "invalid scale '1' (M/N, each 1 to 16)"},
+      {{"--scale=0/8"}, "invalid scale '0/8' (M/N, each 1 to 16)"},
+      {{"--scale=1/"}, "invalid scale '1/' (M/N, each 1 to 16)"},
+      {{"--dct=slow"}, "invalid DCT method 'slow' (int, fast or float)"},
+      {{"-j", "0", "-d", "d", "a"}, "invalid job count '0' (1 to 1024)"},
+      {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"-x"}, "unknown option '-x'"},
+      {{"-o"}, "option '-o' needs a value"},
+      {{"a.jpg", "b.jpg"}, "several inputs need -d DIR"},
+      {{"-d", "d", "-o", "x", "a.jpg"}, "-o and -d cannot be used together"},
+  };
+  for (const auto &c : cases) {
+    const auto r = parse(c.words);
+    EXPECT_EQ(r.outcome, parse_outcome::usage_error) << c.error;
+    EXPECT_EQ(r.error, c.error);
+  }
+}
+
+TEST(command_line, help_and_version) {
+  EXPECT_EQ(parse({"--help"}).outcome, parse_outcome::help);
+  EXPECT_EQ(parse({"--version", "x"}).outcome, parse_outcome::version);
+}
+
+}  // namespace
