@@ -1,25 +1,30 @@
 #include "note_table.h"
 
-#include <cmath>
+#include <cstddef>
 
 const float note_frequency[note_cell_count] = {
     261.62f, 277.18f, 293.66f, 311.13f, 329.63f, 349.23f, 369.99f,
     391.99f, 415.30f, 440.00f, 466.16f, 493.28f, 0.0f};
 
 namespace {
+
 constexpr int cell_d_sharp = 3;
 constexpr int cell_a = 9;
-}  // namespace
+constexpr int names_length = static_cast<int>(sizeof note_names - 1);
 
-namespace {
-
-constexpr std::string_view names_text(note_names);
-
-// Offset of `name` in note_names, as std::string_view::find, usable at
-// compile time to build the lookup tables below.
+// Offset of the first occurrence of `name` in note_names, or -1. A plain
+// loop, so that it also runs at compile time to build the tables below.
 constexpr int find_offset(std::string_view name) {
-  const auto offset = names_text.find(name);
-  return offset == std::string_view::npos ? -1 : static_cast<int>(offset);
+  const int length = static_cast<int>(name.size());
+  for (int offset = 0; offset + length <= names_length; ++offset) {
+    int matched = 0;
+    while (matched < length &&
+           note_names[offset + matched] == name[static_cast<std::size_t>(matched)]) {
+      ++matched;
+    }
+    if (matched == length) return offset;
+  }
+  return -1;
 }
 
 // The distinct characters of note_names, C C#D D#E F F#G G#A A#B P.

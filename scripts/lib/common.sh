@@ -25,8 +25,28 @@ ensure_packages() {
     "${missing[@]}" >/dev/null
 }
 
-# What building and testing the project needs.
-BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev)
+# What building and testing the project needs; fuzzing adds clang.
+BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev groff-base)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+# The fuzz build: clang, libFuzzer, address and undefined-behaviour
+# sanitizers, no unit tests.
+FUZZ_BUILD="${FUZZ_BUILD:-$ROOT/build-fuzz}"
+build_fuzzers() {
+  CC=clang CXX=clang++ configure_and_build "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBUILD_TESTING=OFF -DTAMLO_SANITIZE=address,undefined -DTAMLO_FUZZ=ON
+}
+
+# Runs fuzz target $1 for $2 seconds from its seed corpus. New inputs go
+# to a scratch folder (kept under the fuzz build), never into the seeds;
+# crashes are written to the current folder.
+run_fuzzer() {
+  local target="$1" seconds="$2"
+  local scratch="$FUZZ_BUILD/corpus/$target"
+  mkdir -p "$scratch"
+  "$FUZZ_BUILD/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 "$scratch" "$ROOT/fuzz/corpus/$target"
+}
 
 # Configures (once) and builds the tree in $1 with the remaining arguments
 # passed to CMake's configure step.
