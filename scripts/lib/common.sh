@@ -26,7 +26,7 @@ ensure_packages() {
 }
 
 # What building and testing the project needs; fuzzing adds clang.
-BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev groff-base)
+BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev groff-base)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # The fuzz build: clang, libFuzzer, address and undefined-behaviour

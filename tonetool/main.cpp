@@ -1,0 +1,214 @@
+// tonetool: lists a tone record stream as text, or renders it as sound.
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "note_lookup.h"
+#include "render.h"
+#include "sound_file.h"
+#include "tone_records.h"
+
+namespace {
+
+const char program[] = "tonetool";
+
+const char usage_text[] =
+    "Usage: tonetool list [FILE]\n"
+    "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
+    "Read back the tone records melodyc writes (from FILE, or standard input).\n"
+    "\n"
+    "  list             one line per record: index, period, frequency, the\n"
+    "                   note melodyc compiles to that period (P for a pause),\n"
+    "                   and the duration in units\n"
+    "  wav              render as 16-bit sound: each record a square wave of\n"
+    "                   1,500,000 / period Hz for duration x unit, a pause silence\n"
+    "    -o, --output=OUT  the sound file; its extension picks the format\n"
+    "                      (.wav, .flac, .aiff, .au, .caf); - or none writes\n"
+    "                      WAV to standard output\n"
+    "    --unit-ms=MS      milliseconds per duration unit (default 125)\n"
+    "    --rate=HZ         sample rate, 8000 to 192000 (default 44100)\n"
+    "    --volume=V        peak level, above 0 up to 1 (default 0.5)\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 success; 1 unreadable input, a partial record or an\n"
+    "output error; 2 bad command line.\n";
+
+enum exit_status { status_ok = 0, status_failed = 1, status_usage = 2 };
+
+int usage_error(const std::string &message) {
+  std::fprintf(stderr, "%s: %s (see tonetool --help)\n", program, message.c_str());
+  return status_usage;
+}
+
+// A decimal number within [low, high] (low excluded when `open_low`).
+bool parse_real(const char *text, double low, double high, bool open_low, double &value) {
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && errno == 0 && std::isfinite(value) &&
+         (open_low ? value > low : value >= low) && value <= high;
+}
+
+struct input_file {
+  std::string name;  // "-" for standard input
+  std::FILE *stream = nullptr;
+};
+
+bool open_input(int argc, char **argv, input_file &in, int &status) {
+  if (argc - optind > 1) {
+    status = usage_error("too many inputs: one FILE at most");
+    return false;
+  }
+  in.name = optind < argc ? argv[optind] : "-";
+  in.stream = in.name == "-" ? stdin : std::fopen(in.name.c_str(), "rb");
+  if (!in.stream) {
+    std::fprintf(stderr, "%s: %s: %s\n", program, in.name.c_str(), std::strerror(errno));
+    status = status_failed;
+    return false;
+  }
+  return true;
+}
+
+std::string display(const input_file &in) {
+  return in.name == "-" ? "(standard input)" : in.name;
+}
+
+// Reads the whole stream; reports a read error or a partial last record.
+bool read_input(input_file &in, tone_stream &stream) {
+  stream = read_tones(in.stream);
+  if (in.stream != stdin) std::fclose(in.stream);
+  if (stream.read_error) {
+    std::fprintf(stderr, "%s: %s: read error\n", program, display(in).c_str());
+    return false;
+  }
+  return true;
+}
+
+bool report_partial(const input_file &in, const tone_stream &stream) {
+  if (stream.trailing_bytes == 0) return false;
+  std::fprintf(stderr,
+               "%s: %s: stream ends inside record %zu (%zu of its 3 bytes); "
+               "a tone stream is a whole number of 3-byte records\n",
+               program, display(in).c_str(), stream.tones.size(), stream.trailing_bytes);
+  return true;
+}
+
+int run_list(int argc, char **argv) {
+  static const option options[] = {{nullptr, 0, nullptr, 0}};
+  optind = 1;
+  opterr = 0;
+  if (getopt_long(argc, argv, "", options, nullptr) != -1) {
+    return usage_error(std::string("list: unknown option '") + argv[optind - 1] + "'");
+  }
+  input_file in;
+  int status = status_ok;
+  if (!open_input(argc, argv, in, status)) return status;
+  tone_stream stream;
+  if (!read_input(in, stream)) return status_failed;
+  for (std::size_t i = 0; i < stream.tones.size(); ++i) {
+    const tone &t = stream.tones[i];
+    const std::string note = note_for_period(t.period);
+    std::printf("%6zu  period %5u  %8.2f Hz  %-7s  duration %3u\n", i,
+                static_cast<unsigned>(t.period), tone_frequency(t),
+                note.empty() ? "unknown" : note.c_str(), static_cast<unsigned>(t.duration));
+  }
+  if (std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(errno));
+    return status_failed;
+  }
+  return report_partial(in, stream) ? status_failed : status_ok;
+}
+
+int run_wav(int argc, char **argv) {
+  enum { opt_unit = 256, opt_rate, opt_volume };
+  static const option options[] = {
+      {"output", required_argument, nullptr, 'o'},
+      {"unit-ms", required_argument, nullptr, opt_unit},
+      {"rate", required_argument, nullptr, opt_rate},
+      {"volume", required_argument, nullptr, opt_volume},
+      {nullptr, 0, nullptr, 0},
+  };
+  render_settings settings;
+  std::string output;
+  optind = 1;
+  opterr = 0;
+  for (;;) {
+    const int opt = getopt_long(argc, argv, ":o:", options, nullptr);
+    if (opt == -1) break;
+    const std::string value = optarg ? optarg : "";
+    double number = 0;
+    switch (opt) {
+      case 'o': output = value; break;
+      case opt_unit:
+        if (!parse_real(value.c_str(), 0, 60000, true, number)) {
+          return usage_error("invalid unit '" + value + "' (milliseconds, above 0 up to 60000)");
+        }
+        settings.unit_ms = number;
+        break;
+      case opt_rate:
+        if (!parse_real(value.c_str(), 8000, 192000, false, number) || number != std::floor(number)) {
+          return usage_error("invalid rate '" + value + "' (whole hertz, 8000 to 192000)");
+        }
+        settings.rate = static_cast<int>(number);
+        break;
+      case opt_volume:
+        if (!parse_real(value.c_str(), 0, 1, true, number)) {
+          return usage_error("invalid volume '" + value + "' (above 0 up to 1)");
+        }
+        settings.volume = number;
+        break;
+      case ':':
+        return usage_error(std::string("wav: option '") + argv[optind - 1] + "' needs a value");
+      default:
+        return usage_error(std::string("wav: unknown option '") + argv[optind - 1] + "'");
+    }
+  }
+  const bool to_stdout = output.empty() || output == "-";
+  const int format = to_stdout ? 0 : sound_format_for(output);
+  if (!to_stdout && format == 0) {
+    return usage_error("no sound format for '" + output + "' (use .wav, .flac, .aiff, .au or .caf)");
+  }
+  if (to_stdout && isatty(STDOUT_FILENO)) {
+    return usage_error("not writing sound to a terminal; use -o OUT or a redirect");
+  }
+  input_file in;
+  int status = status_ok;
+  if (!open_input(argc, argv, in, status)) return status;
+  tone_stream stream;
+  if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
+
+  const std::vector<std::int16_t> samples = render_tones(stream.tones, settings);
+  std::string error;
+  const bool ok = to_stdout ? write_sound_stdout(settings.rate, samples, error)
+                            : write_sound_file(output, format, settings.rate, samples, error);
+  if (!ok) {
+    std::fprintf(stderr, "%s: %s: %s\n", program, to_stdout ? "(standard output)" : output.c_str(),
+                 error.c_str());
+    return status_failed;
+  }
+  return status_ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "--help" || command == "-h") {
+    std::fputs(usage_text, stdout);
+    return status_ok;
+  }
+  if (command == "--version") {
+    std::printf("%s (tamlo) %s\n", program, TAMLO_VERSION);
+    return status_ok;
+  }
+  if (command == "list") return run_list(argc - 1, argv + 1);
+  if (command == "wav") return run_wav(argc - 1, argv + 1);
+  if (command.empty()) return usage_error("missing command: list or wav");
+  return usage_error("unknown command '" + command + "': list or wav");
+}

@@ -1,0 +1,26 @@
+// Renders tone records as a square-wave signal.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tone_records.h"
+
+struct render_settings {
+  double unit_ms = 125.0;  // length of one duration unit
+  int rate = 44100;        // samples per second
+  double volume = 0.5;     // peak amplitude, 0 to 1 of full scale
+};
+
+// Length of each tone's ramp in and out, so that every tone starts and
+// ends at silence and no click sounds between notes.
+inline constexpr double ramp_ms = 2.0;
+
+// Sample index at which the tone after `units` duration units starts; the
+// rounding never accumulates, so the total is exact.
+std::int64_t sample_at(std::int64_t units, const render_settings &settings);
+
+// 16-bit mono samples: each tone a square wave of 1,500,000 / period Hz
+// for duration * unit, each pause silence.
+std::vector<std::int16_t> render_tones(const std::vector<tone> &tones,
+                                       const render_settings &settings);

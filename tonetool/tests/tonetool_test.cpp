@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "note_lookup.h"
+#include "render.h"
+#include "tone_records.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Compiles a melody in-process to its tone records.
+std::vector<tone> compile_tones(const std::string &melody) {
+  std::string text = melody;
+  std::FILE *in = fmemopen(text.data(), text.size(), "r");
+  char *bytes = nullptr;
+  std::size_t size = 0;
+  std::FILE *out = open_memstream(&bytes, &size);
+  melody_failure failure{};
+  const bool ok = compile_melody_core(in, out, failure);
+  std::fclose(in);
+  std::fclose(out);
+  EXPECT_TRUE(ok) << melody << ": " << failure.message;
+  std::FILE *records = fmemopen(bytes, size, "r");
+  const tone_stream stream = size ? read_tones(records) : tone_stream{};
+  if (records) std::fclose(records);
+  std::free(bytes);
+  return stream.tones;
+}
+
+std::string slurp(const fs::path &p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+class tonetool_program : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tonetool_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs tonetool ARGUMENTS with `records` on standard input.
+  int run(const std::string &arguments, const std::string &records) {
+    std::ofstream(dir_ / "in", std::ios::binary) << records;
+    const std::string command = std::string(TONETOOL_PATH) + " " + arguments + " <" +
+                                (dir_ / "in").string() + " >" + (dir_ / "out").string() +
+                                " 2>" + (dir_ / "err").string();
+    const int raw = std::system(command.c_str());
+    out_ = slurp(dir_ / "out");
+    err_ = slurp(dir_ / "err");
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  fs::path dir_;
+  std::string out_, err_;
+};
+
+std::string record_bytes(const std::vector<tone> &tones) {
+  std::string bytes;
+  for (const tone &t : tones) {
+    bytes += static_cast<char>(t.period >> 8);
+    bytes += static_cast<char>(t.period & 0xFF);
+    bytes += static_cast<char>(t.duration);
+  }
+  return bytes;
+}
+
+std::vector<short> read_sound(const fs::path &path, SF_INFO &info) {
+  info = {};
+  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+  EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+  if (!file) return {};
+  std::vector<short> samples(static_cast<std::size_t>(info.frames));
+  EXPECT_EQ(sf_read_short(file, samples.data(), info.frames), info.frames);
+  sf_close(file);
+  return samples;
+}
+
+// Frequency from the sign changes between `begin` and `end`: the span from
+// the first to the last change holds (changes - 1) half cycles.
+double measured_frequency(const std::vector<short> &s, std::int64_t begin, std::int64_t end,
+                          int rate) {
+  std::int64_t first = -1, last = -1, changes = 0;
+  for (std::int64_t i = begin + 1; i < end; ++i) {
+    const auto a = s[static_cast<std::size_t>(i - 1)], b = s[static_cast<std::size_t>(i)];
+    if ((a < 0) != (b < 0) && a != 0 && b != 0) {
+      if (first < 0) first = i;
+      last = i;
+      ++changes;
+    }
+  }
+  if (changes < 3) return 0;
+  return (static_cast<double>(changes - 1) / 2.0) / (static_cast<double>(last - first) / rate);
+}
+
+TEST_F(tonetool_program, rendered_file_has_the_length_pitches_and_silences_of_the_melody) {
+  // Tempo 2: base duration 4 units of 125 ms, so each plain note lasts 0.5 s.
+  const std::vector<tone> tones = compile_tones("2 A1 P D#0 A3.5 P.5 C#22 E1");
+  for (const char *ext : {".wav", ".flac"}) {
+    const fs::path sound = dir_ / (std::string("melody") + ext);
+    ASSERT_EQ(run("wav --rate 22050 -o " + sound.string(), record_bytes(tones)), 0) << err_;
+    SF_INFO info{};
+    const std::vector<short> samples = read_sound(sound, info);
+    render_settings settings;
+    settings.rate = 22050;
+    ASSERT_EQ(info.samplerate, 22050);
+    ASSERT_EQ(info.channels, 1);
+
+    std::int64_t units = 0;
+    for (const tone &t : tones) units += t.duration;
+    ASSERT_EQ(info.frames, sample_at(units, settings)) << ext;
+    EXPECT_EQ(info.frames, 22050 * 7 / 2);  // 28 units of 125 ms
+
+    units = 0;
+    for (const tone &t : tones) {
+      const std::int64_t begin = sample_at(units, settings);
+      units += t.duration;
+      const std::int64_t end = sample_at(units, settings);
+      EXPECT_EQ(samples[static_cast<std::size_t>(begin)], 0) << "tone starts at silence";
+      if (t.period == 0) {
+        for (std::int64_t i = begin; i < end; ++i) {
+          ASSERT_EQ(samples[static_cast<std::size_t>(i)], 0) << "pause at sample " << i;
+        }
+        continue;
+      }
+      const double expected = tone_frequency(t);
+      const double measured = measured_frequency(samples, begin, end, settings.rate);
+      EXPECT_NEAR(measured, expected, expected * 0.01) << ext << " period " << t.period;
+    }
+  }
+}
+
+TEST_F(tonetool_program, standard_output_gets_a_wav_stream) {
+  const std::vector<tone> tones = compile_tones("8 A1 P");
+  ASSERT_EQ(run("wav --unit-ms 10 --rate 8000", record_bytes(tones)), 0) << err_;
+  ASSERT_GT(out_.size(), 44u);
+  EXPECT_EQ(out_.substr(0, 4), "RIFF");
+  EXPECT_EQ(out_.substr(8, 4), "WAVE");
+  EXPECT_EQ(out_.size(), 44u + 2 * 160);  // 2 units of 10 ms at 8 kHz, 16-bit
+}
+
+TEST(note_for_period, every_example_melody_round_trips) {
+  for (const auto &entry : fs::directory_iterator(EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".mel") continue;
+    for (const tone &t : compile_tones(slurp(entry.path()))) {
+      const std::string name = note_for_period(t.period);
+      ASSERT_FALSE(name.empty()) << entry.path() << ": period " << t.period;
+      const std::vector<tone> alone = compile_tones("8 " + name);
+      ASSERT_EQ(alone.size(), 1u);
+      EXPECT_EQ(alone[0].period, t.period) << entry.path() << ": " << name;
+    }
+  }
+}
+
+TEST(note_for_period, names_every_playable_note_and_only_those) {
+  int named = 0;
+  for (unsigned period = 0; period <= 0xFFFF; ++period) {
+    if (!note_for_period(static_cast<std::uint16_t>(period)).empty()) ++named;
+  }
+  EXPECT_EQ(named, 43 + 1);  // the 43 notes from D#0 to A3, and P
+  EXPECT_EQ(note_for_period(9642), "D#0");
+  EXPECT_EQ(note_for_period(852), "A3");
+  EXPECT_EQ(note_for_period(0), "P");
+  EXPECT_EQ(note_for_period(853), "");
+}
+
+TEST_F(tonetool_program, list_prints_a_line_per_record) {
+  const std::string records = std::string("\x0D\x51\x04\x00\x00\x02\x04\xD2\x01", 9);
+  ASSERT_EQ(run("list", records), 0) << err_;
+  EXPECT_EQ(out_,
+            "     0  period  3409    440.01 Hz  A1       duration   4\n"
+            "     1  period     0      0.00 Hz  P        duration   2\n"
+            "     2  period  1234   1215.56 Hz  unknown  duration   1\n");
+}
+
+TEST_F(tonetool_program, bad_input_and_command_lines) {
+  const struct {
+    const char *arguments;
+    std::string records;
+    int status;
+    const char *message_start;
+  } cases[] = {
+      {"list", std::string("\x0D\x51\x04\x00", 4), 1,
+       "tonetool: (standard input): stream ends inside record 1 (1 of its 3 bytes)"},
+      {"wav -o x.wav", std::string("\x0D\x51", 2), 1,
+       "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes)"},
+      {"list /nonexistent", "", 1, "tonetool: /nonexistent: No such file or directory"},
+      {"wav --rate 100", "", 2, "tonetool: invalid rate '100'"},
+      {"wav --unit-ms -5", "", 2, "tonetool: invalid unit '-5'"},
+      {"wav --volume 2", "", 2, "tonetool: invalid volume '2'"},
+      {"wav -o sound.mp3", "", 2, "tonetool: no sound format for 'sound.mp3'"},
+      {"play", "", 2, "tonetool: unknown command 'play'"},
+      {"", "", 2, "tonetool: missing command"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;
+    EXPECT_EQ(err_.rfind(c.message_start, 0), 0u) << c.arguments << ": " << err_;
+    EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << c.arguments << ": " << err_;
+  }
+  EXPECT_FALSE(fs::exists("x.wav"));
+}
+
+}  // namespace
