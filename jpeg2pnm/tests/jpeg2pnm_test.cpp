@@ -1,9 +1,6 @@
 // Runs the built jpeg2pnm on generated JPEG files and checks the files it
 // writes against a plain libjpeg decode.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +8,7 @@
 #include <vector>
 
 #include "jpeg_fixtures.h"
+#include "program_test.h"
 #include "reference_decode.h"
 
 namespace {
@@ -65,23 +63,12 @@ struct run_result {
   std::string err;
 };
 
-class jpeg2pnm_program : public testing::Test {
+class jpeg2pnm_program : public program_test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/jpeg2pnm_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   run_result run(const std::string &arguments) {
-    const std::string command = std::string(JPEG2PNM_PATH) + " " + arguments + " 2>" +
-                                (dir_ / "stderr").string();
-    const int raw = std::system(command.c_str());
-    std::ifstream err(dir_ / "stderr");
-    std::stringstream text;
-    text << err.rdbuf();
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
+    const int status = shell(std::string(JPEG2PNM_PATH) + " " + arguments + " 2>" +
+                             (dir_ / "stderr").string());
+    return {status, slurp(dir_ / "stderr")};
   }
 
   fs::path jpeg(const std::string &name, const image_spec &spec) {
@@ -97,8 +84,6 @@ class jpeg2pnm_program : public testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  fs::path dir_;
 };
 
 image_spec colour_spec() {

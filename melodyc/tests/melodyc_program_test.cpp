@@ -1,13 +1,10 @@
 // Runs the built melodyc as a user would: exit status, standard error and
 // standard output, including the stream failures only a process shows.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "program_test.h"
 
 namespace {
 
@@ -19,30 +16,15 @@ struct run_result {
   std::string err;
 };
 
-std::string slurp(const fs::path &p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-class melodyc_program : public testing::Test {
+class melodyc_program : public program_test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/melodyc_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs `melodyc <input-redirect >output-redirect 2>err`.
   run_result run(const std::string &stdin_redirect,
                  const std::string &stdout_redirect) {
     const fs::path err = dir_ / "err";
     const std::string command = std::string(MELODYC_PATH) + " " + stdin_redirect +
                                 " " + stdout_redirect + " 2>" + err.string();
-    const int raw = std::system(command.c_str());
-    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const int status = shell(command);
     const fs::path out = dir_ / "out";
     return {status, fs::exists(out) ? slurp(out) : "", slurp(err)};
   }
@@ -54,8 +36,6 @@ class melodyc_program : public testing::Test {
   }
 
   std::string to_file() { return ">" + (dir_ / "out").string(); }
-
-  fs::path dir_;
 };
 
 TEST_F(melodyc_program, success_writes_records_and_exits_zero) {

@@ -1,17 +1,16 @@
-#include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "compiler.h"
 #include "note_lookup.h"
+#include "program_test.h"
 #include "render.h"
 #include "tone_records.h"
 
@@ -38,35 +37,20 @@ std::vector<tone> compile_tones(const std::string &melody) {
   return stream.tones;
 }
 
-std::string slurp(const fs::path &p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-class tonetool_program : public testing::Test {
+class tonetool_program : public program_test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tonetool_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs tonetool ARGUMENTS with `records` on standard input.
   int run(const std::string &arguments, const std::string &records) {
     std::ofstream(dir_ / "in", std::ios::binary) << records;
     const std::string command = std::string(TONETOOL_PATH) + " " + arguments + " <" +
                                 (dir_ / "in").string() + " >" + (dir_ / "out").string() +
                                 " 2>" + (dir_ / "err").string();
-    const int raw = std::system(command.c_str());
+    const int status = shell(command);
     out_ = slurp(dir_ / "out");
     err_ = slurp(dir_ / "err");
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return status;
   }
 
-  fs::path dir_;
   std::string out_, err_;
 };
 

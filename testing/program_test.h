@@ -1,0 +1,38 @@
+// For tests that run a built program: a scratch folder per test, a shell
+// runner that returns the exit status, and whole-file reads.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+inline std::string slurp(const std::filesystem::path &p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+class program_test : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tamlo_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // Runs `command` with sh; the program's exit status, or -1 when a signal
+  // ended it.
+  static int shell(const std::string &command) {
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  std::filesystem::path dir_;
+};
