@@ -4,17 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 
-std::vector<unsigned char> pattern_pixels(const image_spec &spec) {
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(spec.width) *
-                                    static_cast<std::size_t>(spec.height) *
-                                    static_cast<std::size_t>(spec.components));
-  std::uint32_t noise = spec.seed * 2654435761u + 1;
+std::vector<unsigned char> pattern_pixels(const image_recipe &recipe) {
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(recipe.width) *
+                                    static_cast<std::size_t>(recipe.height) *
+                                    static_cast<std::size_t>(recipe.components));
+  std::uint32_t noise = recipe.seed * 2654435761u + 1;
   std::size_t i = 0;
-  for (int y = 0; y < spec.height; ++y) {
-    for (int x = 0; x < spec.width; ++x) {
-      for (int c = 0; c < spec.components; ++c) {
+  for (int y = 0; y < recipe.height; ++y) {
+    for (int x = 0; x < recipe.width; ++x) {
+      for (int c = 0; c < recipe.components; ++c) {
         noise = noise * 1664525u + 1013904223u;
-        const double fx = x / 37.0 + c * 1.7 + spec.seed;
+        const double fx = x / 37.0 + c * 1.7 + recipe.seed;
         const double fy = y / 23.0 - c * 0.9;
         const double v = 128 + 70 * std::sin(fx + 0.5 * std::cos(fy)) +
                          40 * std::cos(fy * 1.3 + fx * 0.2) +
@@ -45,8 +45,8 @@ void use_throwing_errors(jpeg_error_mgr &err) {
   err.error_exit = throw_error;
 }
 
-std::vector<unsigned char> encode_jpeg(const image_spec &spec) {
-  const std::vector<unsigned char> pixels = pattern_pixels(spec);
+std::vector<unsigned char> encode_jpeg(const image_recipe &recipe) {
+  const std::vector<unsigned char> pixels = pattern_pixels(recipe);
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   use_throwing_errors(err);
@@ -56,21 +56,21 @@ std::vector<unsigned char> encode_jpeg(const image_spec &spec) {
   try {
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
-    cinfo.input_components = spec.components;
-    cinfo.in_color_space = space_of(spec.components);
+    cinfo.image_width = static_cast<JDIMENSION>(recipe.width);
+    cinfo.image_height = static_cast<JDIMENSION>(recipe.height);
+    cinfo.input_components = recipe.components;
+    cinfo.in_color_space = space_of(recipe.components);
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (spec.components == 3) {
-      cinfo.comp_info[0].h_samp_factor = spec.h_sampling;
-      cinfo.comp_info[0].v_samp_factor = spec.v_sampling;
+    jpeg_set_quality(&cinfo, recipe.quality, TRUE);
+    if (recipe.components == 3) {
+      cinfo.comp_info[0].h_samp_factor = recipe.h_sampling;
+      cinfo.comp_info[0].v_samp_factor = recipe.v_sampling;
     }
-    if (spec.progressive) jpeg_simple_progression(&cinfo);
-    cinfo.restart_in_rows = spec.restart_rows;
+    if (recipe.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = recipe.restart_rows;
     jpeg_start_compress(&cinfo, TRUE);
-    const std::size_t stride = static_cast<std::size_t>(spec.width) *
-                               static_cast<std::size_t>(spec.components);
+    const std::size_t stride = static_cast<std::size_t>(recipe.width) *
+                               static_cast<std::size_t>(recipe.components);
     while (cinfo.next_scanline < cinfo.image_height) {
       JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + cinfo.next_scanline * stride);
       jpeg_write_scanlines(&cinfo, &row, 1);

@@ -9,7 +9,7 @@
 
 #include <jpeglib.h>
 
-struct image_spec {
+struct image_recipe {
   int width = 64;
   int height = 48;
   int components = 3;  // 1 gray, 3 RGB, 4 CMYK
@@ -22,12 +22,12 @@ struct image_spec {
   std::uint32_t seed = 1;
 };
 
-// The pixels encoded for `spec`: smooth gradients and waves with a little
+// The pixels encoded for `recipe`: smooth gradients and waves with a little
 // noise, roughly like a photograph; width * height * components bytes.
-std::vector<unsigned char> pattern_pixels(const image_spec &spec);
+std::vector<unsigned char> pattern_pixels(const image_recipe &recipe);
 
-// The JPEG file for `spec`.
-std::vector<unsigned char> encode_jpeg(const image_spec &spec);
+// The JPEG file for `recipe`.
+std::vector<unsigned char> encode_jpeg(const image_recipe &recipe);
 
 // A libjpeg error manager that throws instead of exiting the process.
 struct jpeg_failure {

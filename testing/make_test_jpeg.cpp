@@ -11,23 +11,23 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: make_test_jpeg OUT [WIDTH HEIGHT [COMPONENTS [progressive]]]\n");
     return 2;
   }
-  image_spec spec;
-  spec.width = 640;
-  spec.height = 480;
+  image_recipe recipe;
+  recipe.width = 640;
+  recipe.height = 480;
   if (argc >= 4) {
-    spec.width = std::atoi(argv[2]);
-    spec.height = std::atoi(argv[3]);
+    recipe.width = std::atoi(argv[2]);
+    recipe.height = std::atoi(argv[3]);
   }
-  if (argc >= 5) spec.components = std::atoi(argv[4]);
-  spec.progressive = argc >= 6 && std::strcmp(argv[5], "progressive") == 0;
-  spec.h_sampling = spec.v_sampling = 2;
-  if (spec.width < 1 || spec.height < 1 || spec.width > 65500 || spec.height > 65500 ||
-      (spec.components != 1 && spec.components != 3 && spec.components != 4)) {
+  if (argc >= 5) recipe.components = std::atoi(argv[4]);
+  recipe.progressive = argc >= 6 && std::strcmp(argv[5], "progressive") == 0;
+  recipe.h_sampling = recipe.v_sampling = 2;
+  if (recipe.width < 1 || recipe.height < 1 || recipe.width > 65500 || recipe.height > 65500 ||
+      (recipe.components != 1 && recipe.components != 3 && recipe.components != 4)) {
     std::fprintf(stderr, "make_test_jpeg: bad size or component count\n");
     return 2;
   }
   try {
-    const auto file = encode_jpeg(spec);
+    const auto file = encode_jpeg(recipe);
     std::FILE *out = std::fopen(argv[1], "wb");
     if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() ||
         std::fclose(out) != 0) {

@@ -71,9 +71,9 @@ class jpeg2pnm_program : public program_test {
     return {status, slurp(dir_ / "stderr")};
   }
 
-  fs::path jpeg(const std::string &name, const image_spec &spec) {
+  fs::path jpeg(const std::string &name, const image_recipe &recipe) {
     const fs::path p = dir_ / name;
-    write_file(p, encode_jpeg(spec));
+    write_file(p, encode_jpeg(recipe));
     return p;
   }
 
@@ -86,8 +86,8 @@ class jpeg2pnm_program : public program_test {
   }
 };
 
-image_spec colour_spec() {
-  image_spec s;
+image_recipe colour_recipe() {
+  image_recipe s;
   s.width = 37;
   s.height = 23;
   s.h_sampling = s.v_sampling = 2;
@@ -95,32 +95,32 @@ image_spec colour_spec() {
 }
 
 TEST_F(jpeg2pnm_program, each_output_type_matches_a_plain_decode) {
-  image_spec gray = colour_spec();
+  image_recipe gray = colour_recipe();
   gray.components = 1;
-  image_spec cmyk = colour_spec();
+  image_recipe cmyk = colour_recipe();
   cmyk.components = 4;
   const struct {
     const char *what;
-    image_spec spec;
+    image_recipe recipe;
     std::string options;
     decode_mode mode;
     const char *magic;
   } cases[] = {
-      {"colour to PPM", colour_spec(), "", {}, "P6"},
+      {"colour to PPM", colour_recipe(), "", {}, "P6"},
       {"gray to PGM", gray, "", {}, "P5"},
       {"CMYK to PAM", cmyk, "", {}, "P7"},
-      {"colour to gray", colour_spec(), "--grayscale", {.name = "", .out_space = JCS_GRAYSCALE}, "P5"},
-      {"two-pass quantised", colour_spec(), "--colors 20", {.name = "", .colors = 20, .two_pass = true}, "P6"},
-      {"one-pass ordered", colour_spec(), "--colors=9 --one-pass --dither ordered",
+      {"colour to gray", colour_recipe(), "--grayscale", {.name = "", .out_space = JCS_GRAYSCALE}, "P5"},
+      {"two-pass quantised", colour_recipe(), "--colors 20", {.name = "", .colors = 20, .two_pass = true}, "P6"},
+      {"one-pass ordered", colour_recipe(), "--colors=9 --one-pass --dither ordered",
        {.name = "", .colors = 9, .dither = JDITHER_ORDERED}, "P6"},
       {"quantised gray", gray, "--colors 4 --dither none", {.name = "", .colors = 4, .dither = JDITHER_NONE}, "P5"},
       {"quantised CMYK", cmyk, "--colors 16", {.name = "", .colors = 16}, "P7"},
-      {"scaled, fast DCT, no smoothing", colour_spec(), "--scale 1/2 --dct fast --nosmooth",
+      {"scaled, fast DCT, no smoothing", colour_recipe(), "--scale 1/2 --dct fast --nosmooth",
        {.name = "", .scale_num = 4, .dct = JDCT_IFAST, .fancy_upsampling = false}, "P6"},
-      {"float DCT", colour_spec(), "--dct=float", {.name = "", .dct = JDCT_FLOAT}, "P6"},
+      {"float DCT", colour_recipe(), "--dct=float", {.name = "", .dct = JDCT_FLOAT}, "P6"},
   };
   for (const auto &c : cases) {
-    const fs::path in = jpeg("in.jpg", c.spec);
+    const fs::path in = jpeg("in.jpg", c.recipe);
     const fs::path out = dir_ / "out.pnm";
     const auto r = run(c.options + " -o " + out.string() + " " + in.string());
     ASSERT_EQ(r.status, 0) << c.what << ": " << r.err;
@@ -139,7 +139,7 @@ TEST_F(jpeg2pnm_program, each_output_type_matches_a_plain_decode) {
 }
 
 TEST_F(jpeg2pnm_program, standard_input_to_standard_output) {
-  const fs::path in = jpeg("in.jpg", colour_spec());
+  const fs::path in = jpeg("in.jpg", colour_recipe());
   const fs::path out = dir_ / "out.ppm";
   const auto r = run("< " + in.string() + " > " + out.string());
   ASSERT_EQ(r.status, 0) << r.err;
@@ -151,7 +151,7 @@ TEST_F(jpeg2pnm_program, several_inputs_on_several_threads) {
   std::string arguments = "-j 3 -d " + (dir_ / "out").string();
   fs::create_directory(dir_ / "out");
   for (std::uint32_t seed = 1; seed <= 6; ++seed) {
-    image_spec s = colour_spec();
+    image_recipe s = colour_recipe();
     s.seed = seed;
     s.components = seed == 6 ? 1 : 3;
     inputs.push_back(jpeg("img" + std::to_string(seed) + ".jpg", s));
@@ -172,7 +172,7 @@ TEST_F(jpeg2pnm_program, several_inputs_on_several_threads) {
 }
 
 TEST_F(jpeg2pnm_program, failures_leave_no_output_behind) {
-  const auto good = encode_jpeg(colour_spec());
+  const auto good = encode_jpeg(colour_recipe());
   write_file(dir_ / "garbage.jpg", std::vector<unsigned char>(300, 0x42));
   write_file(dir_ / "empty.jpg", {});
   // A broken marker segment early in the header.
@@ -203,7 +203,7 @@ TEST_F(jpeg2pnm_program, failures_leave_no_output_behind) {
 }
 
 TEST_F(jpeg2pnm_program, damaged_data_is_written_with_a_warning_and_status_3) {
-  auto file = encode_jpeg(colour_spec());
+  auto file = encode_jpeg(colour_recipe());
   file.resize(file.size() * 3 / 4);
   write_file(dir_ / "cut.jpg", file);
   const auto r = run("-o " + (dir_ / "cut.ppm").string() + " " + (dir_ / "cut.jpg").string());

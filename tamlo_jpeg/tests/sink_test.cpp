@@ -12,9 +12,9 @@
 
 namespace {
 
-image_spec spec(int w, int h, int components, int hs = 1, int vs = 1,
+image_recipe recipe(int w, int h, int components, int hs = 1, int vs = 1,
                 bool progressive = false, int restart_rows = 0) {
-  image_spec s;
+  image_recipe s;
   s.width = w;
   s.height = h;
   s.components = components;
@@ -29,17 +29,17 @@ image_spec spec(int w, int h, int components, int hs = 1, int vs = 1,
 const std::map<std::string, std::vector<unsigned char>> &images() {
   static const auto all = [] {
     std::map<std::string, std::vector<unsigned char>> m;
-    m["rgb444"] = encode_jpeg(spec(61, 37, 3));
-    m["rgb422"] = encode_jpeg(spec(61, 37, 3, 2, 1));
-    m["rgb420"] = encode_jpeg(spec(61, 37, 3, 2, 2));
-    m["rgb420_progressive"] = encode_jpeg(spec(61, 37, 3, 2, 2, true));
-    m["rgb420_restarts"] = encode_jpeg(spec(61, 37, 3, 2, 2, false, 1));
-    m["rgb_1x1"] = encode_jpeg(spec(1, 1, 3, 2, 2));
-    m["rgb_17x9"] = encode_jpeg(spec(17, 9, 3, 2, 2));
-    m["rgb_strip_4000"] = encode_jpeg(spec(4000, 3, 3, 2, 2));
-    m["gray"] = encode_jpeg(spec(45, 29, 1));
-    m["gray_progressive"] = encode_jpeg(spec(17, 9, 1, 1, 1, true));
-    m["cmyk"] = encode_jpeg(spec(33, 21, 4));
+    m["rgb444"] = encode_jpeg(recipe(61, 37, 3));
+    m["rgb422"] = encode_jpeg(recipe(61, 37, 3, 2, 1));
+    m["rgb420"] = encode_jpeg(recipe(61, 37, 3, 2, 2));
+    m["rgb420_progressive"] = encode_jpeg(recipe(61, 37, 3, 2, 2, true));
+    m["rgb420_restarts"] = encode_jpeg(recipe(61, 37, 3, 2, 2, false, 1));
+    m["rgb_1x1"] = encode_jpeg(recipe(1, 1, 3, 2, 2));
+    m["rgb_17x9"] = encode_jpeg(recipe(17, 9, 3, 2, 2));
+    m["rgb_strip_4000"] = encode_jpeg(recipe(4000, 3, 3, 2, 2));
+    m["gray"] = encode_jpeg(recipe(45, 29, 1));
+    m["gray_progressive"] = encode_jpeg(recipe(17, 9, 1, 1, 1, true));
+    m["cmyk"] = encode_jpeg(recipe(33, 21, 4));
     return m;
   }();
   return all;
@@ -259,7 +259,7 @@ TEST(sink, concurrent_decoders_each_get_their_own_image) {
                                {.name = "q1", .colors = 20},
                                {.name = "s", .scale_num = 3}};
   for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-    image_spec s = spec(120, 80, 3, 2, 2);
+    image_recipe s = recipe(120, 80, 3, 2, 2);
     s.seed = seed;
     files.push_back(encode_jpeg(s));
     expected.push_back(decode_plain(files.back(), modes[seed - 1]));
