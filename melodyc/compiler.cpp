@@ -177,14 +177,13 @@ bool compile_all(compiler_state &s) {
 
 bool compile_melody_core(std::FILE *in, std::FILE *out,
                          melody_failure &failure) {
-  compiler_state state{in, out, &failure};
-  compiler_state *const s = &state;
-  const bool compiled = compile_all(*s);
+  compiler_state s{in, out, &failure};
+  const bool compiled = compile_all(s);
   // Records of the tokens before a failure stay in the output. A write
   // error may only show when the stream itself is flushed.
-  const bool written = flush_pending(*s) && std::fflush(out) == 0 && !std::ferror(out);
+  const bool written = flush_pending(s) && std::fflush(out) == 0 && !std::ferror(out);
   if (!compiled) return false;
-  if (!written) return fail(*s, "Error writing to output file\n");
+  if (!written) return fail(s, "Error writing to output file\n");
   return true;
 }
 
