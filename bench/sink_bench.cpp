@@ -1,14 +1,18 @@
 // Decodes one JPEG file in a chosen way, for instruction counts under
 // callgrind and for wall-clock medians:
 //
-//   sink_bench FILE MODE [RUNS]
+//   sink_bench FILE MODE              one decode (for callgrind)
+//   sink_bench FILE RUNS MODE...      RUNS rounds, each decoding once in
+//                                     every MODE in turn; prints the
+//                                     median time of each MODE in ms
 //
 // MODE: sink          through the row sink into the caller's row
 //       bare          jpeg_read_scanlines straight into the caller's row
 //       sink-quant    quantised (two-pass, 256 colours) through the sink
 //       bare-quant    the same quantised decode, demapped by this host
 //       turbojpeg     tjDecompress2 into a caller buffer (when built in)
-// With RUNS, prints the median wall-clock time of RUNS decodes in ms.
+// Taking the modes in turn within one process spreads the machine's
+// changing load over all of them alike.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -124,32 +128,36 @@ bool decode(const std::vector<unsigned char> &file, const std::string &mode) {
 
 int main(int argc, char **argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: sink_bench FILE MODE [RUNS]\n");
+    std::fprintf(stderr, "usage: sink_bench FILE MODE | sink_bench FILE RUNS MODE...\n");
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);
   const std::vector<unsigned char> file{std::istreambuf_iterator<char>(in),
                                         std::istreambuf_iterator<char>()};
-  const std::string mode = argv[2];
-  const int runs = argc > 3 ? std::atoi(argv[3]) : 0;
+  const int runs = std::atoi(argv[2]);
   if (runs <= 0) {
-    if (!decode(file, mode)) {
-      std::fprintf(stderr, "sink_bench: mode %s not available\n", mode.c_str());
+    if (!decode(file, argv[2])) {
+      std::fprintf(stderr, "sink_bench: mode %s not available\n", argv[2]);
       return 2;
     }
     return checksum == 0xFFFFFFFF ? 3 : 0;
   }
-  std::vector<double> ms;
-  for (int i = 0; i < runs; ++i) {
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!decode(file, mode)) {
-      std::fprintf(stderr, "sink_bench: mode %s not available\n", mode.c_str());
-      return 2;
+  const std::vector<std::string> modes(argv + 3, argv + argc);
+  std::vector<std::vector<double>> ms(modes.size());
+  for (int round = 0; round < runs; ++round) {
+    for (std::size_t m = 0; m < modes.size(); ++m) {
+      const auto t0 = std::chrono::steady_clock::now();
+      if (!decode(file, modes[m])) {
+        std::fprintf(stderr, "sink_bench: mode %s not available\n", modes[m].c_str());
+        return 2;
+      }
+      const auto t1 = std::chrono::steady_clock::now();
+      ms[m].push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
-    const auto t1 = std::chrono::steady_clock::now();
-    ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
   }
-  std::sort(ms.begin(), ms.end());
-  std::printf("%.2f\n", ms[ms.size() / 2]);
+  for (std::size_t m = 0; m < modes.size(); ++m) {
+    std::sort(ms[m].begin(), ms[m].end());
+    std::printf("%-11s %8.2f ms\n", modes[m].c_str(), ms[m][ms[m].size() / 2]);
+  }
   return 0;
 }
