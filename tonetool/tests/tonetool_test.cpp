@@ -57,9 +57,8 @@ class tonetool_program : public program_test {
 std::string record_bytes(const std::vector<tone> &tones) {
   std::string bytes;
   for (const tone &t : tones) {
-    bytes += static_cast<char>(t.period >> 8);
-    bytes += static_cast<char>(t.period & 0xFF);
-    bytes += static_cast<char>(t.duration);
+    const tone_record record = make_tone_record(t.period, t.duration);
+    bytes.append(reinterpret_cast<const char *>(record.bytes), sizeof record.bytes);
   }
   return bytes;
 }
