@@ -4,35 +4,36 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
-#include "decimal_text.h"
-#include "note_table.h"
 #include "token_reader.h"
-
-tone_record make_tone_record(std::uint16_t period, std::uint8_t duration) {
-  return {{static_cast<unsigned char>(period >> 8),
-           static_cast<unsigned char>(period & 0xFF), duration}};
-}
 
 namespace {
 
 // Records are gathered here and handed to the output stream in blocks.
 constexpr std::size_t pending_capacity = 3 * 4096;
 
+// Melodies repeat a small set of tokens, and a token's record depends only
+// on its text and the base duration: records of short tokens are kept by
+// text. A token of up to seven bytes is its own key (its bytes and, in the
+// top byte, its length), so equal keys always mean equal texts.
+constexpr int record_cache_bits = 10;
+constexpr std::size_t record_cache_size = std::size_t{1} << record_cache_bits;
+
+struct cached_record {
+  std::uint64_t key;  // 0: empty (every key holds a length of 1 or more)
+  tone_record record;
+};
+
 struct compiler_state {
-  std::FILE *in;
   std::FILE *out;
   melody_failure *failure;
-  std::int64_t line = 1;
-  unsigned base_duration = 0;
-  char token[token_capacity] = {};
-  // Periods by cell and octave bits, worked out on first use; 0 marks a
-  // note out of range (no in-range note has period 0).
-  std::uint16_t period_cache[note_cell_count][32] = {};
-  bool period_known[note_cell_count][32] = {};
-  unsigned char pending[pending_capacity] = {};
-  std::size_t pending_size = 0;
+  std::int64_t line;
+  unsigned base_duration;
+  char token[token_capacity];
+  cached_record records[record_cache_size];
+  std::size_t pending_size;
+  unsigned char pending[pending_capacity];
+  token_input in;
 };
 
 [[gnu::format(printf, 2, 3)]] bool fail(compiler_state &s, const char *format,
@@ -58,7 +59,8 @@ bool flush_pending(compiler_state &s) {
   return fwrite_unlocked(s.pending, 1, size, s.out) == size;
 }
 
-bool write_record(compiler_state &s, const tone_record &record) {
+[[gnu::always_inline]] inline bool write_record(compiler_state &s,
+                                                const tone_record &record) {
   if (s.pending_size == pending_capacity && !flush_pending(s)) {
     return fail(s, "Error writing to output file\n");
   }
@@ -67,100 +69,74 @@ bool write_record(compiler_state &s, const tone_record &record) {
   return true;
 }
 
-// round() of the melody format: add one half, then truncate toward zero.
-// Returns -1 for anything that does not land in 0..255 (NaN included), so
-// no value is converted that an 8-bit count cannot hold.
-int round_units(long double value) {
-  const long double shifted = value + 0.5L;
-  if (!(shifted >= 0.0L && shifted < 256.0L)) return -1;
-  return static_cast<int>(shifted);
-}
-
 bool read_tempo(compiler_state &s) {
   const token_status status = read_token(s.in, s.token, s.line);
   if (status == token_status::too_long || status == token_status::read_error) {
     return fail_reading(s, status);
   }
-  const float tempo =
-      status == token_status::token ? leading_float_value(s.token) : 0.0f;
-  if (tempo == 0.0f) return fail(s, "Line %" PRId64 ": Invalid tempo\n", s.line);
-  const int base = round_units(1.0L / (static_cast<long double>(tempo) * 0.125L));
-  if (base < 1) return fail(s, "Line %" PRId64 ": Tempo out of range\n", s.line);
-  s.base_duration = static_cast<unsigned>(base);
+  const tempo_outcome tempo =
+      apply_tempo(status == token_status::token ? s.token : nullptr);
+  switch (tempo.error) {
+    case tempo_error::invalid_tempo:
+      return fail(s, "Line %" PRId64 ": Invalid tempo\n", s.line);
+    case tempo_error::tempo_out_of_range:
+      return fail(s, "Line %" PRId64 ": Tempo out of range\n", s.line);
+    case tempo_error::none:
+      break;
+  }
+  s.base_duration = tempo.base_duration;
   return true;
 }
 
-// Period for a note cell at an octave value, or 0 when out of range.
-std::uint16_t note_period(compiler_state &s, int cell, int octave_value) {
-  const int k = octave_value & 31;
-  if (!s.period_known[cell][k]) {
-    const float frequency = scaled_frequency(cell, octave_value);
-    s.period_cache[cell][k] =
-        frequency_in_range(frequency) ? tone_period(frequency) : 0;
-    s.period_known[cell][k] = true;
+// Applies the note rules to the token; false with the failure set.
+bool compile_token(compiler_state &s, tone_record &record) {
+  const note_outcome note = apply_note(s.token, s.base_duration);
+  const int name_length = note.name_end;
+  switch (note.error) {
+    case note_error::none:
+      record = note.record;
+      return true;
+    case note_error::invalid_note:
+      return fail(s, "Line %" PRId64 ": Invalid note %.*s\n", s.line, name_length, s.token);
+    case note_error::note_out_of_range:
+      return fail(s, "Line %" PRId64 ": Note %.*s%d out of range\n", s.line, name_length,
+                  s.token, note.octave_value);
+    case note_error::invalid_duration:
+      return fail(s, "Line %" PRId64 ": Invalid duration %.*s\n", s.line,
+                  note.duration_end - note.duration_start, s.token + note.duration_start);
+    case note_error::duration_out_of_range:
+      return fail(s, "Line %" PRId64 ": duration out of range\n", s.line);
   }
-  return s.period_cache[cell][k];
+  return false;
 }
 
-bool is_duration_char(char c) { return (c >= '0' && c <= '9') || c == '.'; }
-
-// Duration in units for the digits-and-dots `text`, or -1 with the failure
-// set.
-int note_duration(compiler_state &s, std::string_view text) {
-  if (text.empty()) return static_cast<int>(s.base_duration);
-  char scratch[token_capacity];
-  std::memcpy(scratch, text.data(), text.size());
-  scratch[text.size()] = '\0';
-  const float multiplier =
-      digits_and_dots_value(scratch, static_cast<int>(text.size()));
-  if (multiplier == 0.0f) {
-    fail(s, "Line %" PRId64 ": Invalid duration %s\n", s.line, scratch);
-    return -1;
-  }
-  const int duration = round_units(static_cast<long double>(s.base_duration) *
-                                   static_cast<long double>(multiplier));
-  if (duration < 0) {
-    fail(s, "Line %" PRId64 ": duration out of range\n", s.line);
-    return -1;
-  }
-  return duration;
+// The cache key of the token in s.token, or 0 when it is too long for one.
+std::uint64_t token_key(const compiler_state &s) {
+  const int length = s.in.token_length;
+  if (length > 7) return 0;
+  std::uint64_t bytes;
+  std::memcpy(&bytes, s.token, sizeof bytes);  // the token buffer holds 80
+  const std::uint64_t mask = (std::uint64_t{1} << (8 * length)) - 1;
+  return (bytes & mask) | static_cast<std::uint64_t>(length) << 56;
 }
 
 bool compile_note(compiler_state &s) {
-  const char *p = s.token;
-
-  const char *const name_start = p;
-  while (is_note_name_char(*p)) ++p;
-  const std::string_view name(name_start, static_cast<std::size_t>(p - name_start));
-  const int name_length = static_cast<int>(name.size());
-  const auto cell = note_cell(name);
-  if (!cell) {
-    return fail(s, "Line %" PRId64 ": Invalid note %.*s\n", s.line, name_length,
-                name.data());
+  const std::uint64_t key = token_key(s);
+  tone_record record;
+  if (key == 0) {
+    return compile_token(s, record) && write_record(s, record);
   }
-
-  std::uint16_t period = 0;
-  if (*cell != pause_cell) {
-    // The octave is the next byte's code minus '0'; the end of the token
-    // counts as code 0. Read as unsigned so the value never depends on the
-    // signedness of char.
-    const int octave_value = static_cast<unsigned char>(*p) - '0';
-    if (*p != '\0') ++p;
-    period = note_period(s, *cell, octave_value);
-    if (period == 0) {
-      return fail(s, "Line %" PRId64 ": Note %.*s%d out of range\n", s.line,
-                  name_length, name.data(), octave_value);
-    }
-  }
-
-  // Whatever follows the duration text is ignored.
-  const char *const duration_start = p;
-  while (is_duration_char(*p)) ++p;
-  const int duration = note_duration(
-      s, std::string_view(duration_start, static_cast<std::size_t>(p - duration_start)));
-  if (duration < 0) return false;
-
-  return write_record(s, make_tone_record(period, static_cast<std::uint8_t>(duration)));
+  // Two slots for each key, so that two frequent tokens whose keys share
+  // a slot do not keep replacing each other.
+  cached_record *const pair =
+      s.records + (((key * 0x9E3779B97F4A7C15u) >> (64 - record_cache_bits)) & ~std::size_t{1});
+  if (pair[0].key == key) return write_record(s, pair[0].record);
+  if (pair[1].key == key) return write_record(s, pair[1].record);
+  if (!compile_token(s, record)) return false;
+  cached_record &slot = pair[0].key == 0 ? pair[0] : pair[1];
+  slot.key = key;
+  slot.record = record;
+  return write_record(s, record);
 }
 
 bool compile_all(compiler_state &s) {
@@ -177,19 +153,39 @@ bool compile_all(compiler_state &s) {
 
 bool compile_melody_core(std::FILE *in, std::FILE *out,
                          melody_failure &failure) {
-  compiler_state s{in, out, &failure};
-  const bool compiled = compile_all(s);
+  // The state is large (the input block, the record cache): keep it off
+  // the stack. Only the fields that need a start value get one.
+  auto *s = static_cast<compiler_state *>(std::malloc(sizeof(compiler_state)));
+  if (s == nullptr) {
+    std::snprintf(failure.message, sizeof failure.message, "Out of memory\n");
+    return false;
+  }
+  s->out = out;
+  s->failure = &failure;
+  s->line = 1;
+  s->base_duration = 0;
+  s->pending_size = 0;
+  std::memset(s->records, 0, sizeof s->records);
+  start_token_input(s->in, in);
+  const bool compiled = compile_all(*s);
   // Records of the tokens before a failure stay in the output. A write
   // error may only show when the stream itself is flushed.
-  const bool written = flush_pending(s) && std::fflush(out) == 0 && !std::ferror(out);
-  if (!compiled) return false;
-  if (!written) return fail(s, "Error writing to output file\n");
-  return true;
+  const bool written = flush_pending(*s) && std::fflush(out) == 0 && !std::ferror(out);
+  bool ok = compiled;
+  if (compiled && !written) ok = fail(*s, "Error writing to output file\n");
+  std::free(s);
+  return ok;
 }
 
 void compile_melody(std::FILE *in, std::FILE *out) {
   melody_failure failure{};
-  if (!compile_melody_core(in, out, failure)) {
+  bool ok = compile_melody_core(in, out, failure);
+  // Some file systems report a failed write only when the file is closed.
+  if (std::fclose(out) != 0 && ok) {
+    std::snprintf(failure.message, sizeof failure.message, "Error writing to output file\n");
+    ok = false;
+  }
+  if (!ok) {
     std::fputs(failure.message, stderr);
     std::exit(1);
   }

@@ -2,16 +2,9 @@
 // note token.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 
-// One unit of the output stream: the period in cycles of the 1.5 MHz
-// reference clock, most significant byte first, then the duration in units.
-struct tone_record {
-  unsigned char bytes[3];
-};
-
-tone_record make_tone_record(std::uint16_t period, std::uint8_t duration);
+#include "note_rules.h"
 
 // Why a compilation stopped: the complete diagnostic line, newline included.
 struct melody_failure {
@@ -24,6 +17,7 @@ struct melody_failure {
 bool compile_melody_core(std::FILE *in, std::FILE *out,
                          melody_failure &failure);
 
-// The program's behaviour: compiles `in` to `out`; on an error writes the
+// The program's behaviour: compiles `in` to `out` and closes `out`; on an
+// error (also one that shows only as `out` is closed) writes the
 // diagnostic to standard error and ends the process with status 1.
 void compile_melody(std::FILE *in, std::FILE *out);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "memory_stream.h"
 
@@ -152,6 +154,38 @@ INSTANTIATE_TEST_SUITE_P(
         melody_case{"token of 79 bytes is fine", "2 A1" + std::string(77, 'X'), "0D5104", ""},
         melody_case{"newlines inside a comment count", "2 A1 %\n" + std::string(3, '\n') + "Z",
                     "0D5104", "Line 5: Invalid note \n"}));
+
+// Records of repeated tokens are reused; whatever the order and however
+// many distinct tokens a melody holds, each record must still be the one
+// the note rules give for its own token.
+TEST(compile_melody_core, repeated_tokens_keep_their_own_records) {
+  std::vector<std::string> tokens;
+  const char *names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+  const char *durations[] = {"", ".5", "2", "1.5", ".25", "3", "10", ".125", "1.0625", "7.5"};
+  for (const char *name : names) {
+    for (const char *octave : {"0", "1", "2", "3"}) {
+      for (const char *duration : durations) {
+        const note_outcome note = apply_note((std::string(name) + octave + duration).c_str(), 8);
+        if (note.error == note_error::none) tokens.push_back(std::string(name) + octave + duration);
+      }
+    }
+  }
+  for (const char *duration : durations) tokens.push_back(std::string("P") + duration);
+  ASSERT_GT(tokens.size(), 300u);
+
+  std::mt19937 random(12345);
+  std::string text = "1";
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string &token = tokens[random() % tokens.size()];
+    text += (i % 13 == 0 ? "\n" : " ") + token;
+    const note_outcome note = apply_note(token.c_str(), 8);
+    expected.append(reinterpret_cast<const char *>(note.record.bytes), 3);
+  }
+  const auto outcome = compile(text);
+  EXPECT_EQ(outcome.message, "");
+  EXPECT_EQ(outcome.records, hex(expected));
+}
 
 TEST(tone_record, period_is_big_endian_then_duration) {
   const tone_record r = make_tone_record(0x1234, 0xAB);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "flush_fails_mount.h"
 #include "program_test.h"
 
 namespace {
@@ -69,6 +70,16 @@ TEST_F(melodyc_program, stream_failures_exit_one_with_a_message) {
     EXPECT_EQ(r.status, 1) << c.what;
     EXPECT_EQ(r.err, c.message) << c.what;
   }
+}
+
+// The write itself succeeds; the file system reports the loss only when
+// the file is closed.
+TEST_F(melodyc_program, error_reported_only_at_close_exits_one) {
+  const flush_fails_mount mount(dir_ / "mnt");
+  if (!mount.skip_reason.empty()) GTEST_SKIP() << mount.skip_reason;
+  const auto r = run(write_input("2 A1 A2"), ">" + (dir_ / "mnt" / "out").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error writing to output file\n");
 }
 
 TEST_F(melodyc_program, shipped_examples_compile_cleanly) {

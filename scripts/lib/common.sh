@@ -26,7 +26,8 @@ ensure_packages() {
 }
 
 # What building and testing the project needs; fuzzing adds clang.
-BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev groff-base)
+BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev groff-base
+  fuse3 libfuse3-dev)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # The fuzz build: clang, libFuzzer, address and undefined-behaviour
