@@ -1,5 +1,6 @@
 // jpeg2pnm: decodes JPEG images to PGM, PPM or PAM through the tamlo_jpeg
 // row sink.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "message_text.h"
 #include "options.h"
 #include "output_file.h"
 
@@ -23,7 +25,7 @@ enum exit_status { status_clean = 0, status_failed = 1, status_usage = 2, status
 const char program[] = "jpeg2pnm";
 
 std::string display_name(const std::string &input) {
-  return input == "-" ? "(standard input)" : input;
+  return input == "-" ? "(standard input)" : quoted_name(input);
 }
 
 // One line on standard error; a single call, so lines of different
@@ -45,12 +47,29 @@ exit_status status_of(const convert_result &r) {
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
+// Opens an input for reading; a folder is refused here, since reading one
+// fails only later and less clearly.
 std::FILE *open_input(const std::string &input) {
-  return input == "-" ? stdin : std::fopen(input.c_str(), "rb");
+  std::FILE *in = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
+  if (in == nullptr) {
+    report(input, std::string("cannot open: ") + std::strerror(errno));
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    report(input, "is a directory, not a JPEG file");
+    if (in != stdin) std::fclose(in);
+    return nullptr;
+  }
+  return in;
 }
 
 void close_input(const std::string &input, std::FILE *in) {
   if (input != "-") std::fclose(in);
+}
+
+std::string same_file_message(const std::string &output) {
+  return "the output " + quoted_name(output) + " is this input file itself; choose another output";
 }
 
 // Decodes `input` into the file `target` (complete or not at all). With
@@ -59,27 +78,34 @@ void close_input(const std::string &input, std::FILE *in) {
 exit_status convert_to_file(const std::string &input, const std::string &target,
                             bool add_extension, const convert_options &options) {
   std::FILE *in = open_input(input);
-  if (!in) {
-    report(input, std::strerror(errno));
+  if (!in) return status_failed;
+  output_file out;
+  std::string path;
+  // The output is opened once the header says which kind of image it is,
+  // and only if it is not the input itself.
+  const open_destination open = [&](int components, std::string &error) -> std::FILE * {
+    path = add_extension ? target + pnm_extension(components) : target;
+    if (output_is_input(path, fileno(in))) {
+      error = same_file_message(path);
+      return nullptr;
+    }
+    std::string reason;
+    if (!open_output(out, path, reason)) {
+      error = quoted_name(path) + ": " + reason;
+      return nullptr;
+    }
+    return out.stream;
+  };
+  const convert_result r = convert_jpeg(in, options, open);
+  close_input(input, in);
+  if (!r.ok) {
+    if (r.output_opened) discard_output(out);
+    report(input, r.write_failed ? quoted_name(path) + ": " + r.message : r.message);
     return status_failed;
   }
   std::string error;
-  pending_file out = open_pending(add_extension ? target + ".pnm" : target, error);
-  if (!out.stream) {
-    close_input(input, in);
-    report(input, "cannot create " + target + (add_extension ? ".*" : "") + ": " + error);
-    return status_failed;
-  }
-  const convert_result r = convert_jpeg(in, out.stream, options);
-  close_input(input, in);
-  if (!r.ok) {
-    discard_pending(out);
-    report(input, r.message);
-    return status_failed;
-  }
-  const std::string final_path = add_extension ? target + pnm_extension(r.components) : target;
-  if (!commit_pending(out, final_path, error)) {
-    report(input, final_path + ": " + error);
+  if (!commit_output(out, error)) {
+    report(input, quoted_name(path) + ": " + error);
     return status_failed;
   }
   report_warnings(input, r);
@@ -88,18 +114,24 @@ exit_status convert_to_file(const std::string &input, const std::string &target,
 
 exit_status convert_to_stdout(const std::string &input, const convert_options &options) {
   std::FILE *in = open_input(input);
-  if (!in) {
-    report(input, std::strerror(errno));
+  if (!in) return status_failed;
+  // `jpeg2pnm x.jpg >> x.jpg` would write into the file being read.
+  struct stat out_st {}, in_st {};
+  if (fstat(STDOUT_FILENO, &out_st) == 0 && fstat(fileno(in), &in_st) == 0 &&
+      S_ISREG(out_st.st_mode) && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
+    close_input(input, in);
+    report(input, same_file_message("(standard output)"));
     return status_failed;
   }
-  const convert_result r = convert_jpeg(in, stdout, options);
+  const convert_result r =
+      convert_jpeg(in, options, [](int, std::string &) { return stdout; });
   close_input(input, in);
   if (!r.ok) {
     report(input, r.message);
     return status_failed;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    report(input, std::string("write error: ") + std::strerror(errno));
+    report(input, std::string("(standard output): write error: ") + std::strerror(errno));
     return status_failed;
   }
   report_warnings(input, r);
@@ -111,7 +143,7 @@ std::string target_stem(const std::string &directory, const std::string &input) 
   std::string name = input == "-" ? "stdin" : input.substr(input.rfind('/') + 1);
   const auto dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return directory + "/" + name;
+  return directory + (directory.back() == '/' ? "" : "/") + name;
 }
 
 exit_status worse(exit_status a, exit_status b) {
@@ -120,17 +152,34 @@ exit_status worse(exit_status a, exit_status b) {
   return rank(a) >= rank(b) ? a : b;
 }
 
+// Creates the folder of -d when it is missing (its parent must exist).
+bool make_directory(const std::string &directory) {
+  struct stat st {};
+  if (stat(directory.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    std::fprintf(stderr, "%s: %s: not a directory; name a folder for -d\n", program,
+                 quoted_name(directory).c_str());
+    return false;
+  }
+  if (mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  std::fprintf(stderr, "%s: cannot create directory %s: %s\n", program,
+               quoted_name(directory).c_str(), std::strerror(errno));
+  return false;
+}
+
 exit_status convert_many(const command_line &line) {
   const auto &inputs = line.inputs;
   std::map<std::string, std::string> stems;
   for (const auto &input : inputs) {
     const auto [it, fresh] = stems.emplace(target_stem(line.directory, input), input);
     if (!fresh) {
-      std::fprintf(stderr, "%s: %s and %s would both be written as %s.*\n", program,
-                   it->second.c_str(), input.c_str(), it->first.c_str());
+      std::fprintf(stderr, "%s: %s and %s would both be written as %s.*; decode them apart\n",
+                   program, quoted_name(it->second).c_str(), quoted_name(input).c_str(),
+                   quoted_name(it->first).c_str());
       return status_usage;
     }
   }
+  if (!make_directory(line.directory)) return status_failed;
   unsigned jobs = line.jobs ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = std::min<unsigned>(jobs, static_cast<unsigned>(inputs.size()));
 
@@ -169,6 +218,7 @@ exit_status run(const command_line &line) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  install_output_cleanup();
   const parse_result parsed = parse_command_line(argc, argv);
   switch (parsed.outcome) {
     case parse_outcome::help:
@@ -179,7 +229,8 @@ int main(int argc, char **argv) {
                   JPEG_LIB_VERSION);
       return status_clean;
     case parse_outcome::usage_error:
-      std::fprintf(stderr, "%s: %s\n%s", program, parsed.error.c_str(), usage_text);
+      std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
+                   parsed.error.c_str(), program);
       return status_usage;
     case parse_outcome::run:
       break;

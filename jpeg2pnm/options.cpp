@@ -1,7 +1,10 @@
 #include "options.h"
 
+#include "message_text.h"
+
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,22 +15,33 @@ const char usage_text[] =
     "Decode JPEG images to binary PGM (gray), PPM (colour) or PAM (CMYK).\n"
     "With no FILE, or when FILE is -, read standard input.\n"
     "\n"
-    "  -o, --output=OUT      write to OUT instead of standard output\n"
-    "  -d, --directory=DIR   write one file per input into DIR, named after\n"
-    "                        the input with .pgm, .ppm or .pam\n"
-    "  -j, --jobs=N          decode N inputs at once (default: one per core)\n"
+    "  -o, --output=OUT      write to OUT instead of standard output (see below)\n"
+    "  -d, --directory=DIR   write one file per input into DIR (created if\n"
+    "                        missing), named after the input with .pgm, .ppm\n"
+    "                        or .pam\n"
+    "  -j, --jobs=N          decode N inputs at once, 1 to 1024 (default: one\n"
+    "                        per core)\n"
     "      --grayscale       decode to gray\n"
-    "      --colors=N        quantise to N colours (2 to 256)\n"
-    "      --one-pass        quantise with a fixed colormap\n"
+    "      --colors=N        quantise to N colours: 2 to 256 for gray output,\n"
+    "                        8 to 256 for colour, 16 to 256 for CMYK\n"
+    "      --one-pass        quantise with a fixed colormap (gray and CMYK\n"
+    "                        always are)\n"
     "      --two-pass        quantise with a colormap chosen for the image\n"
-    "                        (default for colour output)\n"
+    "                        (default for colour output; colour only)\n"
     "      --dither=MODE     fs (default), ordered or none\n"
-    "      --scale=M/N       scale the output by M/N (libjpeg's supported\n"
-    "                        factors, e.g. 1/8 to 2/1)\n"
+    "      --scale=M/N       scale the output by M/N, one of libjpeg's factors\n"
+    "                        k/8 with k from 1 to 16 (1/8, 1/4, 3/8, 1/2, ... 2/1)\n"
     "      --dct=METHOD      int (default), fast or float\n"
     "      --nosmooth        no fancy upsampling of chroma\n"
     "      --help            show this help and exit\n"
     "      --version         show the version and exit\n"
+    "\n"
+    "Output files: a new file gets the mode a shell redirection would give it\n"
+    "and appears only when complete; an existing file is replaced only when\n"
+    "the new image is complete and keeps its mode and owner (and with other\n"
+    "hard links is rewritten, so that every name shows the new image); a\n"
+    "symbolic link is followed; a device or FIFO is written directly. An\n"
+    "output that is the input file itself is refused.\n"
     "\n"
     "Exit status: 0 every image decoded cleanly; 3 some image had corrupt\n"
     "data (written, with warnings); 1 some image could not be decoded or\n"
@@ -76,25 +90,25 @@ bool parse_number(const char *text, long low, long high, long &value) {
   return errno == 0 && *end == '\0' && value >= low && value <= high;
 }
 
-bool parse_scale(const char *text, unsigned &num, unsigned &denom) {
+// M/N as libjpeg scales: by k/8 with k from 1 to 16, and no other factor
+// (it would round any other up to the next eighth).
+bool parse_scale(const char *text, unsigned &num, unsigned &denom, std::string &problem) {
   const char *slash = std::strchr(text, '/');
-  if (!slash) return false;
-  const std::string top(text, slash);
   long m = 0, n = 0;
-  if (!parse_number(top.c_str(), 1, 16, m) || !parse_number(slash + 1, 1, 16, n)) {
+  if (slash == nullptr || !parse_number(std::string(text, slash).c_str(), 1, 16, m) ||
+      !parse_number(slash + 1, 1, 16, n)) {
+    problem = "M/N, each 1 to 16";
+    return false;
+  }
+  if ((8 * m) % n != 0 || 8 * m / n > 16) {
+    const long eighths = std::min(16L, (8 * m + n - 1) / n);
+    problem = "libjpeg scales by k/8 with k from 1 to 16 only; it would decode at " +
+              std::to_string(eighths) + "/8";
     return false;
   }
   num = static_cast<unsigned>(m);
   denom = static_cast<unsigned>(n);
   return true;
-}
-
-// How the user wrote the option getopt_long stopped at.
-std::string option_text(char **argv, int short_option) {
-  if (short_option > 0 && short_option < 256) {
-    return std::string("-") + static_cast<char>(short_option);
-  }
-  return argv[optind - 1];
 }
 
 parse_result usage_error(std::string message) {
@@ -110,6 +124,7 @@ parse_result parse_command_line(int argc, char **argv) {
   parse_result result;
   command_line &line = result.line;
   convert_options &c = line.convert;
+  bool dither_given = false;
   optind = 0;  // start afresh: glibc re-initialises on 0
   opterr = 0;  // messages are ours
   for (;;) {
@@ -119,47 +134,60 @@ parse_result parse_command_line(int argc, char **argv) {
     const std::string value = optarg ? optarg : "";
     long number = 0;
     switch (opt) {
-      case 'o': line.output = value; break;
-      case 'd': line.directory = value; break;
+      case 'o':
+        if (value.empty()) return usage_error("option '-o' needs a file name, not ''");
+        line.output = value;
+        break;
+      case 'd':
+        if (value.empty()) return usage_error("option '-d' needs a folder name, not ''");
+        line.directory = value;
+        break;
       case 'j':
         if (!parse_number(value.c_str(), 1, 1024, number)) {
-          return usage_error("invalid job count '" + value + "' (1 to 1024)");
+          return usage_error("invalid job count " + quoted_value(value) + " (1 to 1024)");
         }
         line.jobs = static_cast<unsigned>(number);
         break;
       case opt_grayscale: c.grayscale = true; break;
       case opt_colors:
         if (!parse_number(value.c_str(), 2, 256, number)) {
-          return usage_error("invalid colour count '" + value + "' (2 to 256)");
+          return usage_error("invalid colour count " + quoted_value(value) + " (2 to 256)");
         }
         c.colors = static_cast<int>(number);
         break;
-      case opt_one_pass: c.passes = quantiser_passes::one; break;
-      case opt_two_pass: c.passes = quantiser_passes::two; break;
+      case opt_one_pass:
+      case opt_two_pass:
+        if (c.passes != quantiser_passes::automatic &&
+            c.passes != (opt == opt_one_pass ? quantiser_passes::one : quantiser_passes::two)) {
+          return usage_error("--one-pass and --two-pass cannot be used together");
+        }
+        c.passes = opt == opt_one_pass ? quantiser_passes::one : quantiser_passes::two;
+        break;
       case opt_dither:
+        dither_given = true;
         if (value == "fs") c.dither = JDITHER_FS;
         else if (value == "ordered") c.dither = JDITHER_ORDERED;
         else if (value == "none") c.dither = JDITHER_NONE;
-        else return usage_error("invalid dither mode '" + value + "' (fs, ordered or none)");
+        else return usage_error("invalid dither mode " + quoted_value(value) + " (fs, ordered or none)");
         break;
-      case opt_scale:
-        if (!parse_scale(value.c_str(), c.scale_num, c.scale_denom)) {
-          return usage_error("invalid scale '" + value + "' (M/N, each 1 to 16)");
+      case opt_scale: {
+        std::string problem;
+        if (!parse_scale(value.c_str(), c.scale_num, c.scale_denom, problem)) {
+          return usage_error("invalid scale " + quoted_value(value) + " (" + problem + ")");
         }
         break;
+      }
       case opt_dct:
         if (value == "int") c.dct = JDCT_ISLOW;
         else if (value == "fast") c.dct = JDCT_IFAST;
         else if (value == "float") c.dct = JDCT_FLOAT;
-        else return usage_error("invalid DCT method '" + value + "' (int, fast or float)");
+        else return usage_error("invalid DCT method " + quoted_value(value) + " (int, fast or float)");
         break;
       case opt_nosmooth: c.fancy_upsampling = false; break;
       case opt_help: result.outcome = parse_outcome::help; return result;
       case opt_version: result.outcome = parse_outcome::version; return result;
-      case ':':
-        return usage_error("option '" + option_text(argv, optopt) + "' needs a value");
       default:
-        return usage_error("unknown option '" + option_text(argv, optopt) + "'");
+        return usage_error(option_error(argv, long_options, opt));
     }
   }
   for (int i = optind; i < argc; ++i) line.inputs.emplace_back(argv[i]);
@@ -168,6 +196,12 @@ parse_result parse_command_line(int argc, char **argv) {
   }
   if (!line.directory.empty() && !line.output.empty()) {
     return usage_error("-o and -d cannot be used together");
+  }
+  if (c.colors == 0 && (c.passes != quantiser_passes::automatic || dither_given)) {
+    return usage_error(std::string(c.passes == quantiser_passes::one   ? "--one-pass"
+                                   : c.passes == quantiser_passes::two ? "--two-pass"
+                                                                       : "--dither") +
+                       " has no effect without --colors N");
   }
   if (line.inputs.empty()) line.inputs.emplace_back("-");
   return result;

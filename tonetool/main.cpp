@@ -1,5 +1,6 @@
 // tonetool: lists a tone record stream as text, or renders it as sound.
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <string>
 
+#include "message_text.h"
 #include "note_lookup.h"
+#include "output_file.h"
 #include "render.h"
 #include "sound_file.h"
 #include "tone_records.h"
@@ -18,23 +21,41 @@ namespace {
 
 const char program[] = "tonetool";
 
+const char list_usage[] =
+    "Usage: tonetool list [FILE]\n"
+    "List the tone records melodyc writes (from FILE, or standard input), one\n"
+    "line per record: index, period, frequency, the note melodyc compiles to\n"
+    "that period (P for a pause) and the duration in units.\n";
+
+const char wav_usage[] =
+    "Usage: tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
+    "Render the tone records melodyc writes (from FILE, or standard input) as\n"
+    "16-bit sound: each record a square wave of 1,500,000 / period Hz for\n"
+    "duration x unit, a pause silence.\n"
+    "\n"
+    "  -o, --output=OUT  the sound file; its extension picks the format (.wav,\n"
+    "                    .flac, .aiff or .aif, .au, .caf); - or none writes WAV\n"
+    "                    to standard output. A new file gets the mode a shell\n"
+    "                    redirection would give it and appears only when\n"
+    "                    complete; an existing one is replaced only then and\n"
+    "                    keeps its mode and owner; a symbolic link is\n"
+    "                    followed; a device or FIFO is written directly; the\n"
+    "                    input file itself is refused\n"
+    "  --unit-ms=MS      milliseconds per duration unit, above 0 up to 60000\n"
+    "                    (default 125)\n"
+    "  --rate=HZ         sample rate, whole hertz from 8000 to 192000\n"
+    "                    (default 44100)\n"
+    "  --volume=V        peak level, above 0 up to 1 (default 0.5)\n";
+
 const char usage_text[] =
     "Usage: tonetool list [FILE]\n"
     "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
     "Read back the tone records melodyc writes (from FILE, or standard input).\n"
     "\n"
-    "  list             one line per record: index, period, frequency, the\n"
-    "                   note melodyc compiles to that period (P for a pause),\n"
-    "                   and the duration in units\n"
-    "  wav              render as 16-bit sound: each record a square wave of\n"
-    "                   1,500,000 / period Hz for duration x unit, a pause silence\n"
-    "    -o, --output=OUT  the sound file; its extension picks the format\n"
-    "                      (.wav, .flac, .aiff, .au, .caf); - or none writes\n"
-    "                      WAV to standard output\n"
-    "    --unit-ms=MS      milliseconds per duration unit (default 125)\n"
-    "    --rate=HZ         sample rate, 8000 to 192000 (default 44100)\n"
-    "    --volume=V        peak level, above 0 up to 1 (default 0.5)\n"
+    "  list   one line per record: index, period, frequency, note, duration\n"
+    "  wav    render as sound (WAV, FLAC, AIFF, AU or CAF)\n"
     "  --help, --version\n"
+    "'tonetool COMMAND --help' tells more of each command.\n"
     "\n"
     "Exit status: 0 success; 1 unreadable input, a partial record or an\n"
     "output error; 2 bad command line.\n";
@@ -42,7 +63,8 @@ const char usage_text[] =
 enum exit_status { status_ok = 0, status_failed = 1, status_usage = 2 };
 
 int usage_error(const std::string &message) {
-  std::fprintf(stderr, "%s: %s (see tonetool --help)\n", program, message.c_str());
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
+               message.c_str(), program);
   return status_usage;
 }
 
@@ -68,7 +90,16 @@ bool open_input(int argc, char **argv, input_file &in, int &status) {
   in.name = optind < argc ? argv[optind] : "-";
   in.stream = in.name == "-" ? stdin : std::fopen(in.name.c_str(), "rb");
   if (!in.stream) {
-    std::fprintf(stderr, "%s: %s: %s\n", program, in.name.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "%s: %s: cannot open: %s\n", program, quoted_name(in.name).c_str(),
+                 std::strerror(errno));
+    status = status_failed;
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fileno(in.stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "%s: %s: is a directory, not a tone record file\n", program,
+                 in.name == "-" ? "(standard input)" : quoted_name(in.name).c_str());
+    if (in.stream != stdin) std::fclose(in.stream);
     status = status_failed;
     return false;
   }
@@ -76,15 +107,17 @@ bool open_input(int argc, char **argv, input_file &in, int &status) {
 }
 
 std::string display(const input_file &in) {
-  return in.name == "-" ? "(standard input)" : in.name;
+  return in.name == "-" ? "(standard input)" : quoted_name(in.name);
 }
 
 // Reads the whole stream; reports a read error or a partial last record.
 bool read_input(input_file &in, tone_stream &stream) {
   stream = read_tones(in.stream);
+  const int read_errno = errno;
   if (in.stream != stdin) std::fclose(in.stream);
   if (stream.read_error) {
-    std::fprintf(stderr, "%s: %s: read error\n", program, display(in).c_str());
+    std::fprintf(stderr, "%s: %s: read error: %s\n", program, display(in).c_str(),
+                 std::strerror(read_errno));
     return false;
   }
   return true;
@@ -100,11 +133,17 @@ bool report_partial(const input_file &in, const tone_stream &stream) {
 }
 
 int run_list(int argc, char **argv) {
-  static const option options[] = {{nullptr, 0, nullptr, 0}};
+  enum { opt_help = 256 };
+  static const option options[] = {{"help", no_argument, nullptr, opt_help},
+                                   {nullptr, 0, nullptr, 0}};
   optind = 1;
   opterr = 0;
-  if (getopt_long(argc, argv, "", options, nullptr) != -1) {
-    return usage_error(std::string("list: unknown option '") + argv[optind - 1] + "'");
+  for (int opt; (opt = getopt_long(argc, argv, ":", options, nullptr)) != -1;) {
+    if (opt == opt_help) {
+      std::fputs(list_usage, stdout);
+      return status_ok;
+    }
+    return usage_error("list: " + option_error(argv, options, opt));
   }
   input_file in;
   int status = status_ok;
@@ -126,8 +165,9 @@ int run_list(int argc, char **argv) {
 }
 
 int run_wav(int argc, char **argv) {
-  enum { opt_unit = 256, opt_rate, opt_volume };
+  enum { opt_unit = 256, opt_rate, opt_volume, opt_help };
   static const option options[] = {
+      {"help", no_argument, nullptr, opt_help},
       {"output", required_argument, nullptr, 'o'},
       {"unit-ms", required_argument, nullptr, opt_unit},
       {"rate", required_argument, nullptr, opt_rate},
@@ -144,35 +184,40 @@ int run_wav(int argc, char **argv) {
     const std::string value = optarg ? optarg : "";
     double number = 0;
     switch (opt) {
-      case 'o': output = value; break;
+      case opt_help:
+        std::fputs(wav_usage, stdout);
+        return status_ok;
+      case 'o':
+        if (value.empty()) return usage_error("wav: option '-o' needs a file name, not ''");
+        output = value;
+        break;
       case opt_unit:
         if (!parse_real(value.c_str(), 0, 60000, true, number)) {
-          return usage_error("invalid unit '" + value + "' (milliseconds, above 0 up to 60000)");
+          return usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
         }
         settings.unit_ms = number;
         break;
       case opt_rate:
         if (!parse_real(value.c_str(), 8000, 192000, false, number) || number != std::floor(number)) {
-          return usage_error("invalid rate '" + value + "' (whole hertz, 8000 to 192000)");
+          return usage_error("invalid rate " + quoted_value(value) + " (whole hertz, 8000 to 192000)");
         }
         settings.rate = static_cast<int>(number);
         break;
       case opt_volume:
         if (!parse_real(value.c_str(), 0, 1, true, number)) {
-          return usage_error("invalid volume '" + value + "' (above 0 up to 1)");
+          return usage_error("invalid volume " + quoted_value(value) + " (above 0 up to 1)");
         }
         settings.volume = number;
         break;
-      case ':':
-        return usage_error(std::string("wav: option '") + argv[optind - 1] + "' needs a value");
       default:
-        return usage_error(std::string("wav: unknown option '") + argv[optind - 1] + "'");
+        return usage_error("wav: " + option_error(argv, options, opt));
     }
   }
   const bool to_stdout = output.empty() || output == "-";
   const int format = to_stdout ? 0 : sound_format_for(output);
   if (!to_stdout && format == 0) {
-    return usage_error("no sound format for '" + output + "' (use .wav, .flac, .aiff, .au or .caf)");
+    return usage_error("no sound format for " + quoted_value(output) +
+                       " (use .wav, .flac, .aiff or .aif, .au or .caf)");
   }
   if (to_stdout && isatty(STDOUT_FILENO)) {
     return usage_error("not writing sound to a terminal; use -o OUT or a redirect");
@@ -180,6 +225,12 @@ int run_wav(int argc, char **argv) {
   input_file in;
   int status = status_ok;
   if (!open_input(argc, argv, in, status)) return status;
+  if (!to_stdout && output_is_input(output, fileno(in.stream))) {
+    std::fprintf(stderr, "%s: %s: the output is this input file itself; choose another output\n",
+                 program, quoted_name(output).c_str());
+    if (in.stream != stdin) std::fclose(in.stream);
+    return status_failed;
+  }
   tone_stream stream;
   if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
 
@@ -188,8 +239,8 @@ int run_wav(int argc, char **argv) {
   const bool ok = to_stdout ? write_sound_stdout(settings.rate, samples, error)
                             : write_sound_file(output, format, settings.rate, samples, error);
   if (!ok) {
-    std::fprintf(stderr, "%s: %s: %s\n", program, to_stdout ? "(standard output)" : output.c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", program,
+                 to_stdout ? "(standard output)" : quoted_name(output).c_str(), error.c_str());
     return status_failed;
   }
   return status_ok;
@@ -198,6 +249,7 @@ int run_wav(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  install_output_cleanup();
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "--help" || command == "-h") {
     std::fputs(usage_text, stdout);
@@ -210,5 +262,5 @@ int main(int argc, char **argv) {
   if (command == "list") return run_list(argc - 1, argv + 1);
   if (command == "wav") return run_wav(argc - 1, argv + 1);
   if (command.empty()) return usage_error("missing command: list or wav");
-  return usage_error("unknown command '" + command + "': list or wav");
+  return usage_error("unknown command " + quoted_value(command) + ": list or wav");
 }

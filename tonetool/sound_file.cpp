@@ -79,6 +79,19 @@ sf_count_t mem_write(const void *in, sf_count_t count, void *user) {
 
 sf_count_t mem_tell(void *user) { return mem(user).position; }
 
+// The whole sound file in `memory`.
+bool write_to_memory(memory_file &memory, int format, int rate,
+                     const std::vector<std::int16_t> &samples, std::string &error) {
+  SF_VIRTUAL_IO io{mem_length, mem_seek, mem_read, mem_write, mem_tell};
+  SF_INFO info = info_for(format, rate);
+  SNDFILE *file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
+  if (!file) {
+    error = sf_strerror(nullptr);
+    return false;
+  }
+  return write_and_close(file, samples, error);
+}
+
 }  // namespace
 
 int sound_format_for(const std::string &path) {
@@ -96,34 +109,43 @@ int sound_format_for(const std::string &path) {
 
 bool write_sound_file(const std::string &path, int format, int rate,
                       const std::vector<std::int16_t> &samples, std::string &error) {
-  pending_file out = open_pending(path, error);
-  if (!out.stream) return false;
+  output_file out;
+  if (!open_output(out, path, error)) return false;
+  if (out.direct) {
+    // A device or FIFO cannot be sought back to for the header: the file
+    // is made in memory and written out whole.
+    memory_file memory;
+    if (!write_to_memory(memory, format, rate, samples, error)) {
+      discard_output(out);
+      return false;
+    }
+    if (std::fwrite(memory.data.data(), 1, memory.data.size(), out.stream) != memory.data.size()) {
+      error = std::string("write error: ") + std::strerror(errno);
+      discard_output(out);
+      return false;
+    }
+    return commit_output(out, error);
+  }
+  std::fflush(out.stream);
   SF_INFO info = info_for(format, rate);
   SNDFILE *file = sf_open_fd(fileno(out.stream), SFM_WRITE, &info, SF_FALSE);
   if (!file) {
     error = sf_strerror(nullptr);
-    discard_pending(out);
+    discard_output(out);
     return false;
   }
   if (!write_and_close(file, samples, error)) {
-    discard_pending(out);
+    discard_output(out);
     return false;
   }
-  return commit_pending(out, path, error);
+  return commit_output(out, error);
 }
 
 bool write_sound_stdout(int rate, const std::vector<std::int16_t> &samples, std::string &error) {
   // WAV needs its header patched after the samples, so the stream is
   // built in memory and written out whole.
   memory_file memory;
-  SF_VIRTUAL_IO io{mem_length, mem_seek, mem_read, mem_write, mem_tell};
-  SF_INFO info = info_for(SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate);
-  SNDFILE *file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
-  if (!file) {
-    error = sf_strerror(nullptr);
-    return false;
-  }
-  if (!write_and_close(file, samples, error)) return false;
+  if (!write_to_memory(memory, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, samples, error)) return false;
   if (std::fwrite(memory.data.data(), 1, memory.data.size(), stdout) != memory.data.size() ||
       std::fflush(stdout) != 0) {
     error = std::string("write error: ") + std::strerror(errno);

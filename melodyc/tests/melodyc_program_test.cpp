@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "flush_fails_mount.h"
+#include "test_fs_mount.h"
 #include "program_test.h"
 
 namespace {
@@ -75,7 +75,7 @@ TEST_F(melodyc_program, stream_failures_exit_one_with_a_message) {
 // The write itself succeeds; the file system reports the loss only when
 // the file is closed.
 TEST_F(melodyc_program, error_reported_only_at_close_exits_one) {
-  const flush_fails_mount mount(dir_ / "mnt");
+  const test_fs_mount mount(dir_ / "mnt", "--fail-flush");
   if (!mount.skip_reason.empty()) GTEST_SKIP() << mount.skip_reason;
   const auto r = run(write_input("2 A1 A2"), ">" + (dir_ / "mnt" / "out").string());
   EXPECT_EQ(r.status, 1);

@@ -1,4 +1,5 @@
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -49,6 +50,11 @@ class tonetool_program : public program_test {
     out_ = slurp(dir_ / "out");
     err_ = slurp(dir_ / "err");
     return status;
+  }
+
+  std::string slurp_help(const std::string &command) {
+    run(command + " --help", "");
+    return out_;
   }
 
   std::string out_, err_;
@@ -137,6 +143,42 @@ TEST_F(tonetool_program, standard_output_gets_a_wav_stream) {
   EXPECT_EQ(out_.size(), 44u + 2 * 160);  // 2 units of 10 ms at 8 kHz, 16-bit
 }
 
+// wav -o shares jpeg2pnm's output files: the same rules, seen from here.
+TEST_F(tonetool_program, wav_output_files_follow_the_same_rules) {
+  const std::string records = record_bytes(compile_tones("8 A1 P"));
+  std::ofstream(dir_ / "tones", std::ios::binary) << records;
+  const std::string d = "'" + dir_.string() + "'";
+  const std::string tonetool = TONETOOL_PATH;
+  // A new file under umask 077.
+  ASSERT_EQ(shell("cd " + d + " && umask 077 && " + tonetool + " wav --unit-ms 10 -o new.wav tones"), 0);
+  struct stat st {};
+  ASSERT_EQ(stat((dir_ / "new.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  const std::string sound = slurp(dir_ / "new.wav");
+  // An existing file keeps its mode.
+  std::ofstream(dir_ / "old.wav") << "old";
+  chmod((dir_ / "old.wav").c_str(), 0604);
+  ASSERT_EQ(shell("cd " + d + " && " + tonetool + " wav --unit-ms 10 -o old.wav tones"), 0);
+  ASSERT_EQ(stat((dir_ / "old.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(slurp(dir_ / "old.wav"), sound);
+  // A FIFO with a player on it gets the whole file, and stays a FIFO.
+  ASSERT_EQ(mkfifo((dir_ / "player").c_str(), 0600), 0);
+  // The extension picks the format: the FIFO is reached through a link.
+  ASSERT_EQ(shell("cd " + d + " && ln -s player fifo.wav && { " + tonetool +
+                  " wav --unit-ms 10 -o fifo.wav tones & cat player > heard.wav; wait $!; }"),
+            0);
+  EXPECT_EQ(slurp(dir_ / "heard.wav"), sound);
+  ASSERT_EQ(lstat((dir_ / "player").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  // The input itself is refused and left alone.
+  std::ofstream(dir_ / "in.wav", std::ios::binary) << records;
+  EXPECT_EQ(shell("cd " + d + " && " + tonetool + " wav -o in.wav in.wav 2>err"), 1);
+  EXPECT_EQ(slurp(dir_ / "err"),
+            "tonetool: in.wav: the output is this input file itself; choose another output\n");
+  EXPECT_EQ(slurp(dir_ / "in.wav"), records);
+}
+
 TEST(note_for_period, every_example_melody_round_trips) {
   for (const auto &entry : fs::directory_iterator(EXAMPLES_DIR)) {
     if (entry.path().extension() != ".mel") continue;
@@ -172,30 +214,51 @@ TEST_F(tonetool_program, list_prints_a_line_per_record) {
 }
 
 TEST_F(tonetool_program, bad_input_and_command_lines) {
+  const std::string try_help = "Try 'tonetool --help' for more information.\n";
   const struct {
     const char *arguments;
     std::string records;
     int status;
-    const char *message_start;
+    std::string message;
   } cases[] = {
       {"list", std::string("\x0D\x51\x04\x00", 4), 1,
-       "tonetool: (standard input): stream ends inside record 1 (1 of its 3 bytes)"},
+       "tonetool: (standard input): stream ends inside record 1 (1 of its 3 bytes); "
+       "a tone stream is a whole number of 3-byte records\n"},
       {"wav -o x.wav", std::string("\x0D\x51", 2), 1,
-       "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes)"},
-      {"list /nonexistent", "", 1, "tonetool: /nonexistent: No such file or directory"},
-      {"wav --rate 100", "", 2, "tonetool: invalid rate '100'"},
-      {"wav --unit-ms -5", "", 2, "tonetool: invalid unit '-5'"},
-      {"wav --volume 2", "", 2, "tonetool: invalid volume '2'"},
-      {"wav -o sound.mp3", "", 2, "tonetool: no sound format for 'sound.mp3'"},
-      {"play", "", 2, "tonetool: unknown command 'play'"},
-      {"", "", 2, "tonetool: missing command"},
+       "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes); "
+       "a tone stream is a whole number of 3-byte records\n"},
+      {"list /nonexistent", "", 1, "tonetool: /nonexistent: cannot open: No such file or directory\n"},
+      {"list /", "", 1, "tonetool: /: is a directory, not a tone record file\n"},
+      {"list \"$(printf 'a\\nb')\"", "", 1, "tonetool: 'a\\nb': cannot open: No such file or directory\n"},
+      {"wav --rate 100", "", 2, "tonetool: invalid rate '100' (whole hertz, 8000 to 192000)\n" + try_help},
+      {"wav --unit-ms -5", "", 2,
+       "tonetool: invalid unit '-5' (milliseconds, above 0 up to 60000)\n" + try_help},
+      {"wav --volume 2", "", 2, "tonetool: invalid volume '2' (above 0 up to 1)\n" + try_help},
+      {"wav -o sound.mp3", "", 2,
+       "tonetool: no sound format for 'sound.mp3' (use .wav, .flac, .aiff or .aif, .au or .caf)\n" +
+           try_help},
+      {"wav -o ''", "", 2, "tonetool: wav: option '-o' needs a file name, not ''\n" + try_help},
+      {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help},
+      {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help},
+      {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help},
+      {"play", "", 2, "tonetool: unknown command 'play': list or wav\n" + try_help},
+      {"", "", 2, "tonetool: missing command: list or wav\n" + try_help},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;
-    EXPECT_EQ(err_.rfind(c.message_start, 0), 0u) << c.arguments << ": " << err_;
-    EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << c.arguments << ": " << err_;
+    EXPECT_EQ(err_, c.message) << c.arguments;
   }
   EXPECT_FALSE(fs::exists("x.wav"));
+}
+
+TEST_F(tonetool_program, each_command_has_its_own_help) {
+  for (const char *command : {"list", "wav"}) {
+    EXPECT_EQ(run(std::string(command) + " --help", ""), 0) << command;
+    EXPECT_EQ(out_.rfind(std::string("Usage: tonetool ") + command, 0), 0u) << out_;
+    EXPECT_EQ(err_, "");
+  }
+  EXPECT_NE(slurp_help("wav").find(".aif"), std::string::npos);
+  EXPECT_NE(slurp_help("wav").find("above 0 up to 60000"), std::string::npos);
 }
 
 }  // namespace

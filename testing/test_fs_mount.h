@@ -1,10 +1,9 @@
-// Mounts flush_fails_fs (a FUSE file system whose every flush fails with
-// EIO) on a folder for the life of the object. Where it cannot be mounted
-// (no fuse3 at build time, no /dev/fuse, no permission), `skip_reason`
-// says why and the test should skip with it.
+// Mounts test_fs (a FUSE file system in memory, see test_fs.cpp) on a
+// folder for the life of the object. Where it cannot be mounted (no fuse3
+// at build time, no /dev/fuse, no permission), `skip_reason` says why and
+// the test should skip with it.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,11 +15,13 @@
 #include <string>
 #include <thread>
 
-class flush_fails_mount {
+class test_fs_mount {
  public:
-  explicit flush_fails_mount(const std::filesystem::path &folder) : folder_(folder) {
-#ifndef FLUSH_FAILS_FS_PATH
-    skip_reason = "flush_fails_fs was not built (fuse3 development files missing)";
+  // `option` is "" or "--fail-flush".
+  test_fs_mount(const std::filesystem::path &folder, const std::string &option) : folder_(folder) {
+#ifndef TEST_FS_PATH
+    (void)option;
+    skip_reason = "test_fs was not built (fuse3 development files missing)";
 #else
     if (access("/dev/fuse", R_OK | W_OK) != 0) {
       skip_reason = "/dev/fuse is not there or not usable by this user";
@@ -31,7 +32,11 @@ class flush_fails_mount {
     stat(folder_.c_str(), &before);
     pid_ = fork();
     if (pid_ == 0) {
-      execl(FLUSH_FAILS_FS_PATH, FLUSH_FAILS_FS_PATH, folder_.c_str(), static_cast<char *>(nullptr));
+      if (option.empty()) {
+        execl(TEST_FS_PATH, TEST_FS_PATH, folder_.c_str(), static_cast<char *>(nullptr));
+      } else {
+        execl(TEST_FS_PATH, TEST_FS_PATH, option.c_str(), folder_.c_str(), static_cast<char *>(nullptr));
+      }
       _exit(127);
     }
     // Mounted once the folder is on another device.
@@ -41,16 +46,16 @@ class flush_fails_mount {
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
-        skip_reason = "flush_fails_fs could not mount (no permission to mount FUSE here?)";
+        skip_reason = "test_fs could not mount (no permission to mount FUSE here?)";
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
-    skip_reason = "flush_fails_fs did not mount within 5 s";
+    skip_reason = "test_fs did not mount within 5 s";
 #endif
   }
 
-  ~flush_fails_mount() {
+  ~test_fs_mount() {
     if (pid_ <= 0) return;
     const std::string command = "fusermount3 -u '" + folder_.string() + "' 2>/dev/null || umount -l '" +
                                 folder_.string() + "' 2>/dev/null";
@@ -59,8 +64,8 @@ class flush_fails_mount {
     waitpid(pid_, &status, 0);
   }
 
-  flush_fails_mount(const flush_fails_mount &) = delete;
-  flush_fails_mount &operator=(const flush_fails_mount &) = delete;
+  test_fs_mount(const test_fs_mount &) = delete;
+  test_fs_mount &operator=(const test_fs_mount &) = delete;
 
   std::string skip_reason;
 

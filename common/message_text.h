@@ -1,0 +1,20 @@
+// Texts the command-line programs put in their messages.
+#pragma once
+
+#include <getopt.h>
+
+#include <string>
+
+// A file name as a message shows it: as it is, unless it holds control
+// characters; then in single quotes with C escapes (\n, \t, \x1b, \\, \'),
+// so that every message stays on one line.
+std::string quoted_name(const std::string &name);
+
+// A value the user gave, as a message shows it: always in single quotes,
+// with the same escapes.
+std::string quoted_value(const std::string &value);
+
+// The message for the option getopt_long has just refused (it returned
+// '?' or ':' with opterr 0): unknown, ambiguous (naming the candidates) or
+// missing its value.
+std::string option_error(char **argv, const option *long_options, int result);

@@ -1,0 +1,355 @@
+// jpeg2pnm's output files against real file-system objects: modes under a
+// umask, existing files, hard and symbolic links, FIFOs and devices, the
+// input itself, signals in the middle of a decode, and full, read-only and
+// failing file systems.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "jpeg_fixtures.h"
+#include "program_test.h"
+#include "reference_decode.h"
+#include "scoped_mount.h"
+#include "test_fs_mount.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bytes_of(const std::vector<unsigned char> &v) { return {v.begin(), v.end()}; }
+
+void write_file(const fs::path &p, const std::string &bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+struct stat status_of(const fs::path &p) {
+  struct stat st {};
+  EXPECT_EQ(lstat(p.c_str(), &st), 0) << p;
+  return st;
+}
+
+mode_t mode_of(const fs::path &p) { return status_of(p).st_mode & 07777; }
+
+class output_files : public program_test {
+ protected:
+  void SetUp() override {
+    program_test::SetUp();
+    image_recipe recipe;
+    recipe.width = 21;
+    recipe.height = 13;
+    jpeg_ = bytes_of(encode_jpeg(recipe));
+    write_file(dir_ / "in.jpg", jpeg_);
+    // The PPM file jpeg2pnm writes for in.jpg.
+    const decoded_image plain = decode_plain(encode_jpeg(recipe), {});
+    ppm_ = "P6\n21 13\n255\n" + std::string(plain.pixels.begin(), plain.pixels.end());
+  }
+
+  // Runs `jpeg2pnm ARGUMENTS` in dir_ through sh, with a umask.
+  int run(const std::string &arguments, const char *umask_value = "022") {
+    const std::string command = "cd '" + dir_.string() + "' && umask " + umask_value + " && " +
+                                JPEG2PNM_PATH + " " + arguments + " 2>'" + (dir_ / "err").string() + "'";
+    const int status = shell(command);
+    err_ = slurp(dir_ / "err");
+    fs::remove(dir_ / "err");
+    return status;
+  }
+
+  std::vector<std::string> listing(const fs::path &folder) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string jpeg_, ppm_, err_;
+};
+
+TEST_F(output_files, new_files_get_the_mode_of_a_shell_redirection) {
+  fs::create_directory(dir_ / "in");
+  std::string inputs;
+  for (int i = 0; i < 300; ++i) {
+    write_file(dir_ / "in" / ("p" + std::to_string(i) + ".jpg"), jpeg_);
+  }
+  for (const char *mask : {"022", "077", "002"}) {
+    const mode_t expected = 0666 & ~static_cast<mode_t>(std::stoi(mask, nullptr, 8));
+    for (const int jobs : {1, 8}) {
+      fs::remove_all(dir_ / "out");
+      ASSERT_EQ(run("-j " + std::to_string(jobs) + " -d out in/*.jpg", mask), 0) << err_;
+      const auto names = listing(dir_ / "out");
+      ASSERT_EQ(names.size(), 300u) << mask << " -j " << jobs;
+      int wrong = 0;
+      for (const auto &name : names) wrong += mode_of(dir_ / "out" / name) != expected;
+      EXPECT_EQ(wrong, 0) << "umask " << mask << " -j " << jobs;
+      // The folder -d made is a new folder under the same umask.
+      EXPECT_EQ(mode_of(dir_ / "out"), 0777 & ~static_cast<mode_t>(std::stoi(mask, nullptr, 8)));
+    }
+    fs::remove(dir_ / "one.ppm");
+    ASSERT_EQ(run("-o one.ppm in.jpg", mask), 0) << err_;
+    EXPECT_EQ(mode_of(dir_ / "one.ppm"), expected) << mask;
+  }
+}
+
+TEST_F(output_files, an_existing_file_keeps_its_mode_owner_and_links) {
+  write_file(dir_ / "old.ppm", "old content");
+  chmod((dir_ / "old.ppm").c_str(), 0640);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((dir_ / "old.ppm").c_str(), 1234, 5678), 0);
+  }
+  const ino_t inode_before = status_of(dir_ / "old.ppm").st_ino;
+  ASSERT_EQ(run("-o old.ppm in.jpg", "077"), 0) << err_;
+  EXPECT_EQ(slurp(dir_ / "old.ppm"), ppm_);
+  EXPECT_EQ(mode_of(dir_ / "old.ppm"), 0640u);
+  if (root) {
+    EXPECT_EQ(status_of(dir_ / "old.ppm").st_uid, 1234u);
+    EXPECT_EQ(status_of(dir_ / "old.ppm").st_gid, 5678u);
+  } else {
+    std::printf("not root: the owner of a replaced file is not checked\n");
+  }
+  // Replaced by a rename: a reader holding the old file keeps the old one.
+  EXPECT_NE(status_of(dir_ / "old.ppm").st_ino, inode_before);
+
+  // With other hard links, every name shows the new image.
+  write_file(dir_ / "a.ppm", "old content");
+  fs::create_hard_link(dir_ / "a.ppm", dir_ / "b.ppm");
+  ASSERT_EQ(run("-o a.ppm in.jpg"), 0) << err_;
+  EXPECT_EQ(slurp(dir_ / "a.ppm"), ppm_);
+  EXPECT_EQ(slurp(dir_ / "b.ppm"), ppm_);
+  EXPECT_EQ(status_of(dir_ / "a.ppm").st_ino, status_of(dir_ / "b.ppm").st_ino);
+  EXPECT_EQ(status_of(dir_ / "a.ppm").st_nlink, 2u);
+  // A failed decode leaves every name as it was.
+  write_file(dir_ / "bad.jpg", "not a jpeg");
+  EXPECT_EQ(run("-o a.ppm bad.jpg"), 1);
+  EXPECT_EQ(slurp(dir_ / "b.ppm"), ppm_);
+}
+
+TEST_F(output_files, symbolic_links_are_followed_and_stay_links) {
+  fs::create_directory(dir_ / "real");
+  write_file(dir_ / "real" / "target.ppm", "old");
+  fs::create_symlink("real/target.ppm", dir_ / "link.ppm");
+  fs::create_symlink("link.ppm", dir_ / "link_to_link.ppm");
+  fs::create_symlink("real/new.ppm", dir_ / "dangling.ppm");
+  for (const char *link : {"link.ppm", "link_to_link.ppm"}) {
+    write_file(dir_ / "real" / "target.ppm", "old");
+    ASSERT_EQ(run(std::string("-o ") + link + " in.jpg"), 0) << err_;
+    EXPECT_TRUE(fs::is_symlink(dir_ / link)) << link;
+    EXPECT_EQ(slurp(dir_ / "real" / "target.ppm"), ppm_) << link;
+  }
+  ASSERT_EQ(run("-o dangling.ppm in.jpg"), 0) << err_;
+  EXPECT_TRUE(fs::is_symlink(dir_ / "dangling.ppm"));
+  EXPECT_EQ(slurp(dir_ / "real" / "new.ppm"), ppm_);
+  EXPECT_EQ(listing(dir_ / "real"), (std::vector<std::string>{"new.ppm", "target.ppm"}));
+}
+
+TEST_F(output_files, a_fifo_or_device_is_written_directly) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  // A reader on the FIFO, as a player or another program would be.
+  const std::string d = "'" + dir_.string() + "'";
+  ASSERT_EQ(shell("cd " + d + " && { " + JPEG2PNM_PATH + " -o fifo in.jpg & cat fifo > captured; wait $!; }"),
+            0);
+  EXPECT_TRUE(S_ISFIFO(status_of(dir_ / "fifo").st_mode));
+  EXPECT_EQ(slurp(dir_ / "captured"), ppm_);
+
+  if (mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make a character device here (needs root): " << std::strerror(errno);
+  }
+  ASSERT_EQ(run("-o null in.jpg"), 0) << err_;
+  EXPECT_TRUE(S_ISCHR(status_of(dir_ / "null").st_mode));
+  EXPECT_EQ(status_of(dir_ / "null").st_rdev, makedev(1, 3));
+}
+
+TEST_F(output_files, the_input_itself_is_refused_as_output) {
+  fs::create_symlink("in.jpg", dir_ / "alias.jpg");
+  fs::create_directory(dir_ / "out");
+  write_file(dir_ / "out" / "x.ppm", jpeg_);  // a JPEG file named .ppm
+  const struct {
+    const char *arguments;
+    const char *input;
+    std::string message;
+  } cases[] = {
+      {"-o in.jpg in.jpg", "in.jpg",
+       "jpeg2pnm: in.jpg: the output in.jpg is this input file itself; choose another output\n"},
+      {"-o alias.jpg in.jpg", "in.jpg",
+       "jpeg2pnm: in.jpg: the output alias.jpg is this input file itself; choose another output\n"},
+      {"-o in.jpg alias.jpg", "in.jpg",
+       "jpeg2pnm: alias.jpg: the output in.jpg is this input file itself; choose another output\n"},
+      {"-d out out/x.ppm", "out/x.ppm",
+       "jpeg2pnm: out/x.ppm: the output out/x.ppm is this input file itself; choose another output\n"},
+      {"in.jpg >> in.jpg", "in.jpg",
+       "jpeg2pnm: in.jpg: the output (standard output) is this input file itself; choose another "
+       "output\n"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(c.arguments), 1) << c.arguments;
+    EXPECT_EQ(err_, c.message) << c.arguments;
+    EXPECT_EQ(slurp(dir_ / c.input), jpeg_) << c.arguments;
+  }
+  EXPECT_EQ(listing(dir_ / "out"), std::vector<std::string>{"x.ppm"});
+}
+
+TEST_F(output_files, missing_folder_for_d_is_created) {
+  write_file(dir_ / "a.jpg", jpeg_);
+  write_file(dir_ / "b.jpg", jpeg_);
+  // As README shows it.
+  ASSERT_EQ(run("-j 2 -d out/ *.jpg"), 0) << err_;
+  EXPECT_EQ(listing(dir_ / "out"), (std::vector<std::string>{"a.ppm", "b.ppm", "in.ppm"}));
+  EXPECT_EQ(slurp(dir_ / "out" / "a.ppm"), ppm_);
+
+  EXPECT_EQ(run("-d no/such/out a.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: cannot create directory no/such/out: No such file or directory\n");
+  EXPECT_EQ(run("-d a.jpg b.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: a.jpg: not a directory; name a folder for -d\n");
+}
+
+// Spawns jpeg2pnm with `arguments`, its standard error to `err`.
+pid_t spawn_jpeg2pnm(const std::vector<std::string> &arguments, const fs::path &err) {
+  std::vector<std::string> words{JPEG2PNM_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char *> argv;
+  for (auto &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// True once process `pid` holds a file open below `folder` (an unnamed
+// temporary file shows there as "folder/#123 (deleted)").
+bool writes_below(pid_t pid, const fs::path &folder) {
+  const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  std::error_code ec;
+  for (const auto &e : fs::directory_iterator(fds, ec)) {
+    const std::string target = fs::read_symlink(e.path(), ec).string();
+    if (target.rfind(folder.string() + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
+// A decode that stops in the middle for want of input: the output is open,
+// part of the image written. Then a signal.
+TEST_F(output_files, signals_in_the_middle_of_a_decode_leave_nothing_behind) {
+  // Large enough that the first half holds more than one read of input.
+  image_recipe big;
+  big.width = 1600;
+  big.height = 1200;
+  big.quality = 98;
+  const std::string data = bytes_of(encode_jpeg(big));
+  ASSERT_GT(data.size(), 300000u);
+  ASSERT_EQ(mkfifo((dir_ / "slow.jpg").c_str(), 0600), 0);
+  fs::create_directory(dir_ / "out");
+  test_fs_mount named(dir_ / "named", "");
+
+  struct trial {
+    int signal_number;
+    fs::path folder;
+  };
+  std::vector<trial> trials;
+  for (const int s : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) trials.push_back({s, dir_ / "out"});
+  // A file system without unnamed temporary files: named ones are removed.
+  if (named.skip_reason.empty()) {
+    for (const int s : {SIGTERM, SIGINT}) trials.push_back({s, dir_ / "named"});
+  } else {
+    std::printf("named temporary files not tried: %s\n", named.skip_reason.c_str());
+  }
+  for (const trial &t : trials) {
+    const pid_t pid = spawn_jpeg2pnm({(dir_ / "slow.jpg").string(), "-o", (t.folder / "big.ppm").string()},
+                                     dir_ / "err");
+    const int fifo = open((dir_ / "slow.jpg").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    ASSERT_EQ(write(fifo, data.data(), data.size() / 2), static_cast<ssize_t>(data.size() / 2));
+    bool writing = false;
+    for (int i = 0; i < 400 && !writing; ++i) {
+      writing = writes_below(pid, t.folder);
+      if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(writing) << "signal " << t.signal_number;
+    if (t.folder == dir_ / "named") {
+      EXPECT_EQ(listing(t.folder).size(), 1u);
+    }
+    kill(pid, t.signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(fifo);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == t.signal_number)
+        << "signal " << t.signal_number << ", status " << status;
+    EXPECT_EQ(listing(t.folder), std::vector<std::string>{}) << "signal " << t.signal_number;
+  }
+}
+
+TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
+  EXPECT_EQ(run("-o no/such/folder/out.ppm in.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: no/such/folder/out.ppm: cannot create: No such file or directory\n");
+  EXPECT_EQ(run("-o . in.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: .: is a directory\n");
+  EXPECT_EQ(run("-o \"$(printf 'no/such\\nx.ppm')\" in.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: 'no/such\\nx.ppm': cannot create: No such file or directory\n");
+  EXPECT_EQ(run("\"$(printf 'bad\\033name.jpg')\""), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: 'bad\\x1bname.jpg': cannot open: No such file or directory\n");
+  EXPECT_EQ(run("-o out.ppm ."), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: .: is a directory, not a JPEG file\n");
+  EXPECT_EQ(run("< . > out.ppm"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: (standard input): is a directory, not a JPEG file\n");
+  fs::remove(dir_ / "out.ppm");  // made by the shell's redirection
+
+  {
+    // The image is larger than the file system.
+    const scoped_tmpfs full(dir_ / "full", "size=64k");
+    if (!full.skip_reason.empty()) GTEST_SKIP() << full.skip_reason;
+    image_recipe big;
+    big.width = 300;
+    big.height = 200;
+    write_file(dir_ / "big.jpg", bytes_of(encode_jpeg(big)));
+    EXPECT_EQ(run("-o full/out.ppm big.jpg"), 1);
+    EXPECT_EQ(err_, "jpeg2pnm: big.jpg: full/out.ppm: write error: No space left on device\n");
+    EXPECT_EQ(listing(dir_ / "full"), std::vector<std::string>{});
+    // Replacing a file there keeps it when the new image does not fit.
+    write_file(dir_ / "full" / "old.ppm", "old");
+    EXPECT_EQ(run("-o full/old.ppm big.jpg"), 1);
+    EXPECT_EQ(slurp(dir_ / "full" / "old.ppm"), "old");
+    EXPECT_EQ(listing(dir_ / "full"), std::vector<std::string>{"old.ppm"});
+  }
+  {
+    const scoped_tmpfs read_only(dir_ / "ro", "ro");
+    ASSERT_EQ(read_only.skip_reason, "");
+    EXPECT_EQ(run("-o ro/out.ppm in.jpg"), 1);
+    EXPECT_EQ(err_, "jpeg2pnm: in.jpg: ro/out.ppm: cannot create: Read-only file system\n");
+  }
+  {
+    // The write is lost only as the file is closed.
+    const test_fs_mount lossy(dir_ / "lossy", "--fail-flush");
+    if (!lossy.skip_reason.empty()) GTEST_SKIP() << lossy.skip_reason;
+    EXPECT_EQ(run("-o lossy/out.ppm in.jpg"), 1);
+    EXPECT_EQ(err_, "jpeg2pnm: in.jpg: lossy/out.ppm: write error: Input/output error\n");
+    EXPECT_EQ(listing(dir_ / "lossy"), std::vector<std::string>{});
+  }
+  {
+    const test_fs_mount faulty(dir_ / "faulty", "");
+    if (!faulty.skip_reason.empty()) GTEST_SKIP() << faulty.skip_reason;
+    write_file(dir_ / "faulty" / "in.eio", jpeg_);
+    EXPECT_EQ(run("-o out.ppm faulty/in.eio"), 1);
+    EXPECT_EQ(err_, "jpeg2pnm: faulty/in.eio: read error: Input/output error\n");
+    EXPECT_FALSE(fs::exists(dir_ / "out.ppm"));
+  }
+}
+
+}  // namespace
