@@ -22,24 +22,47 @@ struct ppm_row_sink_private {
   JSAMPROW row_pointer;      // one-row array over out_row (direct case)
   std::uint32_t row_bytes;   // bytes in a finished row
   std::uint32_t row_samples; // samples in a finished row
+  // The geometry the rows were sized for, checked again at start_output.
+  int components;            // out_color_components
+  boolean quantized;         // quantize_colors
 };
 
 ppm_row_sink_private *private_of(ppm_row_sink *sink) {
   return reinterpret_cast<ppm_row_sink_private *>(sink);
 }
 
-void tamlo_jpeg_start_output_ppm(j_decompress_ptr, ppm_row_sink *) {}
+// Parameters may change between the initialiser and jpeg_start_decompress;
+// rows libjpeg would write past the sink's, or of another layout, are
+// refused here, before the first scanline is read.
+void tamlo_jpeg_start_output_ppm(j_decompress_ptr cinfo, ppm_row_sink *public_sink) {
+  const ppm_row_sink_private *const sink = private_of(public_sink);
+  if (cinfo->out_color_components != sink->components) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
+  if ((cinfo->quantize_colors != FALSE) != (sink->quantized != FALSE)) {
+    ERREXIT(cinfo, JERR_MODE_CHANGE);
+  }
+  const std::uint64_t samples = static_cast<std::uint64_t>(cinfo->output_width) *
+                                static_cast<std::uint64_t>(cinfo->out_color_components);
+  if (samples > sink->row_samples) ERREXIT(cinfo, JERR_WIDTH_OVERFLOW);
+}
 
 void tamlo_jpeg_finish_output_ppm(j_decompress_ptr, ppm_row_sink *) {}
 
-void deliver(ppm_row_sink_private *sink, unsigned char *dest) {
-  std::memcpy(dest, sink->out_row, sink->row_bytes);
+// Bytes of the row as it stands now: a host that crops after the start of
+// decompression narrows output_width. Never more than the sink's row.
+std::uint32_t current_row_bytes(j_decompress_ptr cinfo, const ppm_row_sink_private *sink) {
+  const std::uint64_t bytes = static_cast<std::uint64_t>(cinfo->output_width) *
+                              static_cast<std::uint64_t>(sink->components);
+  return bytes < sink->row_bytes ? static_cast<std::uint32_t>(bytes) : sink->row_bytes;
+}
+
+void deliver(j_decompress_ptr cinfo, ppm_row_sink_private *sink, unsigned char *dest) {
+  std::memcpy(dest, sink->out_row, current_row_bytes(cinfo, sink));
 }
 
 // Direct case: libjpeg decoded straight into out_row.
-void tamlo_jpeg_put_pixel_rows(j_decompress_ptr, ppm_row_sink *sink, JDIMENSION,
+void tamlo_jpeg_put_pixel_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, JDIMENSION,
                                unsigned char *dest) {
-  deliver(private_of(sink), dest);
+  deliver(cinfo, private_of(sink), dest);
 }
 
 // Pixels of the current output width that fit the row sized at
@@ -75,7 +98,7 @@ void tamlo_jpeg_put_demapped_rgb(j_decompress_ptr cinfo, ppm_row_sink *public_si
       for (unsigned c = 0; c < components; ++c) *out++ = colormap[c][index];
     }
   }
-  deliver(sink, dest);
+  deliver(cinfo, sink, dest);
 }
 
 // Quantised gray: one sample per pixel from colormap row 0.
@@ -87,17 +110,18 @@ void tamlo_jpeg_put_demapped_gray(j_decompress_ptr cinfo, ppm_row_sink *public_s
   unsigned char *const out = sink->out_row;
   const JDIMENSION width = demapped_width(cinfo, sink, 1);
   for (JDIMENSION x = 0; x < width; ++x) out[x] = map0[indexes[x]];
-  deliver(sink, dest);
+  deliver(cinfo, sink, dest);
 }
 
 // Copies a separately decoded row of samples; an alternative to the direct
 // case for hosts that fill sample_rows with a row array of their own.
-[[maybe_unused]] void tamlo_jpeg_copy_pixel_rows(j_decompress_ptr, ppm_row_sink *public_sink,
+[[maybe_unused]] void tamlo_jpeg_copy_pixel_rows(j_decompress_ptr cinfo, ppm_row_sink *public_sink,
                                                  JDIMENSION, unsigned char *dest) {
   ppm_row_sink_private *const sink = private_of(public_sink);
   const JSAMPROW samples = sink->pub.sample_rows[0];
-  for (std::uint32_t i = 0; i < sink->row_samples; ++i) sink->out_row[i] = samples[i];
-  deliver(sink, dest);
+  const std::uint32_t count = current_row_bytes(cinfo, sink);
+  for (std::uint32_t i = 0; i < count; ++i) sink->out_row[i] = samples[i];
+  deliver(cinfo, sink, dest);
 }
 
 // Colour spaces whose output rows hold one byte per component sample.
@@ -148,6 +172,8 @@ extern "C" ppm_row_sink *tamlo_jpeg_jinit_write_ppm(j_decompress_ptr cinfo) {
   sink->row_samples = static_cast<std::uint32_t>(cinfo->output_width) *
                       static_cast<std::uint32_t>(cinfo->out_color_components);
   sink->row_bytes = sink->row_samples;
+  sink->components = cinfo->out_color_components;
+  sink->quantized = cinfo->quantize_colors;
   sink->out_row = static_cast<unsigned char *>((*cinfo->mem->alloc_small)(
       reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, sink->row_bytes));
 

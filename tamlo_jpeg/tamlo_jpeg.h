@@ -10,11 +10,20 @@
  *   2. jpeg_start_decompress, then sink->start_output(&cinfo, sink);
  *   3. for each scanline:
  *        n = jpeg_read_scanlines(&cinfo, sink->sample_rows, sink->sample_row_count);
- *        sink->put_pixel_rows(&cinfo, sink, n, row);   (row: output_width *
- *                                                       out_color_components bytes)
+ *        if (n > 0)   (0: a suspending data source has no data yet)
+ *          sink->put_pixel_rows(&cinfo, sink, n, row);   (row: output_width *
+ *                                                         out_color_components bytes)
  *   4. sink->finish_output(&cinfo, sink), then jpeg_finish_decompress or
  *      jpeg_abort_decompress.
  * The sink lives in the decompressor's image pool and is released with it.
+ *
+ * Parameters may still change between the initialiser and
+ * jpeg_start_decompress, as long as the rows still fit: start_output
+ * raises an error through cinfo's error manager when the output row has
+ * grown wider than the sink's, the component count has changed, or
+ * quantisation was switched on or off. A host may narrow the rows after
+ * jpeg_start_decompress (jpeg_crop_scanline): each row delivered is
+ * output_width * out_color_components bytes as they stand at that call.
  */
 #ifndef TAMLO_JPEG_H
 #define TAMLO_JPEG_H
@@ -29,10 +38,11 @@ extern "C" {
 typedef struct ppm_row_sink ppm_row_sink;
 
 struct ppm_row_sink {
-  /* Called once after jpeg_start_decompress; does nothing. */
+  /* Called once after jpeg_start_decompress (and after any
+   * jpeg_crop_scanline); checks that the output rows still fit the sink. */
   void (*start_output)(j_decompress_ptr cinfo, ppm_row_sink *sink);
   /* Turns the scanline decoded into sample_rows into one finished row of
-   * output_width * out_color_components bytes at dest. */
+   * output_width * out_color_components bytes (as they stand now) at dest. */
   void (*put_pixel_rows)(j_decompress_ptr cinfo, ppm_row_sink *sink,
                          JDIMENSION rows_supplied, unsigned char *dest);
   /* Called once after the last scanline; does nothing. */

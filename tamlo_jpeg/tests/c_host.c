@@ -1,11 +1,16 @@
 /* A C11 host: encodes a small image, decodes it through the sink in RGB,
  * quantised and gray, compares each row with a plain libjpeg decode, and
- * checks that a damaged file ends through a setjmp error manager. */
+ * checks that a damaged file ends through a setjmp error manager. It also
+ * crops through the sink into rows of exactly the cropped size (so that a
+ * sanitizer sees any overrun), and changes parameters after the
+ * initialiser, which must end through the error manager. */
 #include <setjmp.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "tamlo_jpeg.h"
+
+#include <jerror.h>
 
 struct jump_error {
   struct jpeg_error_mgr pub;
@@ -22,8 +27,9 @@ static void silence(j_common_ptr cinfo, int level) {
   (void)level;
 }
 
+enum { W = 45, H = 11 };
+
 static unsigned char *encode(unsigned long *size) {
-  enum { W = 23, H = 11 };
   struct jpeg_compress_struct c;
   struct jpeg_error_mgr err;
   unsigned char *buffer = NULL;
@@ -75,6 +81,8 @@ static size_t decode(const unsigned char *file, unsigned long size, int mode,
     d.desired_number_of_colors = 12;
   } else if (mode == 2) {
     d.out_color_space = JCS_GRAYSCALE;
+  } else if (mode == 3) {
+    d.do_fancy_upsampling = FALSE;
   }
   {
     ppm_row_sink *sink = use_sink ? tamlo_jpeg_jinit_write_ppm(&d) : NULL;
@@ -104,6 +112,86 @@ static size_t decode(const unsigned char *file, unsigned long size, int mode,
   return total;
 }
 
+/* Decodes columns [x, x + width) of every row through the sink after
+ * jpeg_crop_scanline, each row into a block of exactly the cropped row's
+ * size, and copies the wanted columns to `out`. Returns the bytes written,
+ * 0 after a fatal error. */
+static size_t decode_cropped(const unsigned char *file, unsigned long size, JDIMENSION x,
+                             JDIMENSION width, unsigned char *out) {
+  struct jpeg_decompress_struct d;
+  struct jump_error err;
+  size_t total = 0;
+  d.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = jump_on_error;
+  err.pub.emit_message = silence;
+  jpeg_create_decompress(&d);
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&d);
+    return 0;
+  }
+  jpeg_mem_src(&d, file, size);
+  jpeg_read_header(&d, TRUE);
+  /* Smooth chroma upsampling treats the edges of a cropped row as image
+   * edges; without it the cropped pixels are exactly the full decode's. */
+  d.do_fancy_upsampling = FALSE;
+  {
+    ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(&d);
+    JDIMENSION xoffset = x, cropped = width;
+    jpeg_start_decompress(&d);
+    jpeg_crop_scanline(&d, &xoffset, &cropped);
+    sink->start_output(&d, sink);
+    while (d.output_scanline < d.output_height) {
+      unsigned char *row = malloc((size_t)d.output_width * 3);
+      JDIMENSION n = jpeg_read_scanlines(&d, sink->sample_rows, sink->sample_row_count);
+      if (n > 0) sink->put_pixel_rows(&d, sink, n, row);
+      memcpy(out + total, row + (size_t)(x - xoffset) * 3, (size_t)width * 3);
+      total += (size_t)width * 3;
+      free(row);
+    }
+    sink->finish_output(&d, sink);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  return total;
+}
+
+/* Changes a parameter after the initialiser: 1 wider rows (scaling up),
+ * 2 another component count, 3 quantisation switched on. Returns 1 when
+ * start_output raised the fitting error through the error manager. */
+static int change_after_initialiser(const unsigned char *file, unsigned long size, int change) {
+  struct jpeg_decompress_struct d;
+  struct jump_error err;
+  int raised = 0;
+  d.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = jump_on_error;
+  err.pub.emit_message = silence;
+  jpeg_create_decompress(&d);
+  if (setjmp(err.jump)) {
+    static const int expected[] = {0, JERR_WIDTH_OVERFLOW, JERR_CONVERSION_NOTIMPL, JERR_MODE_CHANGE};
+    raised = err.pub.msg_code == expected[change];
+    jpeg_destroy_decompress(&d);
+    return raised;
+  }
+  jpeg_mem_src(&d, file, size);
+  jpeg_read_header(&d, TRUE);
+  {
+    ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(&d);
+    if (change == 1) {
+      d.scale_num = 2;
+      d.scale_denom = 1;
+    } else if (change == 2) {
+      d.out_color_space = JCS_GRAYSCALE;
+    } else {
+      d.quantize_colors = TRUE;
+      d.desired_number_of_colors = 16;
+    }
+    jpeg_start_decompress(&d);
+    sink->start_output(&d, sink);
+  }
+  jpeg_destroy_decompress(&d);
+  return 0;
+}
+
 int main(void) {
   static unsigned char expected[64 * 64 * 3], actual[64 * 64 * 3];
   unsigned long size = 0;
@@ -118,6 +206,24 @@ int main(void) {
     unsigned char garbage[100];
     memset(garbage, 0x42, sizeof garbage);
     if (decode(garbage, sizeof garbage, 1, 1, actual) != 0) ++failures;
+  }
+  {
+    /* Crops at odd offsets, against the same columns of a full decode. */
+    static const JDIMENSION crops[][2] = {{0, 45}, {3, 7}, {17, 20}, {40, 5}, {9, 1}};
+    static unsigned char full[64 * 64 * 3];
+    const size_t n = decode(file, size, 3, 0, full);
+    for (size_t i = 0; i < sizeof crops / sizeof crops[0]; ++i) {
+      const JDIMENSION x = crops[i][0], width = crops[i][1];
+      if (decode_cropped(file, size, x, width, actual) != (size_t)width * 3 * H) ++failures;
+      for (size_t row = 0; row < H && n > 0; ++row) {
+        if (memcmp(actual + row * width * 3, full + (row * W + x) * 3, (size_t)width * 3) != 0) {
+          ++failures;
+        }
+      }
+    }
+  }
+  for (int change = 1; change <= 3; ++change) {
+    if (!change_after_initialiser(file, size, change)) ++failures;
   }
   free(file);
   return failures == 0 ? 0 : 1;
