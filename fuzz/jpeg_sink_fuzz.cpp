@@ -1,11 +1,16 @@
 // Feeds arbitrary bytes as a JPEG file through the row sink. The first
 // byte picks the output mode: gray, RGB, one- or two-pass quantised,
-// quantised gray, or scaled; the rest is the file.
+// quantised gray, or scaled, and (bit 7) a crop of columns and rows taken
+// with jpeg_crop_scanline and jpeg_skip_scanlines; the rest is the file.
+// jpeg2pnm's limits (scans, working memory) refuse what they would refuse.
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include <jerror.h>
+
+#include "image_limits.h"
 #include "tamlo_jpeg.h"
 
 namespace {
@@ -76,10 +81,22 @@ void decode(const std::uint8_t *data, std::size_t size, unsigned mode) {
   if (setjmp(err.jump) == 0) {
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
-    if (static_cast<unsigned long>(cinfo.image_width) * cinfo.image_height <= max_pixels) {
+    if (static_cast<unsigned long>(cinfo.image_width) * cinfo.image_height <= max_pixels &&
+        count_scans(data, size) <= 100) {
       set_mode(&cinfo, mode);
+      jpeg_calc_output_dimensions(&cinfo);
+      if (whole_image_memory(&cinfo) > (std::uint64_t{64} << 20)) ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
       ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(&cinfo);
       jpeg_start_decompress(&cinfo);
+      const bool crop = (mode & 0x80) != 0 && !cinfo.two_pass_quantize && cinfo.output_width > 1;
+      if (crop) {
+        // Columns and rows from the size of the data: any region in the image.
+        JDIMENSION x = static_cast<JDIMENSION>(size * 7919 % cinfo.output_width);
+        JDIMENSION width = 1 + static_cast<JDIMENSION>(size % (cinfo.output_width - x));
+        jpeg_crop_scanline(&cinfo, &x, &width);
+        jpeg_skip_scanlines(&cinfo, static_cast<JDIMENSION>(size % cinfo.output_height));
+      }
+      // Exactly the row as it stands, so that any overrun shows.
       const std::size_t row_bytes = static_cast<std::size_t>(cinfo.output_width) *
                                     static_cast<std::size_t>(cinfo.out_color_components);
       // From the image pool, so a longjmp leaks nothing.
@@ -89,7 +106,7 @@ void decode(const std::uint8_t *data, std::size_t size, unsigned mode) {
       while (cinfo.output_scanline < cinfo.output_height) {
         const JDIMENSION n =
             jpeg_read_scanlines(&cinfo, sink->sample_rows, sink->sample_row_count);
-        sink->put_pixel_rows(&cinfo, sink, n, row);
+        if (n > 0) sink->put_pixel_rows(&cinfo, sink, n, row);
       }
       sink->finish_output(&cinfo, sink);
       jpeg_finish_decompress(&cinfo);

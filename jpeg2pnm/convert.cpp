@@ -2,25 +2,33 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include <jerror.h>
 
+#include "ink.h"
+#include "image_limits.h"
 #include "tamlo_jpeg.h"
 
 namespace {
 
-constexpr std::size_t input_buffer_size = 1 << 16;
+// Columns decoded beyond each side of a crop: smooth chroma upsampling
+// treats the edges of a cropped row as image edges, so the region is cut
+// from a slightly wider decode whose edges lie outside it.
+constexpr JDIMENSION crop_margin = 32;
 
 // libjpeg's error manager, extended with a jump back to decode_image and
 // a record of what went wrong.
 struct error_state {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  bool strict;
   int warnings;
   bool write_failed;
-  int read_errno;  // the input stream failed with this error
-  char message[JMSG_LENGTH_MAX + 200];
+  bool bad_request;
+  char message[JMSG_LENGTH_MAX + 300];
   char first_warning[JMSG_LENGTH_MAX];
 };
 
@@ -34,117 +42,129 @@ error_state *state_of(j_common_ptr cinfo) {
   std::longjmp(err->jump, 1);
 }
 
-// Counts warnings and keeps the first; trace messages are dropped.
+// Counts warnings and keeps the first; trace messages are dropped. Under
+// --strict the first warning ends the decode.
 void note_message(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   error_state *err = state_of(cinfo);
   if (err->warnings++ == 0) (*cinfo->err->format_message)(cinfo, err->first_warning);
-}
-
-// A data source over a stdio stream that tells a read error from the end
-// of the data: libjpeg's own takes both for the end.
-struct stream_source {
-  jpeg_source_mgr pub;
-  std::FILE *stream;
-  JOCTET *buffer;
-  bool started;  // some data has been read
-};
-
-void source_init(j_decompress_ptr) {}
-
-boolean source_fill(j_decompress_ptr cinfo) {
-  auto *src = reinterpret_cast<stream_source *>(cinfo->src);
-  std::size_t n = std::fread(src->buffer, 1, input_buffer_size, src->stream);
-  if (n == 0) {
-    if (std::ferror(src->stream)) {
-      state_of(reinterpret_cast<j_common_ptr>(cinfo))->read_errno = errno != 0 ? errno : EIO;
-      ERREXIT(cinfo, JERR_FILE_READ);
-    }
-    if (!src->started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
-    // The data ends early: an end-of-image marker lets libjpeg finish what
-    // it has, with a warning.
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    src->buffer[0] = 0xFF;
-    src->buffer[1] = JPEG_EOI;
-    n = 2;
+  if (err->strict) {
+    std::snprintf(err->message, sizeof err->message, "%s (--strict)", err->first_warning);
+    std::longjmp(err->jump, 1);
   }
-  src->started = true;
-  src->pub.next_input_byte = src->buffer;
-  src->pub.bytes_in_buffer = n;
-  return TRUE;
-}
-
-void source_skip(j_decompress_ptr cinfo, long count) {
-  auto *src = reinterpret_cast<stream_source *>(cinfo->src);
-  while (count > static_cast<long>(src->pub.bytes_in_buffer)) {
-    count -= static_cast<long>(src->pub.bytes_in_buffer);
-    source_fill(cinfo);
-  }
-  if (count > 0) {
-    src->pub.next_input_byte += count;
-    src->pub.bytes_in_buffer -= static_cast<std::size_t>(count);
-  }
-}
-
-void source_term(j_decompress_ptr) {}
-
-void use_stream_source(j_decompress_ptr cinfo, std::FILE *stream) {
-  auto *src = static_cast<stream_source *>((*cinfo->mem->alloc_small)(
-      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(stream_source)));
-  src->buffer = static_cast<JOCTET *>((*cinfo->mem->alloc_small)(
-      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, input_buffer_size));
-  src->stream = stream;
-  src->started = false;
-  src->pub.init_source = source_init;
-  src->pub.fill_input_buffer = source_fill;
-  src->pub.skip_input_data = source_skip;
-  src->pub.resync_to_restart = jpeg_resync_to_restart;
-  src->pub.term_source = source_term;
-  src->pub.next_input_byte = nullptr;
-  src->pub.bytes_in_buffer = 0;
-  cinfo->src = &src->pub;
 }
 
 const char *kind_of_output(int components) {
   return components == 1 ? "gray" : components == 3 ? "colour" : "CMYK";
 }
 
-// Sets the decode up as the options ask; false, with the reason in
-// `message`, for options this image cannot be decoded with.
-bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, char *message,
-                           std::size_t message_size) {
-  if (o.grayscale) cinfo->out_color_space = JCS_GRAYSCALE;
+// How the rows libjpeg gives become the rows written.
+struct row_plan {
+  int decoded_components;  // out_color_components
+  int written_components;  // 1, 3 or 4
+  bool ink_inverted;       // Adobe CMYK: 255 means no ink
+  bool cropped;
+  JDIMENSION x, y, width, height;  // the region written
+  JDIMENSION skipped_columns;      // decoded columns left of the region
+};
+
+bool refuse(char *message, std::size_t size, bool *bad_request, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+bool refuse(char *message, std::size_t size, bool *bad_request, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, size, format, args);
+  va_end(args);
+  if (bad_request != nullptr) *bad_request = true;
+  return false;
+}
+
+// Sets the decode up as the options ask; false, with the reason in the
+// error state, for options this image cannot be decoded with.
+bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, error_state *err,
+                           row_plan *plan) {
+  char *const message = err->message;
+  const std::size_t size = sizeof err->message;
+  // CMYK and YCCK images decode to CMYK; RGB or gray is made from it here.
+  const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+  if (o.grayscale && !cmyk) cinfo->out_color_space = JCS_GRAYSCALE;
   cinfo->scale_num = o.scale_num;
   cinfo->scale_denom = o.scale_denom;
   cinfo->dct_method = o.dct;
   cinfo->do_fancy_upsampling = o.fancy_upsampling ? TRUE : FALSE;
-  if (o.colors == 0) return true;
-  cinfo->quantize_colors = TRUE;
-  cinfo->desired_number_of_colors = o.colors;
-  cinfo->dither_mode = o.dither;
+  if (o.colors > 0) {
+    if (cmyk && (o.rgb || o.grayscale)) {
+      return refuse(message, size, nullptr,
+                    "--colors: a CMYK image is quantised as CMYK only; leave out %s",
+                    o.rgb ? "--rgb" : "--grayscale");
+    }
+    cinfo->quantize_colors = TRUE;
+    cinfo->desired_number_of_colors = o.colors;
+    cinfo->dither_mode = o.dither;
+  }
   jpeg_calc_output_dimensions(cinfo);
-  // The two-pass quantiser handles colour only; gray and CMYK are
-  // quantised in one pass, with a colormap of whole levels per component.
   const int components = cinfo->out_color_components;
-  if (o.passes == quantiser_passes::two && components != 3) {
-    std::snprintf(message, message_size,
-                  "--two-pass: %s output is quantised in one pass only; leave out --two-pass",
-                  kind_of_output(components));
-    return false;
+  if (o.colors > 0) {
+    // The two-pass quantiser handles colour only; gray and CMYK are
+    // quantised in one pass, with a colormap of whole levels per component.
+    if (o.passes == quantiser_passes::two && components != 3) {
+      return refuse(message, size, nullptr,
+                    "--two-pass: %s output is quantised in one pass only; leave out --two-pass",
+                    kind_of_output(components));
+    }
+    const int fewest = components == 1 ? 2 : components == 3 ? 8 : 16;
+    if (o.colors < fewest) {
+      return refuse(message, size, nullptr, "--colors %d: %s output needs at least %d colours",
+                    o.colors, kind_of_output(components), fewest);
+    }
+    const bool two_pass = components == 3 && o.passes != quantiser_passes::one;
+    if (two_pass && o.crop_width > 0) {
+      return refuse(message, size, nullptr,
+                    "--crop: libjpeg cannot skip rows of a two-pass quantised decode; add --one-pass");
+    }
+    cinfo->two_pass_quantize = two_pass ? TRUE : FALSE;
   }
-  const int fewest = components == 1 ? 2 : components == 3 ? 8 : 16;
-  if (o.colors < fewest) {
-    std::snprintf(message, message_size, "--colors %d: %s output needs at least %d colours",
-                  o.colors, kind_of_output(components), fewest);
-    return false;
+
+  plan->decoded_components = components;
+  plan->written_components = cmyk && o.grayscale ? 1 : cmyk && o.rgb ? 3 : components;
+  plan->ink_inverted = components == 4 && cinfo->saw_Adobe_marker;
+  plan->cropped = o.crop_width > 0;
+  plan->x = plan->cropped ? o.crop_x : 0;
+  plan->y = plan->cropped ? o.crop_y : 0;
+  plan->width = plan->cropped ? o.crop_width : cinfo->output_width;
+  plan->height = plan->cropped ? o.crop_height : cinfo->output_height;
+  plan->skipped_columns = 0;
+  if (plan->cropped &&
+      (static_cast<std::uint64_t>(o.crop_x) + o.crop_width > cinfo->output_width ||
+       static_cast<std::uint64_t>(o.crop_y) + o.crop_height > cinfo->output_height)) {
+    return refuse(message, size, &err->bad_request,
+                  "--crop %ux%u+%u+%u lies outside the %ux%u image", o.crop_width, o.crop_height,
+                  o.crop_x, o.crop_y, cinfo->output_width, cinfo->output_height);
   }
-  cinfo->two_pass_quantize = components == 3 && o.passes != quantiser_passes::one ? TRUE : FALSE;
   return true;
 }
 
-bool write_header(std::FILE *out, j_decompress_ptr cinfo) {
-  const unsigned w = cinfo->output_width, h = cinfo->output_height;
-  switch (cinfo->out_color_components) {
+bool check_limits(j_decompress_ptr cinfo, std::uint64_t scans, const convert_options &o,
+                  error_state *err) {
+  const std::string exceeded = limit_exceeded(cinfo, scans, o);
+  if (exceeded.empty()) return true;
+  std::snprintf(err->message, sizeof err->message, "%s", exceeded.c_str());
+  return false;
+}
+
+// Keeps the embedded ICC profile in `profile`; false when there is none.
+bool take_icc_profile(j_decompress_ptr cinfo, std::vector<unsigned char> *profile) {
+  JOCTET *data = nullptr;
+  unsigned int length = 0;
+  if (!jpeg_read_icc_profile(cinfo, &data, &length)) return false;
+  profile->assign(data, data + length);
+  std::free(data);
+  return true;
+}
+
+bool write_header(std::FILE *out, int components, JDIMENSION w, JDIMENSION h) {
+  switch (components) {
     case 1: return std::fprintf(out, "P5\n%u %u\n255\n", w, h) > 0;
     case 3: return std::fprintf(out, "P6\n%u %u\n255\n", w, h) > 0;
     default:
@@ -155,52 +175,99 @@ bool write_header(std::FILE *out, j_decompress_ptr cinfo) {
   }
 }
 
+// Narrows the decode to the plan's region: whole rows above it skipped,
+// columns cut from a decode a margin wider on each side.
+void start_crop(j_decompress_ptr cinfo, row_plan *plan) {
+  JDIMENSION left = plan->x > crop_margin ? plan->x - crop_margin : 0;
+  const JDIMENSION right = plan->x + plan->width + crop_margin < cinfo->output_width
+                               ? plan->x + plan->width + crop_margin
+                               : cinfo->output_width;
+  JDIMENSION width = right - left;
+  jpeg_crop_scanline(cinfo, &left, &width);
+  plan->skipped_columns = plan->x - left;
+  if (plan->y > 0) jpeg_skip_scanlines(cinfo, plan->y);
+}
+
+void *image_block(j_decompress_ptr cinfo, std::size_t bytes) {
+  return (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, bytes);
+}
+
 // What decode_image hands back besides its result; kept outside it, since
 // a longjmp out of decode_image skips its destructors.
 struct decode_outputs {
   bool output_opened = false;
+  int written_components = 0;
   std::string refusal;
+  bool has_icc_profile = false;
+  std::vector<unsigned char> icc_profile;
 };
 
 // Every object here is trivially destructible, so the longjmp of a fatal
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
-bool decode_image(j_decompress_ptr cinfo, error_state *err, std::FILE *in,
-                  const convert_options *options, const open_destination *open,
+bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
+                  std::size_t size, const convert_options *options, const open_destination *open,
                   decode_outputs *outputs) {
   if (setjmp(err->jump)) return false;
-  use_stream_source(cinfo, in);
+  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  if (!options->icc_path.empty()) jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
-  if (!set_output_parameters(cinfo, *options, err->message, sizeof err->message)) return false;
+  row_plan plan{};
+  if (!set_output_parameters(cinfo, *options, err, &plan)) return false;
+  if (!check_limits(cinfo, count_scans(data, size), *options, err)) return false;
   ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(cinfo);
-  const int components = cinfo->out_color_components;
+  const int components = plan.decoded_components;
   if (components != 1 && components != 3 && components != 4) {
     ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
   }
-  std::FILE *out = (*open)(components, outputs->refusal);
+  if (!options->icc_path.empty()) {
+    outputs->has_icc_profile = take_icc_profile(cinfo, &outputs->icc_profile);
+  }
+  outputs->written_components = plan.written_components;
+  std::FILE *out = (*open)(plan.written_components, outputs->refusal);
   if (out == nullptr) return false;
   outputs->output_opened = true;
+
   jpeg_start_decompress(cinfo);
-  const std::size_t row_bytes =
+  if (plan.cropped) start_crop(cinfo, &plan);
+  (*sink->start_output)(cinfo, sink);
+  const std::size_t decoded_bytes =
       static_cast<std::size_t>(cinfo->output_width) * static_cast<std::size_t>(components);
-  auto *row = static_cast<unsigned char *>(
-      (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, row_bytes));
-  if (!write_header(out, cinfo)) {
+  const std::size_t written_bytes =
+      static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.written_components);
+  auto *row = static_cast<unsigned char *>(image_block(cinfo, decoded_bytes));
+  auto *converted = plan.written_components != components
+                        ? static_cast<unsigned char *>(image_block(cinfo, written_bytes))
+                        : nullptr;
+  if (!write_header(out, plan.written_components, plan.width, plan.height)) {
     err->write_failed = true;
     return false;
   }
-  (*sink->start_output)(cinfo, sink);
-  while (cinfo->output_scanline < cinfo->output_height) {
+  const JDIMENSION last_row = plan.y + plan.height;
+  while (cinfo->output_scanline < last_row) {
     const JDIMENSION rows =
         jpeg_read_scanlines(cinfo, sink->sample_rows, sink->sample_row_count);
     if (rows == 0) continue;
     (*sink->put_pixel_rows)(cinfo, sink, rows, row);
-    if (std::fwrite(row, 1, row_bytes, out) != row_bytes) {
+    unsigned char *region =
+        row + static_cast<std::size_t>(plan.skipped_columns) * static_cast<std::size_t>(components);
+    if (plan.ink_inverted) invert_samples(region, static_cast<std::size_t>(plan.width) * 4);
+    if (converted != nullptr) {
+      if (plan.written_components == 3) ink_to_rgb(region, plan.width, converted);
+      else ink_to_gray(region, plan.width, converted);
+      region = converted;
+    }
+    if (std::fwrite(region, 1, written_bytes, out) != written_bytes) {
       err->write_failed = true;
       return false;
     }
   }
   (*sink->finish_output)(cinfo, sink);
-  jpeg_finish_decompress(cinfo);
+  // Rows below a crop are not needed: the decode ends without them.
+  if (cinfo->output_scanline < cinfo->output_height) {
+    jpeg_abort_decompress(cinfo);
+  } else {
+    jpeg_finish_decompress(cinfo);
+  }
   return true;
 }
 
@@ -210,29 +277,31 @@ const char *pnm_extension(int components) {
   return components == 1 ? ".pgm" : components == 3 ? ".ppm" : ".pam";
 }
 
-convert_result convert_jpeg(std::FILE *in, const convert_options &options,
-                            const open_destination &open) {
+convert_result convert_jpeg(const unsigned char *data, std::size_t size,
+                            const convert_options &options, const open_destination &open) {
   jpeg_decompress_struct cinfo{};
   error_state err{};
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = jump_on_error;
   err.pub.emit_message = note_message;
+  err.strict = options.strict;
   jpeg_create_decompress(&cinfo);
   decode_outputs outputs;
-  const bool ok = decode_image(&cinfo, &err, in, &options, &open, &outputs);
+  const bool ok = decode_image(&cinfo, &err, data, size, &options, &open, &outputs);
 
   convert_result result;
   result.ok = ok;
   result.output_opened = outputs.output_opened;
   result.write_failed = err.write_failed;
-  result.components = cinfo.out_color_components;
+  result.bad_request = err.bad_request;
+  result.components = outputs.written_components;
   result.warnings = err.warnings;
+  result.has_icc_profile = outputs.has_icc_profile;
+  result.icc_profile = std::move(outputs.icc_profile);
   if (err.write_failed) {
     result.message = std::string("write error: ") + std::strerror(errno);
   } else if (!outputs.refusal.empty()) {
     result.message = outputs.refusal;
-  } else if (err.read_errno != 0) {
-    result.message = std::string("read error: ") + std::strerror(err.read_errno);
   } else if (!ok) {
     result.message = err.message;
   } else if (err.warnings > 0) {

@@ -1,9 +1,11 @@
-// Decodes one JPEG stream to a PGM, PPM or PAM stream through the row sink.
+// Decodes one JPEG file to a PGM, PPM or PAM stream through the row sink.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "options.h"
 
@@ -11,20 +13,24 @@ struct convert_result {
   bool ok = false;
   bool output_opened = false;  // the destination was asked for and given
   bool write_failed = false;   // writing to it failed
+  bool bad_request = false;    // the options do not fit this image (a usage error)
   int components = 0;          // of the image written: 1, 3 or 4
   int warnings = 0;            // corrupt-data warnings from libjpeg
   std::string message;         // why it failed, or the first warning
+  bool has_icc_profile = false;
+  std::vector<unsigned char> icc_profile;  // when options.icc_path is set
 };
 
 // Gives the stream for an image of `components` components (1, 3 or 4),
-// asked for once the header has been read and the decode is set up, before
-// any pixel is decoded; nullptr with `error` set refuses it.
+// asked for once the header has been read, the limits checked and the
+// decode set up, before any pixel is decoded; nullptr with `error` set
+// refuses it.
 using open_destination = std::function<std::FILE *(int components, std::string &error)>;
 
-// Reads a JPEG from `in` and writes the image to the stream `open` gives,
-// header included. On failure that stream may hold part of an image.
-convert_result convert_jpeg(std::FILE *in, const convert_options &options,
-                            const open_destination &open);
+// Decodes the JPEG file `data` and writes the image to the stream `open`
+// gives, header included. On failure that stream may hold part of an image.
+convert_result convert_jpeg(const unsigned char *data, std::size_t size,
+                            const convert_options &options, const open_destination &open);
 
 // ".pgm", ".ppm" or ".pam" for an image of `components` components.
 const char *pnm_extension(int components);

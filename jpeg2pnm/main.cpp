@@ -43,7 +43,7 @@ void report_warnings(const std::string &input, const convert_result &r) {
 }
 
 exit_status status_of(const convert_result &r) {
-  if (!r.ok) return status_failed;
+  if (!r.ok) return r.bad_request ? status_usage : status_failed;
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
@@ -66,6 +66,56 @@ std::FILE *open_input(const std::string &input) {
 
 void close_input(const std::string &input, std::FILE *in) {
   if (input != "-") std::fclose(in);
+}
+
+// The whole input: the limits look at all of it before anything is
+// decoded. False, reported, on a read error.
+bool read_input(const std::string &input, std::FILE *in, std::vector<unsigned char> &data) {
+  std::size_t size = 0;
+  // A regular file's size is known: one read of it, then one to see its end.
+  struct stat st {};
+  const bool sized = fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  data.resize(sized ? static_cast<std::size_t>(st.st_size) + 1 : std::size_t{1} << 16);
+  for (;;) {
+    size += std::fread(data.data() + size, 1, data.size() - size, in);
+    if (size < data.size()) break;
+    data.resize(data.size() * 2);
+  }
+  data.resize(size);
+  if (std::ferror(in)) {
+    report(input, std::string("read error: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Writes the image's ICC profile to --icc's file, or warns that it has
+// none. False, reported, when the file cannot be written.
+bool write_icc_profile(const std::string &input, const convert_result &r,
+                       const convert_options &options) {
+  if (options.icc_path.empty()) return true;
+  if (!r.has_icc_profile) {
+    report(input, "warning: the image has no embedded ICC profile; " +
+                      quoted_name(options.icc_path) + " not written");
+    return true;
+  }
+  output_file out;
+  std::string error;
+  if (!open_output(out, options.icc_path, error)) {
+    report(input, quoted_name(options.icc_path) + ": " + error);
+    return false;
+  }
+  if (std::fwrite(r.icc_profile.data(), 1, r.icc_profile.size(), out.stream) != r.icc_profile.size()) {
+    error = std::string("write error: ") + std::strerror(errno);
+    discard_output(out);
+    report(input, quoted_name(options.icc_path) + ": " + error);
+    return false;
+  }
+  if (!commit_output(out, error)) {
+    report(input, quoted_name(options.icc_path) + ": " + error);
+    return false;
+  }
+  return true;
 }
 
 std::string same_file_message(const std::string &output) {
@@ -96,12 +146,17 @@ exit_status convert_to_file(const std::string &input, const std::string &target,
     }
     return out.stream;
   };
-  const convert_result r = convert_jpeg(in, options, open);
+  std::vector<unsigned char> data;
+  if (!read_input(input, in, data)) {
+    close_input(input, in);
+    return status_failed;
+  }
+  const convert_result r = convert_jpeg(data.data(), data.size(), options, open);
   close_input(input, in);
   if (!r.ok) {
     if (r.output_opened) discard_output(out);
     report(input, r.write_failed ? quoted_name(path) + ": " + r.message : r.message);
-    return status_failed;
+    return status_of(r);
   }
   std::string error;
   if (!commit_output(out, error)) {
@@ -109,6 +164,7 @@ exit_status convert_to_file(const std::string &input, const std::string &target,
     return status_failed;
   }
   report_warnings(input, r);
+  if (!write_icc_profile(input, r, options)) return status_failed;
   return status_of(r);
 }
 
@@ -123,18 +179,22 @@ exit_status convert_to_stdout(const std::string &input, const convert_options &o
     report(input, same_file_message("(standard output)"));
     return status_failed;
   }
-  const convert_result r =
-      convert_jpeg(in, options, [](int, std::string &) { return stdout; });
+  std::vector<unsigned char> data;
+  const bool read = read_input(input, in, data);
   close_input(input, in);
+  if (!read) return status_failed;
+  const convert_result r = convert_jpeg(data.data(), data.size(), options,
+                                        [](int, std::string &) { return stdout; });
   if (!r.ok) {
     report(input, r.message);
-    return status_failed;
+    return status_of(r);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report(input, std::string("(standard output): write error: ") + std::strerror(errno));
     return status_failed;
   }
   report_warnings(input, r);
+  if (!write_icc_profile(input, r, options)) return status_failed;
   return status_of(r);
 }
 
@@ -148,7 +208,9 @@ std::string target_stem(const std::string &directory, const std::string &input) 
 
 exit_status worse(exit_status a, exit_status b) {
   // A failure outranks damage, which outranks a clean decode.
-  auto rank = [](exit_status s) { return s == status_failed ? 2 : s == status_damaged ? 1 : 0; };
+  auto rank = [](exit_status s) {
+    return s == status_usage ? 3 : s == status_failed ? 2 : s == status_damaged ? 1 : 0;
+  };
   return rank(a) >= rank(b) ? a : b;
 }
 

@@ -33,6 +33,18 @@ const char usage_text[] =
     "                        k/8 with k from 1 to 16 (1/8, 1/4, 3/8, 1/2, ... 2/1)\n"
     "      --dct=METHOD      int (default), fast or float\n"
     "      --nosmooth        no fancy upsampling of chroma\n"
+    "      --rgb             CMYK and YCCK images to RGB (PPM), or with\n"
+    "                        --grayscale to gray, instead of ink amounts (PAM)\n"
+    "      --crop=WxH+X+Y    decode only this region of the (scaled) image\n"
+    "      --icc=FILE        also write the embedded ICC profile to FILE\n"
+    "      --strict          fail an image at its first corrupt-data warning\n"
+    "      --max-pixels=N    refuse images of more than N pixels as decoded\n"
+    "                        (default 268435456, 16384x16384; 0 for no limit)\n"
+    "      --max-memory=MIB  refuse images whose decode needs more than MIB MiB\n"
+    "                        of working memory (default 2560, enough for every\n"
+    "                        image within the pixel limit; 0 for no limit)\n"
+    "      --max-scans=N     refuse progressive images of more than N scans\n"
+    "                        (default 500; 0 for no limit)\n"
     "      --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -60,6 +72,13 @@ enum long_only : int {
   opt_nosmooth,
   opt_help,
   opt_version,
+  opt_rgb,
+  opt_max_pixels,
+  opt_max_memory,
+  opt_max_scans,
+  opt_strict,
+  opt_crop,
+  opt_icc,
 };
 
 const option long_options[] = {
@@ -78,6 +97,13 @@ const option long_options[] = {
     {"nosmooth", no_argument, nullptr, opt_nosmooth},
     {"help", no_argument, nullptr, opt_help},
     {"version", no_argument, nullptr, opt_version},
+    {"rgb", no_argument, nullptr, opt_rgb},
+    {"max-pixels", required_argument, nullptr, opt_max_pixels},
+    {"max-memory", required_argument, nullptr, opt_max_memory},
+    {"max-scans", required_argument, nullptr, opt_max_scans},
+    {"strict", no_argument, nullptr, opt_strict},
+    {"crop", required_argument, nullptr, opt_crop},
+    {"icc", required_argument, nullptr, opt_icc},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -88,6 +114,44 @@ bool parse_number(const char *text, long low, long high, long &value) {
   char *end = nullptr;
   value = std::strtol(text, &end, 10);
   return errno == 0 && *end == '\0' && value >= low && value <= high;
+}
+
+// A whole decimal number of up to 18 digits, nothing else.
+bool parse_count(const std::string &text, std::uint64_t &value) {
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+// WxH+X+Y, each a whole number below 2^31, width and height at least 1.
+bool parse_crop(const std::string &text, convert_options &c) {
+  unsigned values[4] = {};
+  const char separators[] = {'x', '+', '+', '\0'};
+  std::size_t at = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t start = at;
+    std::uint64_t v = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 10) {
+      v = v * 10 + static_cast<std::uint64_t>(text[at++] - '0');
+    }
+    if (at == start || v >= (std::uint64_t{1} << 31)) return false;
+    values[i] = static_cast<unsigned>(v);
+    if (separators[i] == '\0') {
+      if (at != text.size()) return false;
+    } else if (at == text.size() || text[at++] != separators[i]) {
+      return false;
+    }
+  }
+  if (values[0] == 0 || values[1] == 0) return false;
+  c.crop_width = values[0];
+  c.crop_height = values[1];
+  c.crop_x = values[2];
+  c.crop_y = values[3];
+  return true;
 }
 
 // M/N as libjpeg scales: by k/8 with k from 1 to 16, and no other factor
@@ -184,6 +248,30 @@ parse_result parse_command_line(int argc, char **argv) {
         else return usage_error("invalid DCT method " + quoted_value(value) + " (int, fast or float)");
         break;
       case opt_nosmooth: c.fancy_upsampling = false; break;
+      case opt_rgb: c.rgb = true; break;
+      case opt_max_pixels:
+      case opt_max_memory:
+      case opt_max_scans: {
+        std::uint64_t count = 0;
+        if (!parse_count(value, count)) {
+          return usage_error("invalid limit " + quoted_value(value) + " for '--" +
+                             long_options[index].name + "' (a whole number; 0 for none)");
+        }
+        (opt == opt_max_pixels ? c.max_pixels : opt == opt_max_memory ? c.max_memory_mib : c.max_scans) =
+            count;
+        break;
+      }
+      case opt_strict: c.strict = true; break;
+      case opt_crop:
+        if (!parse_crop(value, c)) {
+          return usage_error("invalid region " + quoted_value(value) +
+                             " for '--crop' (WxH+X+Y, e.g. 512x512+100+40)");
+        }
+        break;
+      case opt_icc:
+        if (value.empty()) return usage_error("option '--icc' needs a file name, not ''");
+        c.icc_path = value;
+        break;
       case opt_help: result.outcome = parse_outcome::help; return result;
       case opt_version: result.outcome = parse_outcome::version; return result;
       default:
@@ -196,6 +284,9 @@ parse_result parse_command_line(int argc, char **argv) {
   }
   if (!line.directory.empty() && !line.output.empty()) {
     return usage_error("-o and -d cannot be used together");
+  }
+  if (!line.directory.empty() && !c.icc_path.empty()) {
+    return usage_error("--icc writes one profile: use it without -d");
   }
   if (c.colors == 0 && (c.passes != quantiser_passes::automatic || dither_given)) {
     return usage_error(std::string(c.passes == quantiser_passes::one   ? "--one-pass"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <jpeglib.h>
 
@@ -19,6 +20,19 @@ struct convert_options {
   unsigned scale_denom = 1;
   J_DCT_METHOD dct = JDCT_ISLOW;
   bool fancy_upsampling = true;
+  // CMYK and YCCK images to RGB (or, with grayscale, to gray) instead of
+  // ink amounts in PAM.
+  bool rgb = false;
+  // Limits on what an image may ask for; 0 for none.
+  std::uint64_t max_pixels = std::uint64_t{1} << 28;
+  std::uint64_t max_memory_mib = 2560;
+  std::uint64_t max_scans = 500;
+  // The first corrupt-data warning fails the image.
+  bool strict = false;
+  // Decode only this region (of the scaled image) when crop_width > 0.
+  unsigned crop_width = 0, crop_height = 0, crop_x = 0, crop_y = 0;
+  // Write the embedded ICC profile here when not empty.
+  std::string icc_path;
 };
 
 struct command_line {

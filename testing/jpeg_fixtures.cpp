@@ -46,7 +46,8 @@ void use_throwing_errors(jpeg_error_mgr &err) {
 }
 
 std::vector<unsigned char> encode_jpeg(const image_recipe &recipe) {
-  const std::vector<unsigned char> pixels = pattern_pixels(recipe);
+  const std::vector<unsigned char> pixels =
+      recipe.pixels.empty() ? pattern_pixels(recipe) : recipe.pixels;
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   use_throwing_errors(err);
@@ -66,9 +67,17 @@ std::vector<unsigned char> encode_jpeg(const image_recipe &recipe) {
       cinfo.comp_info[0].h_samp_factor = recipe.h_sampling;
       cinfo.comp_info[0].v_samp_factor = recipe.v_sampling;
     }
+    if (recipe.components == 4) {
+      if (recipe.ycck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
+      cinfo.write_Adobe_marker = recipe.adobe_marker || recipe.ycck ? TRUE : FALSE;
+    }
     if (recipe.progressive) jpeg_simple_progression(&cinfo);
     cinfo.restart_in_rows = recipe.restart_rows;
     jpeg_start_compress(&cinfo, TRUE);
+    if (!recipe.icc_profile.empty()) {
+      jpeg_write_icc_profile(&cinfo, recipe.icc_profile.data(),
+                             static_cast<unsigned>(recipe.icc_profile.size()));
+    }
     const std::size_t stride = static_cast<std::size_t>(recipe.width) *
                                static_cast<std::size_t>(recipe.components);
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -20,6 +20,14 @@ struct image_recipe {
   int restart_rows = 0;  // restart interval in MCU rows, 0 for none
   int quality = 90;
   std::uint32_t seed = 1;
+  // Samples to encode instead of the pattern (width * height * components).
+  std::vector<unsigned char> pixels;
+  // CMYK only: store as YCCK; write the Adobe marker (libjpeg's default,
+  // and required for YCCK).
+  bool ycck = false;
+  bool adobe_marker = true;
+  // An ICC profile to embed, when not empty.
+  std::vector<unsigned char> icc_profile;
 };
 
 // The pixels encoded for `recipe`: smooth gradients and waves with a little

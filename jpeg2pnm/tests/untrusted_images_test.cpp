@@ -1,0 +1,321 @@
+// jpeg2pnm with images from anywhere: bombs refused before decoding, the
+// limits and --strict, CMYK ink amounts and their conversion to light,
+// cropping, and the ICC profile.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "jpeg_fixtures.h"
+#include "pnm_file.h"
+#include "program_test.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using bytes = std::vector<unsigned char>;
+
+bytes read_file(const fs::path &p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path &p, const bytes &data) {
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// Offset of the first marker `code` (FF code) in a JPEG file.
+std::size_t marker_at(const bytes &file, unsigned char code) {
+  for (std::size_t i = 0; i + 1 < file.size(); ++i) {
+    if (file[i] == 0xFF && file[i + 1] == code) return i;
+  }
+  ADD_FAILURE() << "no marker " << static_cast<int>(code);
+  return 0;
+}
+
+// The file with the frame header claiming another size: what a bomb is.
+bytes with_claimed_size(bytes file, unsigned width, unsigned height) {
+  std::size_t sof = 0;
+  while (sof + 9 < file.size() && !(file[sof] == 0xFF && (file[sof + 1] == 0xC0 || file[sof + 1] == 0xC2))) {
+    ++sof;
+  }
+  file[sof + 5] = static_cast<unsigned char>(height >> 8);
+  file[sof + 6] = static_cast<unsigned char>(height);
+  file[sof + 7] = static_cast<unsigned char>(width >> 8);
+  file[sof + 8] = static_cast<unsigned char>(width);
+  return file;
+}
+
+// A progressive file whose first scan is repeated to make `scans` scans.
+bytes with_many_scans(const bytes &progressive, int scans) {
+  const std::size_t first = marker_at(progressive, 0xDA);
+  // The scan runs to the next marker other than a stuffed byte or restart.
+  std::size_t end = first + 2;
+  while (end + 1 < progressive.size() &&
+         !(progressive[end] == 0xFF && progressive[end + 1] != 0x00 &&
+           (progressive[end + 1] < 0xD0 || progressive[end + 1] > 0xD7))) {
+    ++end;
+  }
+  bytes file(progressive.begin(), progressive.begin() + static_cast<std::ptrdiff_t>(first));
+  for (int i = 0; i < scans; ++i) {
+    file.insert(file.end(), progressive.begin() + static_cast<std::ptrdiff_t>(first),
+                progressive.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+  file.push_back(0xFF);
+  file.push_back(0xD9);
+  return file;
+}
+
+image_recipe recipe_of(int width, int height, int components, bool progressive) {
+  image_recipe r;
+  r.width = width;
+  r.height = height;
+  r.components = components;
+  r.progressive = progressive;
+  return r;
+}
+
+class untrusted_images : public program_test {
+ protected:
+  // Runs jpeg2pnm in dir_. Outside the sanitizers, with its address space
+  // held to 1 GB: a decoder that took what a bomb asks for would fail.
+  int run(const std::string &arguments) {
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string guard = "ulimit -t 60";
+#else
+    const std::string guard = "ulimit -t 60 && ulimit -v 1000000";
+#endif
+    const int status = shell("cd '" + dir_.string() + "' && " + guard + " && " + JPEG2PNM_PATH + " " +
+                             arguments + " 2>err");
+    err_ = slurp(dir_ / "err");
+    fs::remove(dir_ / "err");
+    return status;
+  }
+
+  pnm_image image(const std::string &name) { return parse_pnm(read_file(dir_ / name)); }
+
+  std::string err_;
+};
+
+TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
+  const bytes baseline = encode_jpeg(recipe_of(64, 48, 3, false));
+  const bytes progressive_gray = encode_jpeg(recipe_of(64, 48, 1, true));
+  const bytes progressive = encode_jpeg(recipe_of(64, 48, 3, true));
+  const struct {
+    const char *what;
+    bytes file;
+    const char *options;
+    std::string message;
+  } cases[] = {
+      {"huge baseline", with_claimed_size(baseline, 65000, 65000), "",
+       "the image is 65000x65000 (4225000000 pixels), over the limit of 268435456 pixels; "
+       "--max-pixels N raises it, 0 lifts it"},
+      {"huge progressive gray", with_claimed_size(progressive_gray, 65000, 65000), "",
+       "the image is 65000x65000 (4225000000 pixels), over the limit of 268435456 pixels; "
+       "--max-pixels N raises it, 0 lifts it"},
+      {"huge progressive colour, pixels unlimited", with_claimed_size(progressive, 65000, 65000),
+       "--max-pixels 0",
+       "the 65000x65000 image needs 24176 MiB of working memory, over the limit of 2560 MiB; "
+       "--max-memory MIB raises it, 0 lifts it"},
+      {"5000 scans", with_many_scans(progressive, 5000), "",
+       "the 64x48 image has 5000 scans, over the limit of 500; --max-scans N raises it, 0 lifts it"},
+  };
+  for (const auto &c : cases) {
+    write_file(dir_ / "bomb.jpg", c.file);
+    EXPECT_EQ(run(std::string(c.options) + " -o out.ppm bomb.jpg"), 1) << c.what;
+    EXPECT_EQ(err_, "jpeg2pnm: bomb.jpg: " + c.message + "\n") << c.what;
+    EXPECT_FALSE(fs::exists(dir_ / "out.ppm")) << c.what;
+  }
+}
+
+TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
+  write_file(dir_ / "small.jpg", encode_jpeg(recipe_of(21, 13, 3, false)));
+  write_file(dir_ / "progressive.jpg", encode_jpeg(recipe_of(1000, 800, 3, true)));
+  const struct {
+    const char *limited, *lifted, *input;
+    std::string message;
+  } cases[] = {
+      {"--max-pixels 100", "--max-pixels 0", "small.jpg",
+       "the image is 21x13 (273 pixels), over the limit of 100 pixels; --max-pixels N raises it, 0 "
+       "lifts it"},
+      {"--max-memory 1", "--max-memory 0", "progressive.jpg",
+       "the 1000x800 image needs 5 MiB of working memory, over the limit of 1 MiB; --max-memory MIB "
+       "raises it, 0 lifts it"},
+      {"--max-scans 3", "--max-scans 0", "progressive.jpg",
+       "the 1000x800 image has 10 scans, over the limit of 3; --max-scans N raises it, 0 lifts it"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(std::string(c.limited) + " -o out.ppm " + c.input), 1) << c.limited;
+    EXPECT_EQ(err_, std::string("jpeg2pnm: ") + c.input + ": " + c.message + "\n");
+    EXPECT_EQ(run(std::string(c.lifted) + " -o out.ppm " + c.input), 0) << c.lifted << ": " << err_;
+    fs::remove(dir_ / "out.ppm");
+  }
+  EXPECT_EQ(run("--max-scans x in.jpg"), 2);
+  EXPECT_EQ(err_,
+            "jpeg2pnm: invalid limit 'x' for '--max-scans' (a whole number; 0 for none)\n"
+            "Try 'jpeg2pnm --help' for more information.\n");
+}
+
+TEST_F(untrusted_images, strict_makes_the_first_warning_fatal) {
+  bytes file = encode_jpeg(recipe_of(37, 23, 3, false));
+  file.resize(file.size() * 3 / 4);
+  write_file(dir_ / "cut.jpg", file);
+  EXPECT_EQ(run("-o cut.ppm cut.jpg"), 3);
+  EXPECT_TRUE(fs::exists(dir_ / "cut.ppm"));
+  fs::remove(dir_ / "cut.ppm");
+  EXPECT_EQ(run("--strict -o cut.ppm cut.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: cut.jpg: Premature end of JPEG file (--strict)\n");
+  EXPECT_FALSE(fs::exists(dir_ / "cut.ppm"));
+}
+
+// Every sample within `tolerance` of `expected`, which repeats per pixel.
+void expect_samples_near(const pnm_image &img, const std::vector<int> &expected, int tolerance,
+                         const std::string &what) {
+  ASSERT_EQ(img.depth, expected.size()) << what;
+  ASSERT_EQ(img.pixels.size(), img.width * img.height * img.depth) << what;
+  int worst = 0;
+  for (std::size_t i = 0; i < img.pixels.size(); ++i) {
+    worst = std::max(worst, std::abs(img.pixels[i] - expected[i % expected.size()]));
+  }
+  EXPECT_LE(worst, tolerance) << what;
+}
+
+TEST_F(untrusted_images, cmyk_is_written_as_ink_and_converted_to_light) {
+  // One ink mix over the whole image: cyan 10, magenta 100, yellow 200,
+  // black 60 (0 no ink, 255 full).
+  const std::vector<int> ink = {10, 100, 200, 60};
+  auto light = [&](int i) { return ((255 - ink[static_cast<std::size_t>(i)]) * (255 - ink[3]) + 127) / 255; };
+  const std::vector<int> rgb = {light(0), light(1), light(2)};
+  const int gray = (19595 * rgb[0] + 38470 * rgb[1] + 7471 * rgb[2] + 32768) >> 16;
+  const struct {
+    const char *what;
+    bool adobe, ycck;
+  } kinds[] = {{"Adobe CMYK", true, false}, {"plain CMYK", false, false}, {"YCCK", true, true}};
+  for (const auto &k : kinds) {
+    image_recipe r = recipe_of(32, 16, 4, false);
+    r.quality = 100;
+    r.adobe_marker = k.adobe;
+    r.ycck = k.ycck;
+    for (int p = 0; p < 32 * 16; ++p) {
+      // Adobe's files store 255 for no ink.
+      for (int c = 0; c < 4; ++c) {
+        r.pixels.push_back(static_cast<unsigned char>(k.adobe ? 255 - ink[static_cast<std::size_t>(c)]
+                                                               : ink[static_cast<std::size_t>(c)]));
+      }
+    }
+    write_file(dir_ / "ink.jpg", encode_jpeg(r));
+    ASSERT_EQ(run("-o ink.pam ink.jpg"), 0) << k.what << ": " << err_;
+    EXPECT_EQ(image("ink.pam").tuple_type, "CMYK") << k.what;
+    expect_samples_near(image("ink.pam"), ink, 2, std::string(k.what) + " as PAM");
+    ASSERT_EQ(run("--rgb -o ink.ppm ink.jpg"), 0) << k.what << ": " << err_;
+    EXPECT_EQ(image("ink.ppm").magic, "P6");
+    expect_samples_near(image("ink.ppm"), rgb, 2, std::string(k.what) + " as RGB");
+    for (const char *options : {"--grayscale", "--rgb --grayscale"}) {
+      ASSERT_EQ(run(std::string(options) + " -o ink.pgm ink.jpg"), 0) << k.what << ": " << err_;
+      EXPECT_EQ(image("ink.pgm").magic, "P5");
+      expect_samples_near(image("ink.pgm"), {gray}, 2, std::string(k.what) + " " + options);
+    }
+  }
+  EXPECT_EQ(run("--rgb --colors 16 -o ink.ppm ink.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: ink.jpg: --colors: a CMYK image is quantised as CMYK only; leave out --rgb\n");
+}
+
+// Crops at odd offsets, against the same region of a full decode.
+TEST_F(untrusted_images, a_crop_is_the_region_of_a_full_decode) {
+  const struct {
+    const char *what;
+    image_recipe recipe;
+  } images[] = {
+      {"baseline 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = r.v_sampling = 2; return r; }()},
+      {"baseline 4:2:2", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = 2; return r; }()},
+      {"progressive 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, true); r.h_sampling = r.v_sampling = 2; return r; }()},
+      {"gray", recipe_of(211, 143, 1, false)},
+      {"CMYK", recipe_of(97, 61, 4, false)},
+  };
+  const struct {
+    const char *options;
+    bool colour_only;
+  } modes[] = {
+      {"", false},
+      {"--scale 1/2", false},
+      {"--scale 3/8", false},
+      {"--scale 2/1", false},
+      {"--grayscale", false},
+      {"--nosmooth --dct fast", false},
+      {"--colors 16 --one-pass --dither none", true},
+  };
+  const unsigned regions[][4] = {{33, 21, 7, 5}, {1, 1, 30, 17}, {40, 29, 50, 30}, {10, 10, 0, 0}, {24, 16, 45, 29}};
+  for (const auto &img : images) {
+    write_file(dir_ / "in.jpg", encode_jpeg(img.recipe));
+    for (const auto &mode : modes) {
+      if (mode.colour_only && img.recipe.components != 3) continue;
+      ASSERT_EQ(run(std::string(mode.options) + " -o full.pnm in.jpg"), 0) << img.what << ": " << err_;
+      const pnm_image full = image("full.pnm");
+      for (const auto &r : regions) {
+        const unsigned w = r[0], h = r[1], x = r[2], y = r[3];
+        if (x + w > full.width || y + h > full.height) continue;
+        const std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" +
+                                 std::to_string(x) + "+" + std::to_string(y);
+        const std::string what = std::string(img.what) + " " + mode.options + " --crop " + crop;
+        ASSERT_EQ(run(std::string(mode.options) + " --crop " + crop + " -o crop.pnm in.jpg"), 0)
+            << what << ": " << err_;
+        const pnm_image cropped = image("crop.pnm");
+        ASSERT_EQ(cropped.width, w) << what;
+        ASSERT_EQ(cropped.height, h) << what;
+        ASSERT_EQ(cropped.magic, full.magic) << what;
+        std::vector<unsigned char> region;
+        for (unsigned row = y; row < y + h; ++row) {
+          const auto start = full.pixels.begin() + static_cast<std::ptrdiff_t>((row * full.width + x) * full.depth);
+          region.insert(region.end(), start, start + static_cast<std::ptrdiff_t>(w * full.depth));
+        }
+        EXPECT_TRUE(cropped.pixels == region) << what;
+      }
+    }
+  }
+}
+
+TEST_F(untrusted_images, crops_that_cannot_be_made_say_why) {
+  write_file(dir_ / "in.jpg", encode_jpeg(recipe_of(64, 48, 3, false)));
+  EXPECT_EQ(run("--crop 10x10+60+0 -o out.ppm in.jpg"), 2);
+  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: --crop 10x10+60+0 lies outside the 64x48 image\n");
+  EXPECT_EQ(run("--scale 1/2 --crop 40x10+0+0 -o out.ppm in.jpg"), 2);
+  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: --crop 40x10+0+0 lies outside the 32x24 image\n");
+  EXPECT_EQ(run("--colors 16 --crop 10x10+0+0 -o out.ppm in.jpg"), 1);
+  EXPECT_EQ(err_,
+            "jpeg2pnm: in.jpg: --crop: libjpeg cannot skip rows of a two-pass quantised decode; add "
+            "--one-pass\n");
+  EXPECT_FALSE(fs::exists(dir_ / "out.ppm"));
+  for (const char *bad : {"10x10", "0x5+1+1", "10x10+-1+0", "10x10+1+1x", "ax1+0+0"}) {
+    EXPECT_EQ(run(std::string("--crop ") + bad + " in.jpg"), 2) << bad;
+    EXPECT_EQ(err_, std::string("jpeg2pnm: invalid region '") + bad +
+                        "' for '--crop' (WxH+X+Y, e.g. 512x512+100+40)\nTry 'jpeg2pnm --help' for "
+                        "more information.\n");
+  }
+  // With -d every image is cropped.
+  write_file(dir_ / "b.jpg", encode_jpeg(recipe_of(30, 20, 1, false)));
+  EXPECT_EQ(run("--crop 8x4+3+2 -d out in.jpg b.jpg"), 0) << err_;
+  EXPECT_EQ(image("out/in.ppm").width, 8u);
+  EXPECT_EQ(image("out/b.pgm").height, 4u);
+}
+
+TEST_F(untrusted_images, the_icc_profile_comes_out_as_it_went_in) {
+  // Larger than one marker holds, so it spans several.
+  image_recipe r = recipe_of(40, 30, 3, false);
+  for (int i = 0; i < 70000; ++i) r.icc_profile.push_back(static_cast<unsigned char>(i * 7 + (i >> 8)));
+  write_file(dir_ / "icc.jpg", encode_jpeg(r));
+  ASSERT_EQ(run("--icc profile.icc -o out.ppm icc.jpg"), 0) << err_;
+  EXPECT_EQ(err_, "");
+  EXPECT_TRUE(read_file(dir_ / "profile.icc") == r.icc_profile);
+
+  write_file(dir_ / "plain.jpg", encode_jpeg(recipe_of(40, 30, 3, false)));
+  EXPECT_EQ(run("--icc none.icc -o out.ppm plain.jpg"), 0);
+  EXPECT_EQ(err_, "jpeg2pnm: plain.jpg: warning: the image has no embedded ICC profile; none.icc not written\n");
+  EXPECT_FALSE(fs::exists(dir_ / "none.icc"));
+  EXPECT_EQ(run("--icc x.icc -d out plain.jpg"), 2);
+}
+
+}  // namespace
