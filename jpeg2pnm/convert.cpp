@@ -9,6 +9,7 @@
 #include <jerror.h>
 
 #include "ink.h"
+#include "restart_trim.h"
 #include "image_limits.h"
 #include "tamlo_jpeg.h"
 
@@ -277,8 +278,46 @@ const char *pnm_extension(int components) {
   return components == 1 ? ".pgm" : components == 3 ? ".ppm" : ".pam";
 }
 
+namespace {
+
+// Output rows of `rows` image rows at the options' scale, when exact.
+bool scaled_rows(const convert_options &o, std::uint64_t rows, std::uint64_t &scaled) {
+  scaled = rows * o.scale_num / o.scale_denom;
+  return rows * o.scale_num % o.scale_denom == 0;
+}
+
+// A crop that starts well down the image skips the entropy-coded data
+// above it when restart markers allow (see restart_trim.h): the file is
+// rebuilt to start near the region, and the region's rows move up by as
+// many rows as were left out. Only for a crop that the whole image takes
+// and within the pixel limit, so that refusals still name the image.
+bool trim_for_crop(const unsigned char *data, std::size_t size, convert_options &o,
+                   trimmed_jpeg &trimmed) {
+  if (o.crop_width == 0 || o.crop_y == 0) return false;
+  const auto first_row = static_cast<unsigned>(std::uint64_t{o.crop_y} * o.scale_denom / o.scale_num);
+  if (!trim_rows_above(data, size, first_row, trimmed)) return false;
+  const std::uint64_t width = (std::uint64_t{trimmed.width} * o.scale_num + o.scale_denom - 1) / o.scale_denom;
+  const std::uint64_t height = (std::uint64_t{trimmed.height} * o.scale_num + o.scale_denom - 1) / o.scale_denom;
+  std::uint64_t skipped = 0;
+  if (!scaled_rows(o, trimmed.skipped_rows, skipped) || skipped > o.crop_y ||
+      std::uint64_t{o.crop_x} + o.crop_width > width || std::uint64_t{o.crop_y} + o.crop_height > height ||
+      (o.max_pixels != 0 && width * height > o.max_pixels)) {
+    return false;
+  }
+  o.crop_y -= static_cast<unsigned>(skipped);
+  return true;
+}
+
+}  // namespace
+
 convert_result convert_jpeg(const unsigned char *data, std::size_t size,
-                            const convert_options &options, const open_destination &open) {
+                            const convert_options &requested, const open_destination &open) {
+  convert_options options = requested;
+  trimmed_jpeg trimmed;
+  if (trim_for_crop(data, size, options, trimmed)) {
+    data = trimmed.data.data();
+    size = trimmed.data.size();
+  }
   jpeg_decompress_struct cinfo{};
   error_state err{};
   cinfo.err = jpeg_std_error(&err.pub);

@@ -30,7 +30,7 @@ using open_destination = std::function<std::FILE *(int components, std::string &
 // Decodes the JPEG file `data` and writes the image to the stream `open`
 // gives, header included. On failure that stream may hold part of an image.
 convert_result convert_jpeg(const unsigned char *data, std::size_t size,
-                            const convert_options &options, const open_destination &open);
+                            const convert_options &requested, const open_destination &open);
 
 // ".pgm", ".ppm" or ".pam" for an image of `components` components.
 const char *pnm_extension(int components);

@@ -1,5 +1,7 @@
 // Writes a synthetic test-pattern JPEG: make_test_jpeg OUT [WIDTH HEIGHT
-// [COMPONENTS [progressive]]]. Used by the demo and the benchmark.
+// [COMPONENTS [progressive | restarts]]] (restarts: a restart marker
+// every MCU row, as many cameras write). Used by the demo and the
+// benchmarks.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +10,8 @@
 
 int main(int argc, char **argv) {
   if (argc < 2 || argc == 3 || argc > 6) {
-    std::fprintf(stderr, "usage: make_test_jpeg OUT [WIDTH HEIGHT [COMPONENTS [progressive]]]\n");
+    std::fprintf(stderr,
+                 "usage: make_test_jpeg OUT [WIDTH HEIGHT [COMPONENTS [progressive | restarts]]]\n");
     return 2;
   }
   image_recipe recipe;
@@ -20,6 +23,7 @@ int main(int argc, char **argv) {
   }
   if (argc >= 5) recipe.components = std::atoi(argv[4]);
   recipe.progressive = argc >= 6 && std::strcmp(argv[5], "progressive") == 0;
+  recipe.restart_rows = argc >= 6 && std::strcmp(argv[5], "restarts") == 0 ? 1 : 0;
   recipe.h_sampling = recipe.v_sampling = 2;
   if (recipe.width < 1 || recipe.height < 1 || recipe.width > 65500 || recipe.height > 65500 ||
       (recipe.components != 1 && recipe.components != 3 && recipe.components != 4)) {

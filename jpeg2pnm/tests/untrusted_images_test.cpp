@@ -235,6 +235,10 @@ TEST_F(untrusted_images, a_crop_is_the_region_of_a_full_decode) {
       {"progressive 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, true); r.h_sampling = r.v_sampling = 2; return r; }()},
       {"gray", recipe_of(211, 143, 1, false)},
       {"CMYK", recipe_of(97, 61, 4, false)},
+      // Restart markers: a crop far down starts at the interval above it.
+      {"4:2:0, a restart every MCU row", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = r.v_sampling = 2; r.restart_rows = 1; return r; }()},
+      {"4:2:2, a restart every 2 MCU rows", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = 2; r.restart_rows = 2; return r; }()},
+      {"gray, a restart every 3 MCU rows", [] { image_recipe r = recipe_of(211, 143, 1, false); r.restart_rows = 3; return r; }()},
   };
   const struct {
     const char *options;
@@ -248,7 +252,8 @@ TEST_F(untrusted_images, a_crop_is_the_region_of_a_full_decode) {
       {"--nosmooth --dct fast", false},
       {"--colors 16 --one-pass --dither none", true},
   };
-  const unsigned regions[][4] = {{33, 21, 7, 5}, {1, 1, 30, 17}, {40, 29, 50, 30}, {10, 10, 0, 0}, {24, 16, 45, 29}};
+  const unsigned regions[][4] = {{33, 21, 7, 5},   {1, 1, 30, 17},   {40, 29, 50, 30}, {10, 10, 0, 0},
+                                 {24, 16, 45, 29}, {20, 10, 60, 60}, {20, 12, 100, 120}, {16, 8, 150, 135}};
   for (const auto &img : images) {
     write_file(dir_ / "in.jpg", encode_jpeg(img.recipe));
     for (const auto &mode : modes) {

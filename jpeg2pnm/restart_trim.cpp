@@ -1,0 +1,131 @@
+#include "restart_trim.h"
+
+#include <cstring>
+
+namespace {
+
+unsigned be16(const unsigned char *p) { return static_cast<unsigned>(p[0]) << 8 | p[1]; }
+
+bool is_restart(unsigned char marker) { return marker >= 0xD0 && marker <= 0xD7; }
+
+// What the marker segments before the scan say.
+struct frame {
+  std::size_t height_at = 0;  // offset of the frame header's height field
+  unsigned width = 0, height = 0;
+  unsigned components = 0;
+  unsigned max_h = 0, max_v = 0;
+  unsigned restart_interval = 0;
+  std::size_t scan_at = 0;    // offset of the SOS marker
+  std::size_t data_at = 0;    // offset of the first entropy-coded byte
+  unsigned scan_components = 0;
+};
+
+bool read_frame(const unsigned char *data, std::size_t size, frame &f) {
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+  std::size_t at = 2;
+  bool sequential = false;
+  while (at + 4 <= size) {
+    if (data[at] != 0xFF) return false;
+    const unsigned char marker = data[at + 1];
+    if (marker == 0xFF) {  // a fill byte
+      ++at;
+      continue;
+    }
+    const std::size_t length = be16(data + at + 2);
+    if (length < 2 || at + 2 + length > size) return false;
+    const unsigned char *segment = data + at + 4;
+    if (marker == 0xC0 || marker == 0xC1) {
+      // Baseline or extended sequential, Huffman-coded.
+      if (length < 8) return false;
+      f.height_at = at + 5;
+      f.height = be16(segment + 1);
+      f.width = be16(segment + 3);
+      f.components = segment[5];
+      if (length < 8 + 3 * f.components || f.components == 0) return false;
+      for (unsigned c = 0; c < f.components; ++c) {
+        const unsigned h = segment[6 + 3 * c + 1] >> 4, v = segment[6 + 3 * c + 1] & 15;
+        if (h == 0 || v == 0) return false;
+        if (h > f.max_h) f.max_h = h;
+        if (v > f.max_v) f.max_v = v;
+      }
+      sequential = true;
+    } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+               marker != 0xCC) {
+      return false;  // progressive, lossless or arithmetic-coded
+    } else if (marker == 0xDD) {
+      if (length != 4) return false;
+      f.restart_interval = be16(segment);
+    } else if (marker == 0xDA) {
+      if (!sequential || length < 3) return false;
+      f.scan_at = at;
+      f.scan_components = segment[0];
+      f.data_at = at + 2 + length;
+      return true;
+    }
+    at += 2 + length;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool trim_rows_above(const unsigned char *data, std::size_t size, unsigned first_row,
+                     trimmed_jpeg &out) {
+  frame f;
+  if (!read_frame(data, size, f) || f.restart_interval == 0 || f.height == 0) return false;
+  // One interleaved scan of all components, or one component alone.
+  if (f.scan_components != f.components) return false;
+  const unsigned mcu_width = f.components == 1 ? 8 : 8 * f.max_h;
+  const unsigned mcu_height = f.components == 1 ? 8 : 8 * f.max_v;
+  const unsigned mcus_per_row = (f.width + mcu_width - 1) / mcu_width;
+  if (mcus_per_row == 0 || f.restart_interval % mcus_per_row != 0) return false;
+  const unsigned rows_per_interval = f.restart_interval / mcus_per_row;
+  // The MCU row above the first one needed gives smooth upsampling the
+  // same neighbours as in the whole image.
+  const unsigned mcu_row = first_row / mcu_height;
+  if (mcu_row < 1) return false;
+  const unsigned interval = (mcu_row - 1) / rows_per_interval;
+  if (interval == 0) return false;
+
+  // The entropy-coded data of the interval: after the interval-th restart
+  // marker. Stuffed bytes (FF 00) are data; any other marker ends the scan.
+  std::size_t at = f.data_at;
+  unsigned restarts = 0;
+  while (restarts < interval) {
+    const void *next = at < size ? std::memchr(data + at, 0xFF, size - at) : nullptr;
+    if (next == nullptr) return false;
+    at = static_cast<std::size_t>(static_cast<const unsigned char *>(next) - data);
+    if (at + 1 >= size) return false;
+    const unsigned char marker = data[at + 1];
+    if (marker == 0x00 || marker == 0xFF) {
+      at += marker == 0x00 ? 2 : 1;
+      continue;
+    }
+    if (!is_restart(marker) || (marker & 7) != (restarts & 7)) return false;
+    ++restarts;
+    at += 2;
+  }
+
+  out.width = f.width;
+  out.height = f.height;
+  out.skipped_rows = interval * rows_per_interval * mcu_height;
+  if (out.skipped_rows >= f.height) return false;
+  out.data.assign(data, data + f.data_at);
+  const unsigned height = f.height - out.skipped_rows;
+  out.data[f.height_at] = static_cast<unsigned char>(height >> 8);
+  out.data[f.height_at + 1] = static_cast<unsigned char>(height);
+  // The rest, with the restart markers numbered from this interval on.
+  const std::size_t start = out.data.size();
+  out.data.insert(out.data.end(), data + at, data + size);
+  unsigned char *const rest = out.data.data() + start;
+  const std::size_t length = size - at;
+  for (std::size_t i = 0; i + 1 < length;) {
+    void *next = std::memchr(rest + i, 0xFF, length - 1 - i);
+    if (next == nullptr) break;
+    i = static_cast<std::size_t>(static_cast<unsigned char *>(next) - rest) + 1;
+    if (is_restart(rest[i])) {
+      rest[i] = static_cast<unsigned char>(0xD0 | ((rest[i] - 0xD0 + 8 - (interval & 7)) & 7));
+    }
+  }
+  return true;
+}
