@@ -2,7 +2,9 @@
 // byte picks the output mode: gray, RGB, one- or two-pass quantised,
 // quantised gray, or scaled, and (bit 7) a crop of columns and rows taken
 // with jpeg_crop_scanline and jpeg_skip_scanlines; the rest is the file.
-// jpeg2pnm's limits (scans, working memory) refuse what they would refuse.
+// jpeg2pnm's limits (scans, working memory) refuse what they would refuse;
+// with bit 6 the file is first trimmed to start at a restart interval, as
+// jpeg2pnm does for crops far down.
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <jerror.h>
 
 #include "image_limits.h"
+#include "restart_trim.h"
 #include "tamlo_jpeg.h"
 
 namespace {
@@ -119,6 +122,14 @@ void decode(const std::uint8_t *data, std::size_t size, unsigned mode) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size < 1) return 0;
-  decode(data + 1, size - 1, data[0]);
+  const unsigned mode = data[0];
+  if ((mode & 0x40) != 0) {
+    trimmed_jpeg trimmed;
+    if (trim_rows_above(data + 1, size - 1, static_cast<unsigned>(size * 31 % 4096), trimmed)) {
+      decode(trimmed.data.data(), trimmed.data.size(), mode);
+      return 0;
+    }
+  }
+  decode(data + 1, size - 1, mode);
   return 0;
 }
