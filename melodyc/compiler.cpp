@@ -46,10 +46,8 @@ struct compiler_state {
 }
 
 bool fail_reading(compiler_state &s, token_status status) {
-  if (status == token_status::too_long) {
-    return fail(s, "Line %" PRId64 ": Token too long\n", s.line);
-  }
-  return fail(s, "Error reading input file\n");
+  describe_read_failure(status, s.line, *s.failure);
+  return false;
 }
 
 // Hands the gathered records to the output stream.
@@ -76,13 +74,9 @@ bool read_tempo(compiler_state &s) {
   }
   const tempo_outcome tempo =
       apply_tempo(status == token_status::token ? s.token : nullptr);
-  switch (tempo.error) {
-    case tempo_error::invalid_tempo:
-      return fail(s, "Line %" PRId64 ": Invalid tempo\n", s.line);
-    case tempo_error::tempo_out_of_range:
-      return fail(s, "Line %" PRId64 ": Tempo out of range\n", s.line);
-    case tempo_error::none:
-      break;
+  if (tempo.error != tempo_error::none) {
+    describe_tempo_failure(tempo.error, s.line, *s.failure);
+    return false;
   }
   s.base_duration = tempo.base_duration;
   return true;
@@ -91,23 +85,12 @@ bool read_tempo(compiler_state &s) {
 // Applies the note rules to the token; false with the failure set.
 bool compile_token(compiler_state &s, tone_record &record) {
   const note_outcome note = apply_note(s.token, s.base_duration);
-  const int name_length = note.name_end;
-  switch (note.error) {
-    case note_error::none:
-      record = note.record;
-      return true;
-    case note_error::invalid_note:
-      return fail(s, "Line %" PRId64 ": Invalid note %.*s\n", s.line, name_length, s.token);
-    case note_error::note_out_of_range:
-      return fail(s, "Line %" PRId64 ": Note %.*s%d out of range\n", s.line, name_length,
-                  s.token, note.octave_value);
-    case note_error::invalid_duration:
-      return fail(s, "Line %" PRId64 ": Invalid duration %.*s\n", s.line,
-                  note.duration_end - note.duration_start, s.token + note.duration_start);
-    case note_error::duration_out_of_range:
-      return fail(s, "Line %" PRId64 ": duration out of range\n", s.line);
+  if (note.error != note_error::none) {
+    describe_note_failure(note, s.token, s.line, *s.failure);
+    return false;
   }
-  return false;
+  record = note.record;
+  return true;
 }
 
 // The cache key of the token in s.token, or 0 when it is too long for one.
@@ -150,6 +133,46 @@ bool compile_all(compiler_state &s) {
 }
 
 }  // namespace
+
+void describe_tempo_failure(tempo_error error, std::int64_t line, melody_failure &failure) {
+  std::snprintf(failure.message, sizeof failure.message,
+                error == tempo_error::invalid_tempo ? "Line %" PRId64 ": Invalid tempo\n"
+                                                    : "Line %" PRId64 ": Tempo out of range\n",
+                line);
+}
+
+void describe_note_failure(const note_outcome &note, const char *token, std::int64_t line,
+                           melody_failure &failure) {
+  char *const m = failure.message;
+  const std::size_t size = sizeof failure.message;
+  switch (note.error) {
+    case note_error::invalid_note:
+      std::snprintf(m, size, "Line %" PRId64 ": Invalid note %.*s\n", line, note.name_end, token);
+      break;
+    case note_error::note_out_of_range:
+      std::snprintf(m, size, "Line %" PRId64 ": Note %.*s%d out of range\n", line, note.name_end,
+                    token, note.octave_value);
+      break;
+    case note_error::invalid_duration:
+      std::snprintf(m, size, "Line %" PRId64 ": Invalid duration %.*s\n", line,
+                    note.duration_end - note.duration_start, token + note.duration_start);
+      break;
+    case note_error::duration_out_of_range:
+      std::snprintf(m, size, "Line %" PRId64 ": duration out of range\n", line);
+      break;
+    case note_error::none:
+      m[0] = '\0';
+      break;
+  }
+}
+
+void describe_read_failure(token_status status, std::int64_t line, melody_failure &failure) {
+  if (status == token_status::too_long) {
+    std::snprintf(failure.message, sizeof failure.message, "Line %" PRId64 ": Token too long\n", line);
+  } else {
+    std::snprintf(failure.message, sizeof failure.message, "Error reading input file\n");
+  }
+}
 
 bool compile_melody_core(std::FILE *in, std::FILE *out,
                          melody_failure &failure) {

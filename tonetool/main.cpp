@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "melody_check.h"
 #include "message_text.h"
 #include "note_lookup.h"
 #include "output_file.h"
@@ -47,13 +48,28 @@ const char wav_usage[] =
     "                    (default 44100)\n"
     "  --volume=V        peak level, above 0 up to 1 (default 0.5)\n";
 
+const char check_usage[] =
+    "Usage: tonetool check [--werror] [FILE]\n"
+    "Check a melody text (from FILE, or standard input) for every error melodyc\n"
+    "would stop at and every construct it accepts but a person rarely means,\n"
+    "reported as FILE:LINE:COLUMN: error: (or warning:) with the source line and\n"
+    "a caret under the token, then a summary line.\n"
+    "\n"
+    "  --werror   treat warnings as errors\n"
+    "\n"
+    "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
+    "unreadable input; 2 bad command line.\n";
+
 const char usage_text[] =
     "Usage: tonetool list [FILE]\n"
     "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
-    "Read back the tone records melodyc writes (from FILE, or standard input).\n"
+    "       tonetool check [--werror] [FILE]\n"
+    "Read back the tone records melodyc writes (from FILE, or standard input),\n"
+    "or check a melody text before compiling it.\n"
     "\n"
-    "  list   one line per record: index, period, frequency, note, duration\n"
+    "  list   one line per record: index, start, period, frequency, note, units\n"
     "  wav    render as sound (WAV, FLAC, AIFF, AU or CAF)\n"
+    "  check  every error and suspicious construct of a melody text\n"
     "  --help, --version\n"
     "'tonetool COMMAND --help' tells more of each command.\n"
     "\n"
@@ -97,7 +113,7 @@ bool open_input(int argc, char **argv, input_file &in, int &status) {
   }
   struct stat st {};
   if (fstat(fileno(in.stream), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "%s: %s: is a directory, not a tone record file\n", program,
+    std::fprintf(stderr, "%s: %s: is a directory, not a file\n", program,
                  in.name == "-" ? "(standard input)" : quoted_name(in.name).c_str());
     if (in.stream != stdin) std::fclose(in.stream);
     status = status_failed;
@@ -246,6 +262,48 @@ int run_wav(int argc, char **argv) {
   return status_ok;
 }
 
+int run_check(int argc, char **argv) {
+  enum { opt_help = 256, opt_werror };
+  static const option options[] = {{"help", no_argument, nullptr, opt_help},
+                                   {"werror", no_argument, nullptr, opt_werror},
+                                   {nullptr, 0, nullptr, 0}};
+  bool werror = false;
+  optind = 1;
+  opterr = 0;
+  for (int opt; (opt = getopt_long(argc, argv, ":", options, nullptr)) != -1;) {
+    if (opt == opt_help) {
+      std::fputs(check_usage, stdout);
+      return status_ok;
+    }
+    if (opt == opt_werror) {
+      werror = true;
+      continue;
+    }
+    return usage_error("check: " + option_error(argv, options, opt));
+  }
+  input_file in;
+  int status = status_ok;
+  if (!open_input(argc, argv, in, status)) return status;
+  std::string text;
+  char buffer[1 << 16];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.stream)) > 0;) text.append(buffer, n);
+  const bool read_failed = std::ferror(in.stream) != 0;
+  const int read_errno = errno;
+  if (in.stream != stdin) std::fclose(in.stream);
+  if (read_failed) {
+    std::fprintf(stderr, "%s: %s: read error: %s\n", program, display(in).c_str(),
+                 std::strerror(read_errno));
+    return status_failed;
+  }
+  const check_report report = check_melody(text);
+  const std::string name = in.name == "-" ? "<stdin>" : quoted_name(in.name);
+  std::fputs(format_report(report, text, name, werror).c_str(), stderr);
+  const int errors = report.errors + (werror ? report.warnings : 0);
+  const int warnings = werror ? 0 : report.warnings;
+  if (errors + warnings > 0) std::fprintf(stderr, "%s\n", report_summary(errors, warnings).c_str());
+  return errors > 0 ? status_failed : status_ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -261,6 +319,7 @@ int main(int argc, char **argv) {
   }
   if (command == "list") return run_list(argc - 1, argv + 1);
   if (command == "wav") return run_wav(argc - 1, argv + 1);
-  if (command.empty()) return usage_error("missing command: list or wav");
-  return usage_error("unknown command " + quoted_value(command) + ": list or wav");
+  if (command == "check") return run_check(argc - 1, argv + 1);
+  if (command.empty()) return usage_error("missing command: list, wav or check");
+  return usage_error("unknown command " + quoted_value(command) + ": list, wav or check");
 }

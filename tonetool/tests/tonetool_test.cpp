@@ -143,6 +143,36 @@ TEST_F(tonetool_program, standard_output_gets_a_wav_stream) {
   EXPECT_EQ(out_.size(), 44u + 2 * 160);  // 2 units of 10 ms at 8 kHz, 16-bit
 }
 
+TEST_F(tonetool_program, check_reports_status_summary_and_werror) {
+  const struct {
+    const char *arguments;
+    std::string melody;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"check", "2 A1 B1\n", 0, ""},
+      {"check", "2 A1X\n", 0,
+       "<stdin>:1:5: warning: the text 'X' after the note is ignored\n    1 | 2 A1X\n      |     ^\n"
+       "0 errors, 1 warning\n"},
+      {"check --werror", "2 A1X\n", 1,
+       "<stdin>:1:5: error: the text 'X' after the note is ignored [--werror]\n    1 | 2 A1X\n"
+       "      |     ^\n1 error, 0 warnings\n"},
+      {"check", "2 A9\n", 1,
+       "<stdin>:1:3: error: note 'A9' is out of range: playable notes run from D#0 to A3\n"
+       "    1 | 2 A9\n      |   ^~\n1 error, 0 warnings\n"},
+      {"check /", "", 1, "tonetool: /: is a directory, not a file\n"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(c.arguments, c.melody), c.status) << c.arguments << " " << c.melody;
+    EXPECT_EQ(err_, c.err) << c.arguments << " " << c.melody;
+    EXPECT_EQ(out_, "");
+  }
+  // A file is named as given.
+  std::ofstream(dir_ / "tune.mel") << "2 H1\n";
+  EXPECT_EQ(run("check " + (dir_ / "tune.mel").string(), ""), 1);
+  EXPECT_EQ(err_.rfind((dir_ / "tune.mel").string() + ":1:3: error: invalid note 'H1'", 0), 0u) << err_;
+}
+
 // wav -o shares jpeg2pnm's output files: the same rules, seen from here.
 TEST_F(tonetool_program, wav_output_files_follow_the_same_rules) {
   const std::string records = record_bytes(compile_tones("8 A1 P"));
@@ -228,7 +258,7 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
        "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes); "
        "a tone stream is a whole number of 3-byte records\n"},
       {"list /nonexistent", "", 1, "tonetool: /nonexistent: cannot open: No such file or directory\n"},
-      {"list /", "", 1, "tonetool: /: is a directory, not a tone record file\n"},
+      {"list /", "", 1, "tonetool: /: is a directory, not a file\n"},
       {"list \"$(printf 'a\\nb')\"", "", 1, "tonetool: 'a\\nb': cannot open: No such file or directory\n"},
       {"wav --rate 100", "", 2, "tonetool: invalid rate '100' (whole hertz, 8000 to 192000)\n" + try_help},
       {"wav --unit-ms -5", "", 2,
@@ -241,8 +271,8 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help},
       {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help},
       {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help},
-      {"play", "", 2, "tonetool: unknown command 'play': list or wav\n" + try_help},
-      {"", "", 2, "tonetool: missing command: list or wav\n" + try_help},
+      {"play", "", 2, "tonetool: unknown command 'play': list, wav or check\n" + try_help},
+      {"", "", 2, "tonetool: missing command: list, wav or check\n" + try_help},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;

@@ -1,0 +1,411 @@
+#include "melody_check.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "compiler.h"
+#include "note_rules.h"
+#include "note_table.h"
+#include "token_reader.h"
+
+namespace {
+
+constexpr const char *cell_names[] = {"C", "C#", "D", "D#", "E", "F", "F#",
+                                      "G", "G#", "A", "A#", "B", "P"};
+
+const char note_form[] =
+    "a note is a name (C C# D D# E F F# G G# A A# B, or P for a pause), an octave digit 0 "
+    "to 3 and an optional duration multiplier, as in A1, C#2.5 or P2";
+const char tempo_form[] =
+    "the first token is the tempo, a number from 0.0314 to 16; the base duration is "
+    "round(8 / tempo) units, so tempo 2 gives 4";
+
+// The melody text split into lines, for positions and source lines.
+struct source_text {
+  const std::string &text;
+  std::vector<std::size_t> line_starts;  // offset of each line, from line 1
+
+  explicit source_text(const std::string &t) : text(t) {
+    line_starts.push_back(0);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\n') line_starts.push_back(i + 1);
+    }
+  }
+
+  // Line `line` without its newline (and a carriage return before it);
+  // empty past the end.
+  std::string_view line_text(std::int64_t line) const {
+    if (line < 1 || static_cast<std::size_t>(line) > line_starts.size()) return {};
+    const std::size_t start = line_starts[static_cast<std::size_t>(line - 1)];
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start && text[end - 1] == '\r') --end;
+    return std::string_view(text).substr(start, end - start);
+  }
+};
+
+std::string quoted(std::string_view text) {
+  std::string q;
+  q.reserve(text.size() + 2);
+  q += '\'';
+  q.append(text.data(), text.size());
+  q += '\'';
+  return q;
+}
+
+std::string byte_hex(unsigned char byte) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", byte);
+  return hex;
+}
+
+bool has_non_ascii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+// One token as the reader delivered it, and where it stands in the text.
+struct token_seen {
+  const char *text;           // upper-cased, comments removed
+  int length;
+  std::int64_t line, column;  // where it begins
+  std::int64_t end_line;      // the line melodyc names: where it ends
+  bool joined;                // it ran on through a comment
+  std::string raw;            // as written (the text itself when joined)
+};
+
+class checker {
+ public:
+  explicit checker(const std::string &text) : source_(text) {}
+
+  check_report run() {
+    std::FILE *in = source_.text.empty()
+                        ? std::fopen("/dev/null", "r")
+                        : fmemopen(const_cast<char *>(source_.text.data()), source_.text.size(), "r");
+    if (in == nullptr) {
+      report_.read_failed = true;
+      return report_;
+    }
+    auto input = std::make_unique<token_input>();
+    start_token_input(*input, in);
+    std::int64_t line = 1;
+    bool tempo_seen = false;
+    for (;;) {
+      const token_status status = read_token(*input, token_, line);
+      if (status == token_status::end_of_input) {
+        if (!tempo_seen) no_tempo(line);
+        break;
+      }
+      const token_seen t = seen(*input, line);
+      if (status != token_status::token) {
+        read_failure(status, t, line);
+        break;
+      }
+      if (!tempo_seen) {
+        tempo_seen = true;
+        check_tempo(t);
+      } else {
+        check_note(t);
+      }
+    }
+    std::fclose(in);
+    return report_;
+  }
+
+ private:
+  token_seen seen(const token_input &input, std::int64_t end_line) const {
+    token_seen t{token_, input.token_length, input.token_line, input.token_column, end_line,
+                 input.token_line != end_line, {}};
+    const std::string_view line_text = source_.line_text(t.line);
+    const auto from = static_cast<std::size_t>(t.column - 1);
+    if (!t.joined && from + static_cast<std::size_t>(t.length) <= line_text.size()) {
+      t.raw = std::string(line_text.substr(from, static_cast<std::size_t>(t.length)));
+    } else {
+      t.raw = std::string(token_, static_cast<std::size_t>(t.length));
+    }
+    return t;
+  }
+
+  void add(finding_kind kind, std::int64_t line, std::int64_t column, int length,
+           std::string message, const melody_failure *melodyc = nullptr) {
+    finding f{kind, line, column, length < 1 ? 1 : length, std::move(message), {}};
+    if (kind == finding_kind::error) {
+      ++report_.errors;
+      if (melodyc != nullptr) f.melodyc_message = melodyc->message;
+    } else {
+      ++report_.warnings;
+    }
+    report_.findings.push_back(std::move(f));
+  }
+
+  // An error about part of a token: offset and length within it. A token
+  // that ran on through a comment is pointed at as a whole, and the
+  // message names the line melodyc names.
+  void token_error(const token_seen &t, int offset, int length, std::string message,
+                   const melody_failure &melodyc) {
+    if (t.joined) {
+      message += " (the token runs on through a comment; melodyc reports line " +
+                 std::to_string(t.end_line) + ")";
+      add(finding_kind::error, t.line, t.column, 1, std::move(message), &melodyc);
+      return;
+    }
+    add(finding_kind::error, t.line, t.column + offset, length, std::move(message), &melodyc);
+  }
+
+  void token_warning(const token_seen &t, int offset, int length, std::string message) {
+    if (t.joined) {
+      add(finding_kind::warning, t.line, t.column, 1, std::move(message));
+    } else {
+      add(finding_kind::warning, t.line, t.column + offset, length, std::move(message));
+    }
+  }
+
+  void no_tempo(std::int64_t line) {
+    melody_failure melodyc{};
+    describe_tempo_failure(tempo_error::invalid_tempo, line, melodyc);
+    add(finding_kind::error, line, 1, 1,
+        std::string("the melody has no tempo (it holds only blank lines and comments); ") +
+            tempo_form,
+        &melodyc);
+  }
+
+  void read_failure(token_status status, const token_seen &t, std::int64_t line) {
+    melody_failure melodyc{};
+    describe_read_failure(status, line, melodyc);
+    if (status == token_status::too_long) {
+      add(finding_kind::error, t.line, t.column, 1,
+          "this token is 80 bytes or longer; a token holds at most 79: separate notes with "
+          "white space",
+          &melodyc);
+    } else {
+      report_.read_failed = true;
+      add(finding_kind::error, line, 1, 1, "the melody could not be read to its end", &melodyc);
+    }
+  }
+
+  void check_tempo(const token_seen &t) {
+    const tempo_outcome tempo = apply_tempo(t.text);
+    if (tempo.error == tempo_error::none) {
+      base_duration_ = tempo.base_duration;
+      char *end = nullptr;
+      std::strtod(t.text, &end);
+      const int used = static_cast<int>(end - t.text);
+      if (used < t.length) {
+        token_warning(t, used, t.length - used,
+                      "text after the tempo " + quoted(std::string_view(t.raw).substr(0, static_cast<std::size_t>(used))) +
+                          " is ignored: " + quoted(std::string_view(t.raw).substr(static_cast<std::size_t>(used))));
+      }
+      return;
+    }
+    melody_failure melodyc{};
+    describe_tempo_failure(tempo.error, t.end_line, melodyc);
+    if (tempo.error == tempo_error::invalid_tempo) {
+      std::string message = "invalid tempo " + quoted(t.raw) + ": " + tempo_form;
+      if (t.raw.rfind("\xEF\xBB\xBF", 0) == 0) {
+        message += "; the file starts with a byte-order mark (EF BB BF): save it without one";
+      } else if (apply_note(t.text, 1).error == note_error::none) {
+        message += "; " + quoted(t.raw) + " is a note: put the tempo before it";
+      }
+      token_error(t, 0, t.length, message, melodyc);
+      return;
+    }
+    const double value = tempo.tempo;
+    std::string units;
+    if (std::isfinite(value) && value > 0) {
+      const double base = std::floor(8.0 / value + 0.5);
+      units = base > 1e6 ? "over 255" : std::to_string(static_cast<long long>(base));
+    } else {
+      units = "not a count";
+    }
+    token_error(t, 0, t.length,
+                "tempo " + quoted(t.raw) + " is out of range: round(8 / tempo) = " + units +
+                    " units, but the base duration must be 1 to 255; tempos from 0.0314 to 16 "
+                    "give 255 down to 1",
+                melodyc);
+  }
+
+  // The sharp spelling of a flat written as letter + b ("Db1" is "C#1").
+  static std::string as_sharp(std::string_view raw) {
+    static const char *const sharps[] = {"B", "C#", "D#", "E", "F#", "G#", "A#"};
+    static const char letters[] = "CDEFGAB";
+    // strchr finds the terminator for a zero byte, so that is ruled out first.
+    if (raw.size() < 2 || raw[0] == '\0') return "";
+    const char *at = std::strchr(letters, std::toupper(static_cast<unsigned char>(raw[0])));
+    if (at == nullptr) return "";
+    std::string rest(raw.substr(2));
+    if (*at == 'C') {  // C flat is B an octave down
+      if (rest.empty() || rest[0] < '1' || rest[0] > '9') return "";
+      rest[0] = static_cast<char>(rest[0] - 1);
+    }
+    return sharps[at - letters] + rest;
+  }
+
+  void check_note(const token_seen &t) {
+    const bool tempo_known = base_duration_ != 0;
+    const note_outcome note = apply_note(t.text, tempo_known ? base_duration_ : 1);
+    const std::string_view raw = t.raw;
+    const std::string name(t.text, static_cast<std::size_t>(note.name_end));
+    melody_failure melodyc{};
+    describe_note_failure(note, t.text, t.end_line, melodyc);
+    switch (note.error) {
+      case note_error::invalid_note: {
+        std::string message = "invalid note " + quoted(raw) + ": " + note_form;
+        const bool flat = raw.size() >= 2 && raw[0] != '\0' && (raw[1] == 'b' || raw[1] == 'B') &&
+                          std::strchr("CDEFGABcdefgab", raw[0]) != nullptr;
+        if (raw.rfind("\xEF\xBB\xBF", 0) == 0) {
+          message += "; the token starts with a byte-order mark (EF BB BF): save the file without one";
+        } else if (flat && !as_sharp(raw).empty()) {
+          message += "; flats are written as sharps: " + quoted(as_sharp(raw));
+        } else if (has_non_ascii(raw)) {
+          message += "; it holds bytes that are not ASCII (such as a typographic sharp): write "
+                     "sharps as '#'";
+        }
+        token_error(t, 0, t.length, message, melodyc);
+        return;
+      }
+      case note_error::note_out_of_range: {
+        const int at = note.octave_index;
+        const auto octave_byte = static_cast<unsigned char>(t.text[at]);
+        if (octave_byte == '\0') {
+          token_error(t, 0, t.length,
+                      "note " + quoted(raw) + " has no octave: write a digit 0 to 3 after the name, as in " +
+                          name + "1",
+                      melodyc);
+        } else if (octave_byte >= 0x80) {
+          token_error(t, at, t.length - at,
+                      "after " + quoted(name) + " comes the byte " + byte_hex(octave_byte) +
+                          ", which is not ASCII (a typographic sharp?) and is read as the octave: "
+                          "write sharps as '#', as in " + name + "#1",
+                      melodyc);
+        } else if (octave_byte < '0' || octave_byte > '9') {
+          token_error(t, at, 1,
+                      "the octave of " + quoted(raw) + " is " + quoted(std::string(1, static_cast<char>(octave_byte))) +
+                          ", not a digit: write a digit 0 to 3 after the name",
+                      melodyc);
+        } else {
+          token_error(t, 0, at + 1,
+                      "note " + quoted(raw.substr(0, static_cast<std::size_t>(at + 1))) +
+                          " is out of range: playable notes run from D#0 to A3",
+                      melodyc);
+        }
+        return;
+      }
+      case note_error::invalid_duration:
+        token_error(t, note.duration_start, note.duration_end - note.duration_start,
+                    "invalid duration " +
+                        quoted(raw.substr(static_cast<std::size_t>(note.duration_start),
+                                          static_cast<std::size_t>(note.duration_end - note.duration_start))) +
+                        " in " + quoted(raw) +
+                        ": the multiplier after the octave must be a number above 0, as in A1.5 or A12",
+                    melodyc);
+        return;
+      case note_error::duration_out_of_range:
+        if (tempo_known) {
+          char product[64];
+          std::snprintf(product, sizeof product, "%u x %g = %.6g", base_duration_,
+                        static_cast<double>(note.multiplier),
+                        base_duration_ * static_cast<double>(note.multiplier));
+          token_error(t, 0, t.length,
+                      quoted(raw) + " lasts " + product +
+                          " units; a note lasts at most 255: use a smaller multiplier, or several notes",
+                      melodyc);
+        }
+        break;
+      case note_error::none:
+        break;
+    }
+    note_warnings(t, note, name, tempo_known);
+  }
+
+  void note_warnings(const token_seen &t, const note_outcome &note, const std::string &name,
+                     bool tempo_known) {
+    const std::string_view raw = t.raw;
+    if (t.joined) {
+      const std::string_view written = source_.line_text(t.line).substr(static_cast<std::size_t>(t.column - 1));
+      const std::string before = std::string(written.substr(0, written.find('%')));
+      token_warning(t, 0, t.length,
+                    quoted(before) + " runs on through the comment into line " +
+                        std::to_string(t.end_line) + " and is read as " +
+                        quoted(std::string_view(t.text, static_cast<std::size_t>(t.length))) +
+                        ": put a space before '%'");
+      return;  // what else it says follows from the joined text
+    }
+    if (note.cell >= 0 && name != cell_names[note.cell]) {
+      token_warning(t, 0, note.name_end,
+                    "the name " + quoted(raw.substr(0, static_cast<std::size_t>(note.name_end))) +
+                        " is not a note name; it is read as " + cell_names[note.cell] +
+                        ", from the note table: write " + cell_names[note.cell]);
+    }
+    if (note.octave_index >= 0) {
+      const auto octave = static_cast<unsigned char>(t.text[note.octave_index]);
+      if (octave < '0' || octave > '9') {
+        token_warning(t, note.octave_index, 1,
+                      "the octave character " + quoted(raw.substr(static_cast<std::size_t>(note.octave_index), 1)) +
+                          " is not a digit; only its low five bits count, so it is read as octave " +
+                          std::to_string(note.octave_value & 31) + ": write " + cell_names[note.cell] +
+                          std::to_string(note.octave_value & 31));
+      }
+    }
+    if (note.duration_end < t.length) {
+      const std::string ignored(raw.substr(static_cast<std::size_t>(note.duration_end)));
+      std::string message = "the text " + quoted(ignored) + " after the note is ignored";
+      if (ignored[0] == ',' && ignored.size() > 1 && ignored[1] >= '0' && ignored[1] <= '9') {
+        message += ": write a fraction with a dot, as in 1.5";
+      }
+      token_warning(t, note.duration_end, t.length - note.duration_end, message);
+    }
+    if (tempo_known && note.error == note_error::none && note.units == 0) {
+      char product[64];
+      std::snprintf(product, sizeof product, "round(%u x %g) = 0", base_duration_,
+                    static_cast<double>(note.multiplier));
+      token_warning(t, 0, t.length,
+                    quoted(raw) + " lasts " + product + " units: it is written, but makes no sound");
+    }
+  }
+
+  source_text source_;
+  check_report report_;
+  char token_[token_capacity] = {};
+  unsigned base_duration_ = 0;
+};
+
+}  // namespace
+
+check_report check_melody(const std::string &text) { return checker(text).run(); }
+
+std::string report_summary(int errors, int warnings) {
+  return std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
+         (warnings == 1 ? " warning" : " warnings");
+}
+
+std::string format_report(const check_report &report, const std::string &text,
+                          const std::string &name, bool warnings_are_errors) {
+  const source_text source(text);
+  std::string out;
+  for (const finding &f : report.findings) {
+    const bool error = f.kind == finding_kind::error || warnings_are_errors;
+    out += name + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
+           (error ? "error: " : "warning: ") + f.message +
+           (f.kind == finding_kind::warning && warnings_are_errors ? " [--werror]" : "") + "\n";
+    const std::string_view line = source.line_text(f.line);
+    char number[32];
+    std::snprintf(number, sizeof number, "%5lld | ", static_cast<long long>(f.line));
+    out += number + std::string(line) + "\n";
+    std::string caret = "      | ";
+    for (std::int64_t i = 1; i < f.column; ++i) {
+      const auto at = static_cast<std::size_t>(i - 1);
+      caret += at < line.size() && line[at] == '\t' ? '\t' : ' ';
+    }
+    caret += '^';
+    caret.append(static_cast<std::size_t>(f.length - 1), '~');
+    out += caret + "\n";
+  }
+  return out;
+}
