@@ -23,10 +23,15 @@ namespace {
 const char program[] = "tonetool";
 
 const char list_usage[] =
-    "Usage: tonetool list [FILE]\n"
+    "Usage: tonetool list [--unit-ms MS] [FILE]\n"
     "List the tone records melodyc writes (from FILE, or standard input), one\n"
-    "line per record: index, period, frequency, the note melodyc compiles to\n"
-    "that period (P for a pause) and the duration in units.\n";
+    "line per record after a header: index, start time in seconds, period,\n"
+    "frequency, the note melodyc compiles to that period (P for a pause; for\n"
+    "a period no playable note has, the nearest note and how far off it is,\n"
+    "as ~A#4 +12 cents) and the duration in units.\n"
+    "\n"
+    "  --unit-ms=MS   milliseconds per duration unit, for the start times,\n"
+    "                 above 0 up to 60000 (default 125)\n";
 
 const char wav_usage[] =
     "Usage: tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
@@ -61,7 +66,7 @@ const char check_usage[] =
     "unreadable input; 2 bad command line.\n";
 
 const char usage_text[] =
-    "Usage: tonetool list [FILE]\n"
+    "Usage: tonetool list [--unit-ms MS] [FILE]\n"
     "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
     "       tonetool check [--werror] [FILE]\n"
     "Read back the tone records melodyc writes (from FILE, or standard input),\n"
@@ -149,15 +154,23 @@ bool report_partial(const input_file &in, const tone_stream &stream) {
 }
 
 int run_list(int argc, char **argv) {
-  enum { opt_help = 256 };
+  enum { opt_help = 256, opt_unit };
   static const option options[] = {{"help", no_argument, nullptr, opt_help},
+                                   {"unit-ms", required_argument, nullptr, opt_unit},
                                    {nullptr, 0, nullptr, 0}};
+  double unit_ms = render_settings{}.unit_ms;
   optind = 1;
   opterr = 0;
   for (int opt; (opt = getopt_long(argc, argv, ":", options, nullptr)) != -1;) {
     if (opt == opt_help) {
       std::fputs(list_usage, stdout);
       return status_ok;
+    }
+    if (opt == opt_unit) {
+      if (!parse_real(optarg, 0, 60000, true, unit_ms)) {
+        return usage_error("invalid unit " + quoted_value(optarg) + " (milliseconds, above 0 up to 60000)");
+      }
+      continue;
     }
     return usage_error("list: " + option_error(argv, options, opt));
   }
@@ -166,15 +179,16 @@ int run_list(int argc, char **argv) {
   if (!open_input(argc, argv, in, status)) return status;
   tone_stream stream;
   if (!read_input(in, stream)) return status_failed;
+  std::printf("%s\n", list_header().c_str());
+  std::uint64_t units = 0;
   for (std::size_t i = 0; i < stream.tones.size(); ++i) {
     const tone &t = stream.tones[i];
-    const std::string note = note_for_period(t.period);
-    std::printf("%6zu  period %5u  %8.2f Hz  %-7s  duration %3u\n", i,
-                static_cast<unsigned>(t.period), tone_frequency(t),
-                note.empty() ? "unknown" : note.c_str(), static_cast<unsigned>(t.duration));
+    const double start = static_cast<double>(units) * unit_ms / 1000.0;
+    std::printf("%s\n", list_line(i, start, t.period, t.duration).c_str());
+    units += t.duration;
   }
   if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(errno));
+    std::fprintf(stderr, "%s: (standard output): write error: %s\n", program, std::strerror(errno));
     return status_failed;
   }
   return report_partial(in, stream) ? status_failed : status_ok;

@@ -234,13 +234,30 @@ TEST(note_for_period, names_every_playable_note_and_only_those) {
   EXPECT_EQ(note_for_period(853), "");
 }
 
-TEST_F(tonetool_program, list_prints_a_line_per_record) {
-  const std::string records = std::string("\x0D\x51\x04\x00\x00\x02\x04\xD2\x01", 9);
+TEST_F(tonetool_program, list_prints_a_header_and_a_line_per_record) {
+  const std::string records = std::string(
+      "\x0D\x51\x04\x00\x00\x02\x04\xD2\x01\x00\x01\x01\x03\x54\x01\x25\xAA\x01\xFF\xFF\xFF", 21);
   ASSERT_EQ(run("list", records), 0) << err_;
   EXPECT_EQ(out_,
-            "     0  period  3409    440.01 Hz  A1       duration   4\n"
-            "     1  period     0      0.00 Hz  P        duration   2\n"
-            "     2  period  1234   1215.56 Hz  unknown  duration   1\n");
+            " index  start (s)  period      frequency  note             units\n"
+            "     0      0.000    3409      440.01 Hz  A1                   4\n"
+            "     1      0.500       0                 P                    2\n"
+            "     2      0.750    1234     1215.56 Hz  ~D#3 -41 cents       1\n"
+            "     3      0.875       1  1500000.00 Hz  ~F#13 -18 cents      1\n"
+            "     4      1.000     852     1760.56 Hz  A3                   1\n"
+            "     5      1.125    9642      155.57 Hz  D#0                  1\n"
+            "     6      1.250   65535       22.89 Hz  ~F#-3 -18 cents    255\n");
+  ASSERT_EQ(run("list --unit-ms 10", records.substr(0, 9)), 0) << err_;
+  EXPECT_NE(out_.find("     2      0.060    1234"), std::string::npos) << out_;
+}
+
+TEST(list_line, columns_line_up_for_every_period) {
+  const std::size_t width = list_header().size();
+  for (unsigned period = 0; period <= 0xFFFF; ++period) {
+    const std::string line = list_line(period, 12345.875, static_cast<std::uint16_t>(period), 255);
+    ASSERT_EQ(line.size(), width) << period << ": " << line;
+    ASSERT_EQ(line.find("  255", width - 5), width - 5) << line;
+  }
 }
 
 TEST_F(tonetool_program, bad_input_and_command_lines) {
