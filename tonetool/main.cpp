@@ -264,10 +264,9 @@ int run_wav(int argc, char **argv) {
   tone_stream stream;
   if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
 
-  const std::vector<std::int16_t> samples = render_tones(stream.tones, settings);
   std::string error;
-  const bool ok = to_stdout ? write_sound_stdout(settings.rate, samples, error)
-                            : write_sound_file(output, format, settings.rate, samples, error);
+  const bool ok = to_stdout ? write_sound_stdout(stream.tones, settings, error)
+                            : write_sound_file(output, format, stream.tones, settings, error);
   if (!ok) {
     std::fprintf(stderr, "%s: %s: %s\n", program,
                  to_stdout ? "(standard output)" : quoted_name(output).c_str(), error.c_str());

@@ -1,7 +1,9 @@
 // Renders tone records as a square-wave signal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "tone_records.h"
@@ -20,7 +22,17 @@ inline constexpr double ramp_ms = 2.0;
 // rounding never accumulates, so the total is exact.
 std::int64_t sample_at(std::int64_t units, const render_settings &settings);
 
+// Samples in the whole rendering of `tones`.
+std::int64_t rendered_length(const std::vector<tone> &tones, const render_settings &settings);
+
 // 16-bit mono samples: each tone a square wave of 1,500,000 / period Hz
 // for duration * unit, each pause silence.
 std::vector<std::int16_t> render_tones(const std::vector<tone> &tones,
                                        const render_settings &settings);
+
+// The same samples, handed to `emit` in consecutive blocks of at most
+// render_block_samples, so that memory stays flat whatever the length.
+// Stops, returning false, when `emit` returns false.
+inline constexpr std::size_t render_block_samples = 1 << 16;
+bool render_tones_in_blocks(const std::vector<tone> &tones, const render_settings &settings,
+                            const std::function<bool(const std::int16_t *, std::size_t)> &emit);

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +17,7 @@
 #include "note_lookup.h"
 #include "program_test.h"
 #include "render.h"
+#include "sound_file.h"
 #include "tone_records.h"
 
 namespace {
@@ -207,6 +212,89 @@ TEST_F(tonetool_program, wav_output_files_follow_the_same_rules) {
   EXPECT_EQ(slurp(dir_ / "err"),
             "tonetool: in.wav: the output is this input file itself; choose another output\n");
   EXPECT_EQ(slurp(dir_ / "in.wav"), records);
+}
+
+// The streamed sound, in every way it is written, holds exactly the
+// samples of the whole-buffer render, across many blocks.
+TEST_F(tonetool_program, streamed_sound_equals_the_whole_render) {
+  const std::vector<tone> tones = compile_tones("1 A1 P.5 C#2.25 D#0 A3 P E1 G#2.75 B0");
+  render_settings settings;
+  settings.unit_ms = 100;
+  settings.rate = 48000;
+  const std::vector<std::int16_t> expected = render_tones(tones, settings);
+  ASSERT_GT(expected.size(), 3 * render_block_samples);
+  const std::string options = "wav --unit-ms 100 --rate 48000";
+  for (const char *ext : {".wav", ".flac", ".caf", ".aiff"}) {
+    const fs::path sound = dir_ / (std::string("s") + ext);
+    ASSERT_EQ(run(options + " -o " + sound.string(), record_bytes(tones)), 0) << err_;
+    SF_INFO info{};
+    const std::vector<short> samples = read_sound(sound, info);
+    EXPECT_TRUE(std::equal(samples.begin(), samples.end(), expected.begin(), expected.end())) << ext;
+  }
+  ASSERT_EQ(run(options, record_bytes(tones)), 0) << err_;
+  std::ofstream(dir_ / "stdout.wav", std::ios::binary) << out_;
+  SF_INFO info{};
+  const std::vector<short> samples = read_sound(dir_ / "stdout.wav", info);
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), expected.begin(), expected.end()));
+}
+
+// A long pause at a low rate passes 4 GiB: WAV becomes RF64, AIFF and AU
+// are refused before anything is written.
+TEST_F(tonetool_program, sound_past_4_gib_is_rf64_or_refused) {
+  std::string pauses;
+  for (int i = 0; i < 20; ++i) pauses += std::string("\x00\x00\xFF", 3);  // 20 x 255 units
+  const std::int64_t samples = std::int64_t{20} * 255 * 60 * 8000;  // at 60 s a unit, 8 kHz
+  ASSERT_TRUE(needs_rf64(samples));
+  std::ofstream(dir_ / "pauses", std::ios::binary) << pauses;
+  const std::string tonetool = TONETOOL_PATH;
+  const std::string d = "'" + dir_.string() + "'";
+  shell("cd " + d + " && " + tonetool + " wav --rate 8000 --unit-ms 60000 pauses | head -c 80 > head.wav");
+  const std::string head = slurp(dir_ / "head.wav");
+  EXPECT_EQ(head, wav_header(samples, 8000, true));
+  EXPECT_EQ(head.substr(0, 4), "RF64");
+  for (const char *ext : {".aiff", ".au"}) {
+    EXPECT_EQ(run(std::string("wav --rate 8000 --unit-ms 60000 -o big") + ext, pauses), 1) << ext;
+    EXPECT_EQ(err_, std::string("tonetool: big") + ext + ": the sound would be 4.6 GiB, and " +
+                        (std::string(ext) == ".aiff" ? "AIFF" : "AU") +
+                        " holds at most 4 GiB: write .wav (RF64 beyond 4 GiB), .caf or .flac\n");
+    EXPECT_FALSE(fs::exists(dir_ / (std::string("big") + ext)));
+  }
+  // Just below the limit is plain RIFF; an RF64 header reads back.
+  EXPECT_FALSE(needs_rf64((0xFFFFFFFFll - 36) / 2));
+  EXPECT_TRUE(needs_rf64((0xFFFFFFFFll - 36) / 2 + 1));
+  std::string small = wav_header(4, 8000, true) + std::string("\x01\x00\x02\x00\x03\x00\x04\x00", 8);
+  std::ofstream(dir_ / "small_rf64.wav", std::ios::binary) << small;
+  SF_INFO info{};
+  const std::vector<short> back = read_sound(dir_ / "small_rf64.wav", info);
+  EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, SF_FORMAT_RF64);
+  EXPECT_EQ(back, (std::vector<short>{1, 2, 3, 4}));
+}
+
+// Two hours of sound, streamed: memory stays flat.
+TEST_F(tonetool_program, two_hours_of_sound_in_little_memory) {
+  std::string records;
+  for (int i = 0; i < 226; ++i) records += std::string("\x0D\x51\xFF", 3);  // A1, 255 units
+  std::ofstream(dir_ / "long", std::ios::binary) << records;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open((dir_ / "long").c_str(), O_RDONLY);
+    const int out = open("/dev/null", O_WRONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    execl(TONETOOL_PATH, TONETOOL_PATH, "wav", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+  EXPECT_EQ(status, 0);
+  const long peak_kib = usage.ru_maxrss;
+  std::printf("peak resident memory for 2 h of sound: %ld KiB\n", peak_kib);
+#if defined(__SANITIZE_ADDRESS__)
+  std::printf("address sanitizer build: its shadow memory makes the bound meaningless here\n");
+#else
+  EXPECT_LT(peak_kib, 16 * 1024);
+#endif
 }
 
 TEST(note_for_period, every_example_melody_round_trips) {
