@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name.h"
 #include "memory_stream.h"
 
 namespace {
@@ -61,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "8 D#0 A0 C1 A1 A2 A3",
                     "25AA01" "1AA201" "166601" "0D5101" "06A901" "035401", ""},
         melody_case{"lower-case input", "8 d#0 a3 p", "25AA01" "035401" "000001", ""},
-        melody_case{"tempo alone gives no records", "2\n", "", ""}));
+        melody_case{"tempo alone gives no records", "2\n", "", ""}),
+    readable_name<melody_case>);
 
 INSTANTIATE_TEST_SUITE_P(
     tempo, melodies,
@@ -87,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
         melody_case{"numeric prefix", "4bpm P", "000002", ""},
         melody_case{"exponent", "1e1 P", "000001", ""},
         melody_case{"hexadecimal", "0x10 P", "000001", ""},
-        melody_case{"line of the tempo token", "\n\n0\n", "", "Line 3: Invalid tempo\n"}));
+        melody_case{"line of the tempo token", "\n\n0\n", "", "Line 3: Invalid tempo\n"}),
+    readable_name<melody_case>);
 
 INSTANTIATE_TEST_SUITE_P(
     note_names_and_octaves, melodies,
@@ -114,7 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         melody_case{"octave bits 31 give a negative frequency", "8 AO", "",
                     "Line 1: Note A31 out of range\n"},
         melody_case{"octave -1 has bits 31", "8 A/", "", "Line 1: Note A-1 out of range\n"},
-        melody_case{"dot as octave", "8 A.5", "", "Line 1: Note A-2 out of range\n"}));
+        melody_case{"dot as octave", "8 A.5", "", "Line 1: Note A-2 out of range\n"}),
+    readable_name<melody_case>);
 
 INSTANTIATE_TEST_SUITE_P(
     durations, melodies,
@@ -140,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "8 P0.00000000000000000000000000001", "000000", ""},
         melody_case{"below single precision", "8 P0." + std::string(49, '0') + "1", "",
                     "Line 1: Invalid duration 0." + std::string(49, '0') + "1\n"},
-        melody_case{"same text twice uses the same value", "2 A1.5 B1.5", "0D5102" "0BE102", ""}));
+        melody_case{"same text twice uses the same value", "2 A1.5 B1.5", "0D5102" "0BE102", ""}),
+    readable_name<melody_case>);
 
 INSTANTIATE_TEST_SUITE_P(
     failures_keep_earlier_records, melodies,
@@ -153,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "Line 3: Token too long\n"},
         melody_case{"token of 79 bytes is fine", "2 A1" + std::string(77, 'X'), "0D5104", ""},
         melody_case{"newlines inside a comment count", "2 A1 %\n" + std::string(3, '\n') + "Z",
-                    "0D5104", "Line 5: Invalid note \n"}));
+                    "0D5104", "Line 5: Invalid note \n"}),
+    readable_name<melody_case>);
 
 // Records of repeated tokens are reused; whatever the order and however
 // many distinct tokens a melody holds, each record must still be the one

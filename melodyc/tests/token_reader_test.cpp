@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name.h"
 #include "memory_stream.h"
 
 namespace {
@@ -51,6 +52,8 @@ struct reader_case {
   std::vector<read_step> expected;
 };
 
+void PrintTo(const reader_case &c, std::ostream *os) { *os << c.what; }
+
 class reader_rules : public testing::TestWithParam<reader_case> {};
 
 TEST_P(reader_rules, delivers_tokens_with_their_lines) {
@@ -84,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         reader_case{"carriage return ends a token but not a line",
                     "A1\r\nB1\r\n", {{"A1", 1}, {"B1", 2}, {"<end>", 3}}},
         reader_case{"bytes above 0x7F kept unchanged",
-                    "a\xe9\xff", {{"A\xe9\xff", 1}, {"<end>", 1}}}));
+                    "a\xe9\xff", {{"A\xe9\xff", 1}, {"<end>", 1}}}),
+    readable_name<reader_case>);
 
 // The input is read in blocks; nothing may change where a block ends.
 std::string to_block_end(std::size_t before_end) {
@@ -105,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"A1", 2}, {"<end>", 2}}},
         reader_case{"blank lines through two block ends",
                     std::string(2 * token_input_capacity + 5, '\n') + "P",
-                    {{"P", 2 * token_input_capacity + 6}, {"<end>", 2 * token_input_capacity + 6}}}));
+                    {{"P", 2 * token_input_capacity + 6}, {"<end>", 2 * token_input_capacity + 6}}}),
+    readable_name<reader_case>);
 
 TEST(read_token, remembers_where_each_token_began) {
   const std::string padding = to_block_end(3) + "\n";

@@ -96,6 +96,8 @@ std::vector<sink_case> all_cases() {
   return cases;
 }
 
+void PrintTo(const sink_case &c, std::ostream *os) { *os << c.image << " " << c.mode.name; }
+
 class sink_matches_plain_decode : public testing::TestWithParam<sink_case> {};
 
 TEST_P(sink_matches_plain_decode, byte_for_byte) {

@@ -297,6 +297,21 @@ TEST_F(tonetool_program, two_hours_of_sound_in_little_memory) {
 #endif
 }
 
+// README shows what the programs print; these keep it so.
+TEST_F(tonetool_program, readme_examples_are_what_the_programs_print) {
+  const std::string readme = slurp(README_PATH);
+  // The melody and its records: "A1 C#2.5 P   ->  0D 51 04 ...".
+  const std::string melody = "2 % tempo: base duration 4\nA1 C#2.5 P";
+  ASSERT_NE(readme.find(melody + "        ->  0D 51 04  0A 92 02  00 00 04"), std::string::npos);
+  const std::vector<tone> tones = compile_tones(melody);
+  EXPECT_EQ(record_bytes(tones), std::string("\x0D\x51\x04\x0A\x92\x02\x00\x00\x04", 9));
+  // tonetool check's report on a melody with a mistake and a trap.
+  std::ofstream(dir_ / "tune.mel") << "2 % tempo\nA1 B1 A4 C#2.5\nG12% held\nA1\n";
+  EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " check tune.mel 2>report"), 1);
+  const std::string report = slurp(dir_ / "report");
+  EXPECT_NE(readme.find("```\n" + report + "```"), std::string::npos) << report;
+}
+
 TEST(note_for_period, every_example_melody_round_trips) {
   for (const auto &entry : fs::directory_iterator(EXAMPLES_DIR)) {
     if (entry.path().extension() != ".mel") continue;
