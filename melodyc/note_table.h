@@ -12,6 +12,10 @@ inline constexpr char note_names[] = "C C#D D#E F F#G G#A A#B P";
 inline constexpr int note_cell_count = 13;
 inline constexpr int pause_cell = 12;
 
+// The plain spelling of each cell's name.
+inline constexpr const char *note_cell_names[note_cell_count] = {
+    "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B", "P"};
+
 // Pitches of octave 1 in hertz, by cell; the pause has frequency 0.
 extern const float note_frequency[note_cell_count];
 

@@ -89,13 +89,14 @@ bool refill(token_input &input) {
   return input.size > 0;
 }
 
-// Copies the run of ordinary bytes at `p` upper-cased to `t`, advancing
-// both; it ends at a byte of another class, which the block always holds.
-// False, with `t` at `t_full`, when the run does not fit.
+// Copies the run of ordinary bytes at `p` (upper-cased already, with the
+// block) to `t`, advancing both; it ends at a byte of another class, which
+// the block always holds. False, with `t` at `t_full`, when the run does
+// not fit.
 bool copy_token_bytes(const unsigned char *&p, char *&t, char *const t_full) {
   do {
     if (t == t_full) return false;
-    *t++ = upper_case[*p++];
+    *t++ = static_cast<char>(*p++);
   } while (byte_classes[*p] == ordinary);
   return true;
 }

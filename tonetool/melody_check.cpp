@@ -15,9 +15,6 @@
 
 namespace {
 
-constexpr const char *cell_names[] = {"C", "C#", "D", "D#", "E", "F", "F#",
-                                      "G", "G#", "A", "A#", "B", "P"};
-
 const char note_form[] =
     "a note is a name (C C# D D# E F F# G G# A A# B, or P for a pause), an octave digit 0 "
     "to 3 and an optional duration multiplier, as in A1, C#2.5 or P2";
@@ -337,11 +334,11 @@ class checker {
                         ": put a space before '%'");
       return;  // what else it says follows from the joined text
     }
-    if (note.cell >= 0 && name != cell_names[note.cell]) {
+    if (note.cell >= 0 && name != note_cell_names[note.cell]) {
       token_warning(t, 0, note.name_end,
                     "the name " + quoted(raw.substr(0, static_cast<std::size_t>(note.name_end))) +
-                        " is not a note name; it is read as " + cell_names[note.cell] +
-                        ", from the note table: write " + cell_names[note.cell]);
+                        " is not a note name; it is read as " + note_cell_names[note.cell] +
+                        ", from the note table: write " + note_cell_names[note.cell]);
     }
     if (note.octave_index >= 0) {
       const auto octave = static_cast<unsigned char>(t.text[note.octave_index]);
@@ -349,7 +346,7 @@ class checker {
         token_warning(t, note.octave_index, 1,
                       "the octave character " + quoted(raw.substr(static_cast<std::size_t>(note.octave_index), 1)) +
                           " is not a digit; only its low five bits count, so it is read as octave " +
-                          std::to_string(note.octave_value & 31) + ": write " + cell_names[note.cell] +
+                          std::to_string(note.octave_value & 31) + ": write " + note_cell_names[note.cell] +
                           std::to_string(note.octave_value & 31));
       }
     }

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char *cell_names[] = {"C", "C#", "D", "D#", "E", "F", "F#",
-                                      "G", "G#", "A", "A#", "B"};
 constexpr int highest_octave = 3;
 
 struct period_name {
@@ -27,7 +25,7 @@ const std::array<period_name, 12 * (highest_octave + 1)> &playable_notes() {
       for (int cell = 0; cell < 12; ++cell) {
         const float frequency = scaled_frequency(cell, octave);
         const std::uint16_t period = frequency_in_range(frequency) ? tone_period(frequency) : 0;
-        all[n++] = {period, std::string(cell_names[cell]) + static_cast<char>('0' + octave)};
+        all[n++] = {period, std::string(note_cell_names[cell]) + static_cast<char>('0' + octave)};
       }
     }
     return all;
@@ -61,7 +59,7 @@ std::string nearest_note(double frequency) {
     }
   }
   char text[48];
-  std::snprintf(text, sizeof text, "~%s%d %+ld cents", cell_names[best_cell], best_octave,
+  std::snprintf(text, sizeof text, "~%s%d %+ld cents", note_cell_names[best_cell], best_octave,
                 std::lround(best_cents));
   return text;
 }
