@@ -6,21 +6,24 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "command_line.h"
+#include "c_source.h"
 #include "melody_check.h"
 #include "message_text.h"
+#include "midi_file.h"
 #include "note_lookup.h"
 #include "output_file.h"
 #include "render.h"
+#include "rtttl.h"
 #include "sound_file.h"
 #include "tone_records.h"
 
 namespace {
-
-const char program[] = "tonetool";
 
 const char list_usage[] =
     "Usage: tonetool list [--unit-ms MS] [FILE]\n"
@@ -65,93 +68,76 @@ const char check_usage[] =
     "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
     "unreadable input; 2 bad command line.\n";
 
+const char rtttl_usage[] =
+    "Usage: tonetool rtttl [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
+    "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
+    "standard input) into a melody text for melodyc: a comment with its name,\n"
+    "the tempo, then one note token per ringtone note. Ringtone octave 4 holds\n"
+    "A = 440 Hz, melodyc's A1. The default note length is the base duration;\n"
+    "each note's multiplier is its length relative to it. Notes that melodyc\n"
+    "cannot play move by whole octaves, the whole tune together, when one\n"
+    "shift fits them all. Warnings name notes whose length is more than 10%\n"
+    "off; the largest rhythm error is reported last.\n"
+    "\n"
+    "  -o, --output=OUT  the melody file, written whole or not at all\n"
+    "                    (default: standard output)\n"
+    "  --unit-ms=MS      milliseconds per duration unit, above 0 up to 60000\n"
+    "                    (default 125)\n"
+    "  --transpose=N     move every note by N semitones, -96 to 96, instead of\n"
+    "                    the automatic octave shift\n"
+    "\n"
+    "Exit status: 0 converted; 1 a malformed ringtone, a note out of range or\n"
+    "an unreadable input (nothing is written); 2 bad command line.\n";
+
+const char midi_usage[] =
+    "Usage: tonetool midi [--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]\n"
+    "Write the tone records melodyc writes (from FILE, or standard input) as a\n"
+    "standard MIDI file: format 0, one track with a tempo event, each tone a\n"
+    "note of the MIDI number nearest its frequency (exact for every note\n"
+    "melodyc writes; A1 is 69), played by General MIDI's square lead, each\n"
+    "pause a rest. A record of 0 units sounds for no time and is left out.\n"
+    "\n"
+    "  -o, --output=OUT  the MIDI file, written whole or not at all; - or none\n"
+    "                    writes to standard output (not a terminal)\n"
+    "  --unit-ms=MS      milliseconds per duration unit, above 0 up to 60000\n"
+    "                    (default 125)\n"
+    "  --beat=UNITS      units in a quarter note, 1 to 255, for the note values\n"
+    "                    editors show (default: the duration most records have)\n";
+
+const char c_usage[] =
+    "Usage: tonetool c [--name NAME] [-o OUT] [FILE]\n"
+    "Write the tone records melodyc writes (from FILE, or standard input) as C\n"
+    "source: const unsigned char NAME[] with three bytes a record and a comment\n"
+    "naming each record's note and duration, then NAME_length (its bytes) and\n"
+    "NAME_records.\n"
+    "\n"
+    "  --name=NAME       the array's name, a C identifier (default: FILE's name\n"
+    "                    up to its first dot, '-' and ' ' as '_'; melody for\n"
+    "                    standard input)\n"
+    "  -o, --output=OUT  the source file, written whole or not at all\n"
+    "                    (default: standard output)\n";
+
 const char usage_text[] =
     "Usage: tonetool list [--unit-ms MS] [FILE]\n"
     "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
     "       tonetool check [--werror] [FILE]\n"
+    "       tonetool rtttl [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
+    "       tonetool midi [--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]\n"
+    "       tonetool c [--name NAME] [-o OUT] [FILE]\n"
     "Read back the tone records melodyc writes (from FILE, or standard input),\n"
     "or check a melody text before compiling it.\n"
     "\n"
     "  list   one line per record: index, start, period, frequency, note, units\n"
     "  wav    render as sound (WAV, FLAC, AIFF, AU or CAF)\n"
     "  check  every error and suspicious construct of a melody text\n"
+    "  rtttl  an RTTTL ringtone as a melody text\n"
+    "  midi   the records as a standard MIDI file\n"
+    "  c      the records as C source for firmware\n"
     "  --help, --version\n"
     "'tonetool COMMAND --help' tells more of each command.\n"
     "\n"
     "Exit status: 0 success; 1 unreadable input, a partial record or an\n"
     "output error; 2 bad command line.\n";
-
-enum exit_status { status_ok = 0, status_failed = 1, status_usage = 2 };
-
-int usage_error(const std::string &message) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
-               message.c_str(), program);
-  return status_usage;
-}
-
-// A decimal number within [low, high] (low excluded when `open_low`).
-bool parse_real(const char *text, double low, double high, bool open_low, double &value) {
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && errno == 0 && std::isfinite(value) &&
-         (open_low ? value > low : value >= low) && value <= high;
-}
-
-struct input_file {
-  std::string name;  // "-" for standard input
-  std::FILE *stream = nullptr;
-};
-
-bool open_input(int argc, char **argv, input_file &in, int &status) {
-  if (argc - optind > 1) {
-    status = usage_error("too many inputs: one FILE at most");
-    return false;
-  }
-  in.name = optind < argc ? argv[optind] : "-";
-  in.stream = in.name == "-" ? stdin : std::fopen(in.name.c_str(), "rb");
-  if (!in.stream) {
-    std::fprintf(stderr, "%s: %s: cannot open: %s\n", program, quoted_name(in.name).c_str(),
-                 std::strerror(errno));
-    status = status_failed;
-    return false;
-  }
-  struct stat st {};
-  if (fstat(fileno(in.stream), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "%s: %s: is a directory, not a file\n", program,
-                 in.name == "-" ? "(standard input)" : quoted_name(in.name).c_str());
-    if (in.stream != stdin) std::fclose(in.stream);
-    status = status_failed;
-    return false;
-  }
-  return true;
-}
-
-std::string display(const input_file &in) {
-  return in.name == "-" ? "(standard input)" : quoted_name(in.name);
-}
-
-// Reads the whole stream; reports a read error or a partial last record.
-bool read_input(input_file &in, tone_stream &stream) {
-  stream = read_tones(in.stream);
-  const int read_errno = errno;
-  if (in.stream != stdin) std::fclose(in.stream);
-  if (stream.read_error) {
-    std::fprintf(stderr, "%s: %s: read error: %s\n", program, display(in).c_str(),
-                 std::strerror(read_errno));
-    return false;
-  }
-  return true;
-}
-
-bool report_partial(const input_file &in, const tone_stream &stream) {
-  if (stream.trailing_bytes == 0) return false;
-  std::fprintf(stderr,
-               "%s: %s: stream ends inside record %zu (%zu of its 3 bytes); "
-               "a tone stream is a whole number of 3-byte records\n",
-               program, display(in).c_str(), stream.tones.size(), stream.trailing_bytes);
-  return true;
-}
 
 int run_list(int argc, char **argv) {
   enum { opt_help = 256, opt_unit };
@@ -188,7 +174,7 @@ int run_list(int argc, char **argv) {
     units += t.duration;
   }
   if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "%s: (standard output): write error: %s\n", program, std::strerror(errno));
+    std::fprintf(stderr, "%s: (standard output): write error: %s\n", program_name, std::strerror(errno));
     return status_failed;
   }
   return report_partial(in, stream) ? status_failed : status_ok;
@@ -257,8 +243,8 @@ int run_wav(int argc, char **argv) {
   if (!open_input(argc, argv, in, status)) return status;
   if (!to_stdout && output_is_input(output, fileno(in.stream))) {
     std::fprintf(stderr, "%s: %s: the output is this input file itself; choose another output\n",
-                 program, quoted_name(output).c_str());
-    if (in.stream != stdin) std::fclose(in.stream);
+                 program_name, quoted_name(output).c_str());
+    close_input(in);
     return status_failed;
   }
   tone_stream stream;
@@ -268,7 +254,7 @@ int run_wav(int argc, char **argv) {
   const bool ok = to_stdout ? write_sound_stdout(stream.tones, settings, error)
                             : write_sound_file(output, format, stream.tones, settings, error);
   if (!ok) {
-    std::fprintf(stderr, "%s: %s: %s\n", program,
+    std::fprintf(stderr, "%s: %s: %s\n", program_name,
                  to_stdout ? "(standard output)" : quoted_name(output).c_str(), error.c_str());
     return status_failed;
   }
@@ -298,16 +284,7 @@ int run_check(int argc, char **argv) {
   int status = status_ok;
   if (!open_input(argc, argv, in, status)) return status;
   std::string text;
-  char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.stream)) > 0;) text.append(buffer, n);
-  const bool read_failed = std::ferror(in.stream) != 0;
-  const int read_errno = errno;
-  if (in.stream != stdin) std::fclose(in.stream);
-  if (read_failed) {
-    std::fprintf(stderr, "%s: %s: read error: %s\n", program, display(in).c_str(),
-                 std::strerror(read_errno));
-    return status_failed;
-  }
+  if (!read_text(in, SIZE_MAX, text)) return status_failed;
   const check_report report = check_melody(text);
   const std::string name = in.name == "-" ? "<stdin>" : quoted_name(in.name);
   std::fputs(format_report(report, text, name, werror).c_str(), stderr);
@@ -315,6 +292,157 @@ int run_check(int argc, char **argv) {
   const int warnings = werror ? 0 : report.warnings;
   if (errors + warnings > 0) std::fprintf(stderr, "%s\n", report_summary(errors, warnings).c_str());
   return errors > 0 ? status_failed : status_ok;
+}
+
+// The longest ringtone read: far beyond any real one.
+constexpr std::size_t longest_ringtone = 1 << 20;
+constexpr std::size_t shown_messages = 20;
+
+int run_rtttl(int argc, char **argv) {
+  enum { opt_help = 256, opt_unit, opt_transpose };
+  static const option options[] = {{"help", no_argument, nullptr, opt_help},
+                                   {"output", required_argument, nullptr, 'o'},
+                                   {"unit-ms", required_argument, nullptr, opt_unit},
+                                   {"transpose", required_argument, nullptr, opt_transpose},
+                                   {nullptr, 0, nullptr, 0}};
+  rtttl_options settings;
+  std::string output;
+  int status = status_ok;
+  optind = 1;
+  opterr = 0;
+  for (int opt; (opt = getopt_long(argc, argv, ":o:", options, nullptr)) != -1;) {
+    const std::string value = optarg ? optarg : "";
+    double number = 0;
+    if (opt == opt_help) {
+      std::fputs(rtttl_usage, stdout);
+      return status_ok;
+    } else if (opt == 'o') {
+      if (!take_output("rtttl", value, output, status)) return status;
+    } else if (opt == opt_unit) {
+      if (!parse_real(value.c_str(), 0, 60000, true, number)) {
+        return usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
+      }
+      settings.unit_ms = number;
+    } else if (opt == opt_transpose) {
+      if (!parse_real(value.c_str(), -96, 96, false, number) || number != std::floor(number)) {
+        return usage_error("invalid transposition " + quoted_value(value) + " (whole semitones, -96 to 96)");
+      }
+      settings.transpose_given = true;
+      settings.transpose = static_cast<int>(number);
+    } else {
+      return usage_error("rtttl: " + option_error(argv, options, opt));
+    }
+  }
+  input_file in;
+  if (!open_input_for(argc, argv, output, in, status)) return status;
+  std::string text;
+  if (!read_text(in, longest_ringtone, text)) return status_failed;
+  const rtttl_conversion result = convert_rtttl(text, settings);
+  const std::string name = in.name == "-" ? "<stdin>" : quoted_name(in.name);
+  for (std::size_t i = 0; i < result.messages.size() && i < shown_messages; ++i) {
+    const rtttl_message &m = result.messages[i];
+    std::fprintf(stderr, "%s:%lld:%lld: %s: %s\n", name.c_str(), static_cast<long long>(m.line),
+                 static_cast<long long>(m.column), m.error ? "error" : "warning", m.text.c_str());
+  }
+  if (result.messages.size() > shown_messages) {
+    std::fprintf(stderr, "%s: %zu more messages not shown; fix the first ones and run again\n",
+                 name.c_str(), result.messages.size() - shown_messages);
+  }
+  if (result.errors > 0) return status_failed;
+  if (!write_whole_output(output, result.melody)) return status_failed;
+  if (!result.summary.empty()) std::fprintf(stderr, "%s: note: %s\n", name.c_str(), result.summary.c_str());
+  return status_ok;
+}
+
+int run_midi(int argc, char **argv) {
+  enum { opt_help = 256, opt_unit, opt_beat };
+  static const option options[] = {{"help", no_argument, nullptr, opt_help},
+                                   {"output", required_argument, nullptr, 'o'},
+                                   {"unit-ms", required_argument, nullptr, opt_unit},
+                                   {"beat", required_argument, nullptr, opt_beat},
+                                   {nullptr, 0, nullptr, 0}};
+  midi_settings settings;
+  std::string output;
+  int status = status_ok;
+  optind = 1;
+  opterr = 0;
+  for (int opt; (opt = getopt_long(argc, argv, ":o:", options, nullptr)) != -1;) {
+    const std::string value = optarg ? optarg : "";
+    double number = 0;
+    if (opt == opt_help) {
+      std::fputs(midi_usage, stdout);
+      return status_ok;
+    } else if (opt == 'o') {
+      if (!take_output("midi", value, output, status)) return status;
+    } else if (opt == opt_unit) {
+      if (!parse_real(value.c_str(), 0, 60000, true, number)) {
+        return usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
+      }
+      settings.unit_ms = number;
+    } else if (opt == opt_beat) {
+      if (!parse_real(value.c_str(), 1, 255, false, number) || number != std::floor(number)) {
+        return usage_error("invalid beat " + quoted_value(value) + " (whole units, 1 to 255)");
+      }
+      settings.beat_units = static_cast<int>(number);
+    } else {
+      return usage_error("midi: " + option_error(argv, options, opt));
+    }
+  }
+  if ((output.empty() || output == "-") && isatty(STDOUT_FILENO)) {
+    return usage_error("not writing MIDI to a terminal; use -o OUT or a redirect");
+  }
+  input_file in;
+  if (!open_input_for(argc, argv, output, in, status)) return status;
+  tone_stream stream;
+  if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
+  const midi_result midi = make_midi(stream.tones, settings);
+  if (!midi.ok) {
+    std::fprintf(stderr, "%s: %s: %s\n", program_name, display(in).c_str(), midi.error.c_str());
+    return status_failed;
+  }
+  return write_whole_output(output, midi.bytes) ? status_ok : status_failed;
+}
+
+int run_c(int argc, char **argv) {
+  enum { opt_help = 256, opt_name };
+  static const option options[] = {{"help", no_argument, nullptr, opt_help},
+                                   {"output", required_argument, nullptr, 'o'},
+                                   {"name", required_argument, nullptr, opt_name},
+                                   {nullptr, 0, nullptr, 0}};
+  std::string output, name;
+  int status = status_ok;
+  optind = 1;
+  opterr = 0;
+  for (int opt; (opt = getopt_long(argc, argv, ":o:", options, nullptr)) != -1;) {
+    const std::string value = optarg ? optarg : "";
+    if (opt == opt_help) {
+      std::fputs(c_usage, stdout);
+      return status_ok;
+    } else if (opt == 'o') {
+      if (!take_output("c", value, output, status)) return status;
+    } else if (opt == opt_name) {
+      if (!is_c_identifier(value)) {
+        return usage_error("invalid name " + quoted_value(value) +
+                           " (a C identifier: letters, digits and '_', not first a digit, no keyword)");
+      }
+      name = value;
+    } else {
+      return usage_error("c: " + option_error(argv, options, opt));
+    }
+  }
+  input_file in;
+  if (!open_input_for(argc, argv, output, in, status)) return status;
+  if (name.empty()) name = in.name == "-" ? "melody" : c_name_for_file(in.name);
+  if (name.empty()) {
+    close_input(in);
+    return usage_error("no C name comes of " + quoted_value(in.name) + "; give one with --name");
+  }
+  tone_stream stream;
+  if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
+  // The file name goes into a comment, which "*/" would end.
+  std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
+  for (std::size_t at; (at = source.find("*/")) != std::string::npos;) source.insert(at + 1, " ");
+  return write_whole_output(output, c_source(stream.tones, name, source)) ? status_ok : status_failed;
 }
 
 }  // namespace
@@ -327,12 +455,15 @@ int main(int argc, char **argv) {
     return status_ok;
   }
   if (command == "--version") {
-    std::printf("%s (tamlo) %s\n", program, TAMLO_VERSION);
+    std::printf("%s (tamlo) %s\n", program_name, TAMLO_VERSION);
     return status_ok;
   }
   if (command == "list") return run_list(argc - 1, argv + 1);
   if (command == "wav") return run_wav(argc - 1, argv + 1);
   if (command == "check") return run_check(argc - 1, argv + 1);
-  if (command.empty()) return usage_error("missing command: list, wav or check");
-  return usage_error("unknown command " + quoted_value(command) + ": list, wav or check");
+  if (command == "rtttl") return run_rtttl(argc - 1, argv + 1);
+  if (command == "midi") return run_midi(argc - 1, argv + 1);
+  if (command == "c") return run_c(argc - 1, argv + 1);
+  if (command.empty()) return usage_error("missing command: list, wav, check, rtttl, midi or c");
+  return usage_error("unknown command " + quoted_value(command) + ": list, wav, check, rtttl, midi or c");
 }

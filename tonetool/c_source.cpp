@@ -1,0 +1,74 @@
+#include "c_source.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#include "note_lookup.h"
+
+namespace {
+
+// C23's keywords with C++'s, sorted.
+constexpr std::string_view keywords[] = {
+    "_Alignas", "_Alignof", "_Atomic", "_BitInt", "_Bool", "_Complex", "_Decimal128", "_Decimal32",
+    "_Decimal64", "_Generic", "_Imaginary", "_Noreturn", "_Static_assert", "_Thread_local",
+    "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor", "bool", "break",
+    "case", "catch", "char", "char16_t", "char32_t", "char8_t", "class", "co_await", "co_return",
+    "co_yield", "compl", "concept", "const", "const_cast", "consteval", "constexpr", "constinit",
+    "continue", "decltype", "default", "delete", "do", "double", "dynamic_cast", "else", "enum",
+    "explicit", "export", "extern", "false", "float", "for", "friend", "goto", "if", "inline",
+    "int", "long", "mutable", "namespace", "new", "noexcept", "not", "not_eq", "nullptr",
+    "operator", "or", "or_eq", "private", "protected", "public", "register", "reinterpret_cast",
+    "requires", "restrict", "return", "short", "signed", "sizeof", "static", "static_assert",
+    "static_cast", "struct", "switch", "template", "this", "thread_local", "throw", "true", "try",
+    "typedef", "typeid", "typename", "typeof", "typeof_unqual", "union", "unsigned", "using",
+    "virtual", "void", "volatile", "wchar_t", "while", "xor", "xor_eq"};
+static_assert(std::is_sorted(std::begin(keywords), std::end(keywords)));
+
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool is_c_identifier(std::string_view name) {
+  if (name.empty() || !is_letter(name[0])) return false;
+  if (!std::all_of(name.begin(), name.end(), [](char c) { return is_letter(c) || is_digit(c); })) return false;
+  return !std::binary_search(std::begin(keywords), std::end(keywords), name);
+}
+
+std::string c_name_for_file(const std::string &path) {
+  std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  name = name.substr(0, name.find('.'));
+  std::replace(name.begin(), name.end(), '-', '_');
+  std::replace(name.begin(), name.end(), ' ', '_');
+  return is_c_identifier(name) ? name : "";
+}
+
+std::string c_source(const std::vector<tone> &tones, const std::string &name,
+                     const std::string &source) {
+  std::string out;
+  char line[160];
+  out += "/* " + name + ": " + std::to_string(tones.size()) +
+         (tones.size() == 1 ? " tone record" : " tone records") + " from " + source +
+         ", written by tonetool c.\n"
+         "   A record is the period of a 1.5 MHz clock, high byte first, then the\n"
+         "   duration in units; period 0 is a pause. */\n";
+  // C has no empty arrays: an empty melody keeps one unused byte, and the
+  // length says 0.
+  out += "const unsigned char " + name + "[] = {\n";
+  if (tones.empty()) out += "    0 /* no records */\n";
+  for (std::size_t i = 0; i < tones.size(); ++i) {
+    const tone &t = tones[i];
+    std::string note = note_for_period(t.period);
+    if (note.empty()) note = nearest_note(tone_frequency(t));
+    std::snprintf(line, sizeof line, "    0x%02X, 0x%02X, 0x%02X, /* %6zu  %-16s %3u %s */\n",
+                  static_cast<unsigned>(t.period >> 8), static_cast<unsigned>(t.period & 0xFF),
+                  static_cast<unsigned>(t.duration), i, note.c_str(),
+                  static_cast<unsigned>(t.duration), t.duration == 1 ? "unit " : "units");
+    out += line;
+  }
+  out += "};\n";
+  out += "const unsigned int " + name + "_length = " + std::to_string(3 * tones.size()) + "; /* bytes */\n";
+  out += "const unsigned int " + name + "_records = " + std::to_string(tones.size()) + ";\n";
+  return out;
+}

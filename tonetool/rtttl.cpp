@@ -1,0 +1,533 @@
+#include "rtttl.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "message_text.h"
+#include "note_rules.h"
+#include "note_table.h"
+
+namespace {
+
+// Playable notes as semitones from melodyc's C0: D#0 to A3.
+constexpr int lowest_playable = 3;
+constexpr int highest_playable = 3 * 12 + 9;
+// Ringtone octave 4 is melodyc's octave 1.
+constexpr int octave_offset = 3;
+// A note whose length is further off than this gets a warning.
+constexpr double close_enough = 0.10;
+constexpr int shown_rhythm_warnings = 8;
+
+const char note_form[] = "a note reads [LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p";
+const char ringtone_form[] = "a ringtone reads NAME:d=4,o=6,b=63:NOTES";
+
+struct rtttl_note {
+  std::size_t offset;  // of the token in the text
+  std::string token;   // as written
+  int length;          // 1, 2, 4, ... 32: a 1/length note
+  bool dotted;
+  bool pause;
+  int semitone;  // ringtone octave * 12 + cell, for a note
+};
+
+struct item {
+  std::size_t offset;
+  std::string_view text;  // without the white space around it
+};
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The comma-separated items of text[begin, end), trimmed.
+std::vector<item> split_items(std::string_view text, std::size_t begin, std::size_t end) {
+  std::vector<item> items;
+  std::size_t start = begin;
+  for (std::size_t i = begin; i <= end; ++i) {
+    if (i < end && text[i] != ',') continue;
+    std::size_t a = start, b = i;
+    while (a < b && is_space(text[a])) ++a;
+    while (b > a && is_space(text[b - 1])) --b;
+    items.push_back({a, text.substr(a, b - a)});
+    start = i + 1;
+  }
+  return items;
+}
+
+bool is_length(int value) {
+  return value == 1 || value == 2 || value == 4 || value == 8 || value == 16 || value == 32;
+}
+
+const char *length_word(int length) {
+  switch (length) {
+    case 1: return "whole";
+    case 2: return "half";
+    case 4: return "quarter";
+    case 8: return "8th";
+    case 16: return "16th";
+    default: return "32nd";
+  }
+}
+
+// "C#5": a semitone count from C0 spelt with its octave.
+std::string pitch_name(int semitone) {
+  const int octave = semitone >= 0 ? semitone / 12 : -((11 - semitone) / 12);
+  const int cell = semitone - 12 * octave;
+  return std::string(note_cell_names[cell]) + std::to_string(octave);
+}
+
+double ringtone_hz(int semitone) { return 440.0 * std::exp2((semitone - (4 * 12 + 9)) / 12.0); }
+
+std::string fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string percent(double ratio) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+.1f%%", 100.0 * ratio);
+  return text;
+}
+
+// A number with at most `decimals` decimals, without trailing zeros.
+std::string plain_number(double value, int decimals) {
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  return s;
+}
+
+// A multiplier as melodyc reads it after the octave digit: "" for 1,
+// ".25" rather than "0.25".
+std::string multiplier_text(double multiplier, int decimals) {
+  std::string s = plain_number(multiplier, decimals);
+  if (s == "1") return "";
+  if (s.rfind("0.", 0) == 0) s.erase(0, 1);
+  return s;
+}
+
+// The shortest multiplier text that melodyc turns into `units` at base
+// duration `base` after the note name `name`.
+std::string duration_text(const std::string &name, int base, int units) {
+  // Half a unit is the most that still rounds to 0.
+  const double multiplier = units == 0 ? 0.4 / base : static_cast<double>(units) / base;
+  std::string text;
+  for (int decimals = 0; decimals <= 12; ++decimals) {
+    text = multiplier_text(multiplier, decimals);
+    const note_outcome outcome = apply_note((name + text).c_str(), static_cast<unsigned>(base));
+    if (outcome.error == note_error::none && outcome.units == units) break;
+  }
+  return text;
+}
+
+class converter {
+ public:
+  converter(std::string_view text, const rtttl_options &options) : text_(text), options_(options) {
+    line_starts_.push_back(0);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\n') line_starts_.push_back(i + 1);
+    }
+  }
+
+  rtttl_conversion run();
+
+ private:
+  void report(bool error, std::size_t offset, std::string message) {
+    pending_.push_back({offset, error, std::move(message)});
+  }
+  void parse_defaults(std::size_t begin, std::size_t end);
+  void parse_notes(std::size_t begin, std::size_t end);
+  std::optional<rtttl_note> parse_note(const item &it, int number);
+  int choose_shift();
+  void write_melody(int shift);
+  std::string note_label(std::size_t index) const {
+    return "note " + std::to_string(index + 1) + " " + quoted_value(notes_[index].token);
+  }
+
+  struct pending {
+    std::size_t offset;
+    bool error;
+    std::string text;
+  };
+
+  std::string_view text_;
+  rtttl_options options_;
+  std::vector<std::size_t> line_starts_;
+  std::vector<pending> pending_;
+  std::string name_;
+  int length_ = 4, octave_ = 6, beats_ = 63;
+  std::vector<rtttl_note> notes_;
+  std::size_t notes_offset_ = 0;
+  std::string melody_, summary_;
+};
+
+void converter::parse_defaults(std::size_t begin, std::size_t end) {
+  const std::vector<item> items = split_items(text_, begin, end);
+  bool seen[3] = {false, false, false};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const item &it = items[i];
+    if (it.text.empty()) {
+      if (items.size() > 1 && i + 1 < items.size()) report(true, it.offset, "empty default between commas");
+      continue;
+    }
+    const std::string shown = quoted_value(std::string(it.text));
+    const auto equals = it.text.find('=');
+    if (equals == std::string_view::npos) {
+      report(true, it.offset, "default " + shown + " is not KEY=VALUE, as in d=4, o=6 or b=63");
+      continue;
+    }
+    std::string key(it.text.substr(0, equals));
+    while (!key.empty() && is_space(key.back())) key.pop_back();
+    std::string_view value = it.text.substr(equals + 1);
+    while (!value.empty() && is_space(value.front())) value.remove_prefix(1);
+    std::transform(key.begin(), key.end(), key.begin(), lower);
+    const int which = key == "d" ? 0 : key == "o" ? 1 : key == "b" ? 2 : -1;
+    if (which < 0) {
+      report(false, it.offset, "default " + shown + " ignored: only d (length), o (octave) and b (tempo) are used");
+      continue;
+    }
+    if (seen[which]) {
+      report(true, it.offset, "default " + shown + ": " + key + " is given twice");
+      continue;
+    }
+    seen[which] = true;
+    const bool digits = !value.empty() && value.size() <= 4 &&
+                        std::all_of(value.begin(), value.end(), is_digit);
+    const int number = digits ? std::stoi(std::string(value)) : -1;
+    if (which == 0) {
+      if (!is_length(number)) {
+        report(true, it.offset, "default " + shown + ": the length is 1, 2, 4, 8, 16 or 32 (a 1/d note)");
+      } else {
+        length_ = number;
+      }
+    } else if (which == 1) {
+      if (!digits || number > 9) {
+        report(true, it.offset, "default " + shown + ": the octave is a digit, 4 to 7 in most ringtones");
+      } else {
+        octave_ = number;
+      }
+    } else if (number < 1 || number > 900) {
+      report(true, it.offset, "default " + shown + ": the tempo is 1 to 900 quarter notes a minute");
+    } else {
+      beats_ = number;
+    }
+  }
+}
+
+std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
+  const std::string_view t = it.text;
+  const std::string label = "note " + std::to_string(number) + " " + quoted_value(std::string(t));
+  rtttl_note note{it.offset, std::string(t), length_, false, false, 0};
+  std::size_t i = 0;
+  while (i < t.size() && is_digit(t[i])) ++i;
+  if (i > 0) {
+    const int value = i <= 2 ? std::stoi(std::string(t.substr(0, i))) : 0;
+    if (!is_length(value)) {
+      report(true, it.offset, label + ": the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)");
+      return std::nullopt;
+    }
+    note.length = value;
+  }
+  if (i == t.size()) {
+    report(true, it.offset + i, label + ": no note letter; " + note_form);
+    return std::nullopt;
+  }
+  static const int cells[] = {9, 11, 0, 2, 4, 5, 7, 11};  // a b c d e f g h
+  const char letter = lower(t[i]);
+  if (letter == 'p') {
+    note.pause = true;
+  } else if (letter >= 'a' && letter <= 'h') {
+    note.semitone = cells[letter - 'a'];
+  } else {
+    report(true, it.offset + i,
+           label + ": " + quoted_value(std::string(1, t[i])) + " is not a note letter: a to g, h (B) or p (pause)");
+    return std::nullopt;
+  }
+  ++i;
+  if (i < t.size() && t[i] == '#') {
+    if (note.pause) {
+      report(true, it.offset + i, label + ": a pause has no sharp");
+      return std::nullopt;
+    }
+    ++note.semitone;
+    ++i;
+  }
+  int octave = octave_;
+  bool octave_given = false;
+  for (; i < t.size(); ++i) {
+    if (t[i] == '.' && !note.dotted) {
+      note.dotted = true;
+    } else if (is_digit(t[i]) && !octave_given) {
+      octave = t[i] - '0';
+      octave_given = true;
+    } else {
+      const std::string what = t[i] == '.' ? "a second dot" : quoted_value(std::string(1, t[i]));
+      report(true, it.offset + i, label + ": unexpected " + what + "; " + note_form);
+      return std::nullopt;
+    }
+  }
+  note.semitone += 12 * octave;
+  return note;
+}
+
+void converter::parse_notes(std::size_t begin, std::size_t end) {
+  notes_offset_ = begin;
+  const std::vector<item> items = split_items(text_, begin, end);
+  int number = 0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const item &it = items[i];
+    if (it.text.empty()) {
+      // A comma may end the list; an empty note elsewhere is a slip.
+      if (i + 1 < items.size()) report(true, it.offset, "empty note between commas");
+      continue;
+    }
+    ++number;
+    if (auto note = parse_note(it, number)) notes_.push_back(*note);
+  }
+  if (number == 0) report(false, begin, "the ringtone has no notes");
+}
+
+// The octave shift, in semitones, that the whole tune needs to fit
+// melodyc's range; reports what cannot fit.
+int converter::choose_shift() {
+  int low = 1 << 20, high = -(1 << 20);
+  std::size_t first_outside = notes_.size();
+  const int by_hand = options_.transpose_given ? options_.transpose : 0;
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    if (notes_[i].pause) continue;
+    const int m = notes_[i].semitone - 12 * octave_offset + by_hand;
+    low = std::min(low, m);
+    high = std::max(high, m);
+    if ((m < lowest_playable || m > highest_playable) && first_outside == notes_.size()) first_outside = i;
+  }
+  if (first_outside == notes_.size()) return by_hand;
+  const std::string span = pitch_name(low + 12 * octave_offset) + " to " + pitch_name(high + 12 * octave_offset);
+  const std::string playable = "D#3 to A6 in ringtone octaves (melodyc's D#0 to A3)";
+  if (!options_.transpose_given) {
+    for (int octaves = 1; octaves <= 12; ++octaves) {
+      for (const int k : {octaves, -octaves}) {
+        if (low + 12 * k < lowest_playable || high + 12 * k > highest_playable) continue;
+        report(false, notes_[first_outside].offset,
+               "the notes run from " + span + ", beyond " + playable + ": the whole tune moves " +
+                   (k > 0 ? "up " : "down ") + std::to_string(octaves) +
+                   (octaves == 1 ? " octave" : " octaves") + "; --transpose N sets the shift by hand");
+        return 12 * k;
+      }
+    }
+  }
+  const int width = high - low;
+  std::string hint;
+  if (width <= highest_playable - lowest_playable) {
+    hint = "; --transpose " + std::to_string(lowest_playable - low + by_hand) + " to " +
+           std::to_string(highest_playable - high + by_hand) + " fits every note";
+  } else {
+    hint = "; the tune spans " + std::to_string(width) + " semitones, more than melodyc's " +
+           std::to_string(highest_playable - lowest_playable);
+  }
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    if (notes_[i].pause) continue;
+    const int m = notes_[i].semitone - 12 * octave_offset + by_hand;
+    if (m >= lowest_playable && m <= highest_playable) continue;
+    const int sounding = m + 12 * octave_offset;
+    report(true, notes_[i].offset,
+           note_label(i) + " is " + pitch_name(sounding) + " (" + fixed(ringtone_hz(sounding), 0) +
+               " Hz)" + (by_hand ? " after the transposition" : "") + ", outside " + playable + hint);
+  }
+  return by_hand;
+}
+
+void converter::write_melody(int shift) {
+  const double default_ms = 240000.0 / (beats_ * length_);
+  const double default_units = default_ms / options_.unit_ms;
+  const long rounded = std::lround(default_units);
+  const int base = static_cast<int>(std::clamp<long>(rounded, 1, 255));
+  // Relative lengths are exact while the base duration is the default
+  // note's own length; past melodyc's bounds each note carries the rest.
+  const double scale = rounded == base ? 1.0 : default_units / base;
+  std::string tempo;
+  for (int precision = 3; precision <= 9; ++precision) {
+    tempo = plain_number(8.0 / base, precision);
+    if (apply_tempo(tempo.c_str()).base_duration == static_cast<unsigned>(base)) break;
+  }
+
+  melody_ += "% " + (name_.empty() ? std::string("(a ringtone with no name)") : name_) +
+             ", from tonetool rtttl: d=" + std::to_string(length_) + ", o=" + std::to_string(octave_) +
+             ", b=" + std::to_string(beats_) + "\n";
+  const std::string article = length_ == 8 ? "An " : "A ";
+  const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
+  if (base == rounded) {
+    melody_ += "% " + article + length_word(length_) + " note lasts " + fixed(default_ms, 1) +
+               " ms: the base duration, " + std::to_string(base) + (base == 1 ? " unit" : " units") +
+               unit_text + "\n";
+  } else {
+    melody_ += "% " + article + length_word(length_) + " note lasts " + fixed(default_ms, 1) + " ms, " +
+               fixed(default_units, 2) + " units" + unit_text + "; the base duration is " +
+               std::to_string(base) + (base == 1 ? " unit" : " units") + "\n";
+  }
+  if (base != rounded) {
+    report(false, notes_offset_,
+           (length_ == 8 ? "an " : "a ") + std::string(length_word(length_)) + " note is " + fixed(default_units, 2) +
+               " units, beyond melodyc's base durations of 1 to 255: the base is " + std::to_string(base) +
+               " and each note's multiplier says its length");
+  }
+  if (options_.transpose_given && shift != 0) {
+    melody_ += "% Transposed by " + std::to_string(shift) + " semitones\n";
+  } else if (shift != 0) {
+    const int octaves = std::abs(shift) / 12;
+    melody_ += "% Moved " + std::string(shift > 0 ? "up " : "down ") + std::to_string(octaves) +
+               (octaves == 1 ? " octave" : " octaves") + " to fit melodyc's range\n";
+  }
+  melody_ += tempo + "\n";
+
+  double worst = 0;
+  std::size_t worst_note = notes_.size();
+  int worst_units = 0;
+  double worst_ms = 0;
+  int rhythm_warnings = 0;
+  std::size_t line_length = 0;
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    const rtttl_note &note = notes_[i];
+    const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
+    const double ideal_units = default_units * relative;
+    std::string token = "P";
+    if (!note.pause) {
+      const int m = note.semitone - 12 * octave_offset + shift;
+      token = std::string(note_cell_names[m % 12]) + static_cast<char>('0' + m / 12);
+    }
+    // The multiplier: the exact relative length while the base is the
+    // default note's own; otherwise the one that gives the nearest whole
+    // length. A length over 255 units is shortened to 255.
+    int units = 0;
+    if (scale == 1.0 && base * relative < 255.5) {
+      token += multiplier_text(relative, 12);
+      units = apply_note(token.c_str(), static_cast<unsigned>(base)).units;
+    } else {
+      units = static_cast<int>(std::clamp(std::round(ideal_units), 0.0, 255.0));
+      token += duration_text(token, base, units);
+    }
+    const double error = units / ideal_units - 1.0;
+    if (std::fabs(error) > std::fabs(worst) || worst_note == notes_.size()) {
+      worst = error;
+      worst_note = i;
+      worst_units = units;
+      worst_ms = default_ms * relative;
+    }
+    if (std::fabs(error) > close_enough) {
+      ++rhythm_warnings;
+      std::string what = note_label(i) + " lasts " + fixed(ideal_units, 2) + " units of " +
+                         plain_number(options_.unit_ms, 6) + " ms; ";
+      if (units == 0) {
+        what += "it rounds to 0 units and will not sound; a smaller --unit-ms keeps it";
+      } else if (ideal_units > 255.5) {
+        what += "melodyc's longest is 255 units, so it is shortened (" + percent(error) +
+                "); a larger --unit-ms fits it";
+      } else {
+        what += "it gets " + std::to_string(units) + " (" + percent(error) + "); a smaller --unit-ms is closer";
+      }
+      if (rhythm_warnings <= shown_rhythm_warnings) report(false, note.offset, what);
+    }
+    if (line_length > 0 && line_length + 1 + token.size() > 72) {
+      melody_ += "\n";
+      line_length = 0;
+    }
+    if (line_length > 0) {
+      melody_ += " ";
+      ++line_length;
+    }
+    melody_ += token;
+    line_length += token.size();
+  }
+  if (line_length > 0) melody_ += "\n";
+  if (rhythm_warnings > shown_rhythm_warnings) {
+    report(false, notes_[notes_.size() - 1].offset,
+           std::to_string(rhythm_warnings - shown_rhythm_warnings) + " more notes are off by over " +
+               std::to_string(static_cast<int>(close_enough * 100)) + "%");
+  }
+  if (worst_note == notes_.size()) return;
+  summary_ = "largest rhythm error " + percent(worst) + ": " + note_label(worst_note) + ", " +
+             std::to_string(worst_units) + (worst_units == 1 ? " unit" : " units") + " of " +
+             plain_number(options_.unit_ms, 6) + " ms for " +
+             fixed(worst_ms, 1) + " ms";
+  if (rhythm_warnings == 0) return;
+  // A unit that makes every length a whole number of units, or nearly.
+  for (int k = 1; k <= 255; ++k) {
+    bool fits = true;
+    for (const rtttl_note &note : notes_) {
+      const double want = k * static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
+      const double got = std::round(want);
+      if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
+    }
+    if (fits) {
+      summary_ += "; --unit-ms " + plain_number(default_ms / k, 3) + " fits every note within 2%";
+      break;
+    }
+  }
+}
+
+rtttl_conversion converter::run() {
+  std::size_t begin = 0;
+  if (text_.substr(0, 3) == "\xEF\xBB\xBF") begin = 3;  // a byte-order mark
+  const auto first = text_.find(':', begin);
+  const auto second = first == std::string_view::npos ? first : text_.find(':', first + 1);
+  if (first == std::string_view::npos) {
+    report(true, begin, std::string("no ':' after the ringtone's name; ") + ringtone_form);
+  } else if (second == std::string_view::npos) {
+    report(true, first + 1, std::string("no ':' between the defaults and the notes; ") + ringtone_form);
+  } else {
+    for (std::size_t i = begin; i < first; ++i) {
+      const unsigned char c = static_cast<unsigned char>(text_[i]);
+      if (c >= ' ' && c != 0x7F) name_ += static_cast<char>(c);
+      else if (c == '\t') name_ += ' ';
+      else if (c == '\n' || c == '\r') name_.clear();  // a name is on the line of its defaults
+    }
+    while (!name_.empty() && name_.back() == ' ') name_.pop_back();
+    while (!name_.empty() && name_.front() == ' ') name_.erase(0, 1);
+    parse_defaults(first + 1, second);
+    // A third ':' is the name of a second ringtone: it begins after the
+    // last comma or line break before it.
+    const auto third = text_.find(':', second + 1);
+    std::size_t end = text_.size();
+    if (third != std::string_view::npos) {
+      end = text_.find_last_of(",\n", third);
+      end = end == std::string_view::npos || end < second ? second + 1 : end + 1;
+      report(true, end, "a second ringtone begins here; tonetool rtttl reads one ringtone a file");
+    }
+    parse_notes(second + 1, end);
+  }
+  int errors = 0;
+  for (const pending &p : pending_) errors += p.error;
+  if (errors == 0) {
+    const int shift = choose_shift();
+    for (const pending &p : pending_) errors += p.error;
+    if (errors == 0) write_melody(shift);
+  }
+  std::stable_sort(pending_.begin(), pending_.end(),
+                   [](const pending &a, const pending &b) { return a.offset < b.offset; });
+  rtttl_conversion result;
+  for (const pending &p : pending_) {
+    const auto line = std::upper_bound(line_starts_.begin(), line_starts_.end(), p.offset) - line_starts_.begin();
+    const std::size_t column = p.offset - line_starts_[static_cast<std::size_t>(line - 1)] + 1;
+    result.messages.push_back({p.error, static_cast<std::int64_t>(line), static_cast<std::int64_t>(column), p.text});
+    (p.error ? result.errors : result.warnings) += 1;
+  }
+  if (result.errors == 0) {
+    result.melody = std::move(melody_);
+    result.summary = std::move(summary_);
+  }
+  return result;
+}
+
+}  // namespace
+
+rtttl_conversion convert_rtttl(std::string_view text, const rtttl_options &options) {
+  return converter(text, options).run();
+}
