@@ -55,6 +55,10 @@ std::string c_source(const std::vector<tone> &tones, const std::string &name,
          "   duration in units; period 0 is a pause. */\n";
   // C has no empty arrays: an empty melody keeps one unused byte, and the
   // length says 0.
+  // The extern declarations give the constants external linkage in C++
+  // too, where a const object is otherwise private to its file.
+  out += "extern const unsigned char " + name + "[];\n";
+  out += "extern const unsigned int " + name + "_length, " + name + "_records;\n\n";
   out += "const unsigned char " + name + "[] = {\n";
   if (tones.empty()) out += "    0 /* no records */\n";
   for (std::size_t i = 0; i < tones.size(); ++i) {

@@ -13,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "compiler.h"
 #include "note_lookup.h"
-#include "program_test.h"
+#include "tonetool_fixture.h"
 #include "render.h"
 #include "sound_file.h"
 #include "tone_records.h"
@@ -23,56 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Compiles a melody in-process to its tone records.
-std::vector<tone> compile_tones(const std::string &melody) {
-  std::string text = melody;
-  std::FILE *in = fmemopen(text.data(), text.size(), "r");
-  char *bytes = nullptr;
-  std::size_t size = 0;
-  std::FILE *out = open_memstream(&bytes, &size);
-  melody_failure failure{};
-  const bool ok = compile_melody_core(in, out, failure);
-  std::fclose(in);
-  std::fclose(out);
-  EXPECT_TRUE(ok) << melody << ": " << failure.message;
-  std::FILE *records = fmemopen(bytes, size, "r");
-  const tone_stream stream = size ? read_tones(records) : tone_stream{};
-  if (records) std::fclose(records);
-  std::free(bytes);
-  return stream.tones;
-}
-
-class tonetool_program : public program_test {
- protected:
-  // Runs tonetool ARGUMENTS with `records` on standard input.
-  int run(const std::string &arguments, const std::string &records) {
-    std::ofstream(dir_ / "in", std::ios::binary) << records;
-    const std::string command = std::string(TONETOOL_PATH) + " " + arguments + " <" +
-                                (dir_ / "in").string() + " >" + (dir_ / "out").string() +
-                                " 2>" + (dir_ / "err").string();
-    const int status = shell(command);
-    out_ = slurp(dir_ / "out");
-    err_ = slurp(dir_ / "err");
-    return status;
-  }
-
-  std::string slurp_help(const std::string &command) {
-    run(command + " --help", "");
-    return out_;
-  }
-
-  std::string out_, err_;
-};
-
-std::string record_bytes(const std::vector<tone> &tones) {
-  std::string bytes;
-  for (const tone &t : tones) {
-    const tone_record record = make_tone_record(t.period, t.duration);
-    bytes.append(reinterpret_cast<const char *>(record.bytes), sizeof record.bytes);
-  }
-  return bytes;
-}
 
 std::vector<short> read_sound(const fs::path &path, SF_INFO &info) {
   info = {};
@@ -135,6 +84,31 @@ TEST_F(tonetool_program, rendered_file_has_the_length_pitches_and_silences_of_th
       const double expected = tone_frequency(t);
       const double measured = measured_frequency(samples, begin, end, settings.rate);
       EXPECT_NEAR(measured, expected, expected * 0.01) << ext << " period " << t.period;
+    }
+  }
+}
+
+TEST_F(tonetool_program, a_ringtone_plays_at_its_pitches_and_lengths) {
+  // b=120: a quarter note is 500 ms, 4 units of 125 ms.
+  std::ofstream(dir_ / "ring.txt") << "t:d=4,o=5,b=120:a4,8p,c#6,4e.5\n";
+  const std::string d = "'" + dir_.string() + "'";
+  ASSERT_EQ(shell("cd " + d + " && " + TONETOOL_PATH + " rtttl ring.txt 2>/dev/null | " + MELODYC_PATH +
+                  " | " + TONETOOL_PATH + " wav -o ring.wav"),
+            0);
+  SF_INFO info{};
+  const std::vector<short> samples = read_sound(dir_ / "ring.wav", info);
+  const struct {
+    double hz, ms;
+  } parts[] = {{440.0, 500}, {0, 250}, {1108.73, 500}, {659.26, 750}};
+  ASSERT_EQ(info.frames, 44100 * 2);
+  double at = 0;
+  for (const auto &p : parts) {
+    const auto begin = static_cast<std::int64_t>(at * 44.1), end = static_cast<std::int64_t>((at + p.ms) * 44.1);
+    at += p.ms;
+    if (p.hz == 0) {
+      EXPECT_TRUE(std::all_of(samples.begin() + begin, samples.begin() + end, [](short v) { return v == 0; }));
+    } else {
+      EXPECT_NEAR(measured_frequency(samples, begin, end, 44100), p.hz, p.hz * 0.01) << p.hz;
     }
   }
 }
@@ -391,8 +365,8 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help},
       {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help},
       {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help},
-      {"play", "", 2, "tonetool: unknown command 'play': list, wav or check\n" + try_help},
-      {"", "", 2, "tonetool: missing command: list, wav or check\n" + try_help},
+      {"play", "", 2, "tonetool: unknown command 'play': list, wav, check, rtttl, midi or c\n" + try_help},
+      {"", "", 2, "tonetool: missing command: list, wav, check, rtttl, midi or c\n" + try_help},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;
@@ -402,7 +376,7 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
 }
 
 TEST_F(tonetool_program, each_command_has_its_own_help) {
-  for (const char *command : {"list", "wav"}) {
+  for (const char *command : {"list", "wav", "check", "rtttl", "midi", "c"}) {
     EXPECT_EQ(run(std::string(command) + " --help", ""), 0) << command;
     EXPECT_EQ(out_.rfind(std::string("Usage: tonetool ") + command, 0), 0u) << out_;
     EXPECT_EQ(err_, "");

@@ -1,0 +1,373 @@
+// tonetool rtttl, midi and c: ringtones through melodyc to the notes and
+// units they must give, MIDI files read back by an independent reader, and
+// C arrays compiled and run.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "note_table.h"
+#include "tonetool_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// "NOTE:UNITS ..." from the lines of `tonetool list`.
+std::string notes_and_units(const std::string &listing) {
+  std::istringstream lines(listing);
+  std::string line, result;
+  std::getline(lines, line);  // the header
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::vector<std::string> w;
+    for (std::string word; words >> word;) w.push_back(word);
+    if (w.size() < 2) continue;
+    result += (result.empty() ? "" : " ") + w[w.size() - 2] + ":" + w.back();
+  }
+  return result;
+}
+
+class convert_program : public tonetool_program {
+ protected:
+  // tonetool rtttl ARGUMENTS on `ringtone`, its melody through melodyc and
+  // tonetool list: the notes and units, or "" when a step fails.
+  std::string ringtone_notes(const std::string &arguments, const std::string &ringtone) {
+    std::ofstream(dir_ / "ring.txt", std::ios::binary) << ringtone;
+    const std::string d = "'" + dir_.string() + "'";
+    const int status = shell("cd " + d + " && " + TONETOOL_PATH + " rtttl " + arguments +
+                             " ring.txt >melody 2>err && " + MELODYC_PATH + " <melody >tones && " +
+                             TONETOOL_PATH + " list tones >listing");
+    err_ = slurp(dir_ / "err");
+    melody_ = slurp(dir_ / "melody");
+    return status == 0 ? notes_and_units(slurp(dir_ / "listing")) : "";
+  }
+  std::string melody_;
+};
+
+TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
+  // b=60 makes a quarter note 1000 ms: 8 units of 125 ms.
+  const struct {
+    const char *what, *arguments, *ringtone, *notes, *warning;
+  } cases[] = {
+      {"every length from a whole to a 32nd", "", "t:d=4,o=5,b=60:1c,2c,4c,8c,16c,32c\n",
+       "C2:32 C2:16 C2:8 C2:4 C2:2 C2:1", ""},
+      {"a dot before or after the octave, on notes and pauses", "",
+       "t:d=4,o=5,b=60:4c.,4c.5,4c5.,8e.6,2p.\n", "C2:12 C2:12 C2:12 E3:6 P:24", ""},
+      {"defaults in another order, upper case", "", "T:B=60,O=5,D=8:C,4D#,H,A4\n",
+       "C2:4 D#2:8 B2:4 A1:4", ""},
+      {"no defaults at all: d=4, o=6, b=63", "", "t::c,e,8p,a\n", "C3:8 E3:8 P:4 A3:8", ""},
+      {"some defaults", "", "t:b=60:c5,d", "C2:8 D3:8", ""},
+      {"white space, CR LF and a trailing comma", "", "t : d=4, o=5 , b=60 :\r\n 4c , 8d ,\te,\r\n",
+       "C2:8 D2:4 E2:8", ""},
+      {"h is B; every sharp", "", "t:d=4,o=5,b=60:h,b,c#,d#,f#,g#,a#",
+       "B2:8 B2:8 C#2:8 D#2:8 F#2:8 G#2:8 A#2:8", ""},
+      {"ringtone A4 is melodyc's A1; D#3 and A6 are the ends", "", "t:d=4,o=4,b=60:a,d#3,a6",
+       "A1:8 D#0:8 A3:8", ""},
+      {"a tune too high moves down an octave", "", "t:d=4,o=6,b=60:a,a#,b,c7",
+       "A2:8 A#2:8 B2:8 C3:8", "warning: the notes run from A6 to C7"},
+      {"a tune too low moves up two octaves", "", "t:d=4,o=1,b=60:d#,c2", "D#0:8 C1:8",
+       "moves up 2 octaves"},
+      {"--transpose by hand", "--transpose -3", "t:d=4,o=5,b=60:c,e", "A1:8 C#2:8", ""},
+      {"--unit-ms sets the units", "--unit-ms 250", "t:d=4,o=5,b=60:c,8d", "C2:4 D2:2", ""},
+      {"a note over 255 units is shortened", "--unit-ms 40", "t:d=1,o=5,b=25:1c.,2d",
+       "C2:255 D2:120", "warning: note 1 '1c.' lasts 360.00 units of 40 ms; melodyc's longest"},
+      {"a 32nd at a fast tempo rounds to nothing", "", "t:d=4,o=5,b=200:32c,c", "C2:0 C2:2",
+       "it rounds to 0 units and will not sound"},
+      {"a base duration past 255 units", "--unit-ms 30", "t:d=1,o=5,b=25:c,4d", "C2:255 D2:80",
+       "warning: a whole note is 320.00 units"},
+      {"an unknown default is ignored", "", "t:d=4,l=15,o=5,b=60:c", "C2:8",
+       "warning: default 'l=15' ignored"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(ringtone_notes(c.arguments, c.ringtone), c.notes) << c.what << "\n" << err_;
+    if (*c.warning) {
+      EXPECT_NE(err_.find(c.warning), std::string::npos) << c.what << "\n" << err_;
+    } else {
+      EXPECT_EQ(err_.find("warning"), std::string::npos) << c.what << "\n" << err_;
+    }
+    EXPECT_NE(err_.find("ring.txt: note: largest rhythm error"), std::string::npos) << c.what;
+  }
+}
+
+TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
+  EXPECT_EQ(ringtone_notes("", "Simple Tune:d=4,o=6,b=63:16e6,8p,4c#.7,e6,2a5,32h6.\n"),
+            "E2:2 P:4 C#3:12 E2:8 A1:16 B2:2");
+  EXPECT_EQ(melody_,
+            "% Simple Tune, from tonetool rtttl: d=4, o=6, b=63\n"
+            "% A quarter note lasts 952.4 ms: the base duration, 8 units of 125 ms\n"
+            "% Moved down 1 octave to fit melodyc's range\n"
+            "1\n"
+            "E2.25 P.5 C#31.5 E2 A12 B2.1875\n");
+  EXPECT_EQ(err_,
+            "ring.txt:1:34: warning: the notes run from A5 to C#7, beyond D#3 to A6 in ringtone "
+            "octaves (melodyc's D#0 to A3): the whole tune moves down 1 octave; --transpose N "
+            "sets the shift by hand\n"
+            "ring.txt:1:47: warning: note 6 '32h6.' lasts 1.43 units of 125 ms; it gets 2 "
+            "(+40.0%); a smaller --unit-ms is closer\n"
+            "ring.txt: note: largest rhythm error +40.0%: note 6 '32h6.', 2 units of 125 ms for "
+            "178.6 ms; --unit-ms 59.524 fits every note within 2%\n");
+  // Only the short note was off; at the unit suggested every note fits.
+  EXPECT_EQ(ringtone_notes("--unit-ms 59.524", "t:d=4,o=5,b=63:16e,8p,4c#.,32h."),
+            "E2:4 P:8 C#2:24 B2:3");
+  EXPECT_NE(err_.find("largest rhythm error +0.0%"), std::string::npos) << err_;
+}
+
+TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token) {
+  const struct {
+    const char *what, *arguments, *ringtone, *message;
+  } cases[] = {
+      {"no name", "", "d=4,o=5",
+       "<stdin>:1:1: error: no ':' after the ringtone's name; a ringtone reads NAME:d=4,o=6,b=63:NOTES"},
+      {"no notes section", "", "t:d=4",
+       "<stdin>:1:3: error: no ':' between the defaults and the notes; a ringtone reads "
+       "NAME:d=4,o=6,b=63:NOTES"},
+      {"a letter that is no note", "", "t:d=4:4c,8x",
+       "<stdin>:1:11: error: note 2 '8x': 'x' is not a note letter: a to g, h (B) or p (pause)"},
+      {"a length that is no power of two", "", "t::3c",
+       "<stdin>:1:4: error: note 1 '3c': the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)"},
+      {"a 64th", "", "t::c,64c",
+       "<stdin>:1:6: error: note 2 '64c': the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)"},
+      {"two dots", "", "t::4c..",
+       "<stdin>:1:7: error: note 1 '4c..': unexpected a second dot; a note reads "
+       "[LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p"},
+      {"a sharp pause", "", "t::p#", "<stdin>:1:5: error: note 1 'p#': a pause has no sharp"},
+      {"a length alone", "", "t::c,\n8",
+       "<stdin>:2:2: error: note 2 '8': no note letter; a note reads [LENGTH]LETTER[#][OCTAVE][.], "
+       "as in 8c#6 or 4p"},
+      {"a two-digit octave", "", "t::c10",
+       "<stdin>:1:6: error: note 1 'c10': unexpected '0'; a note reads [LENGTH]LETTER[#][OCTAVE][.], "
+       "as in 8c#6 or 4p"},
+      {"a control character", "", "t::c\x01",
+       "<stdin>:1:5: error: note 1 'c\\x01': unexpected '\\x01'; a note reads "
+       "[LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p"},
+      {"an empty note", "", "t::c,,d", "<stdin>:1:6: error: empty note between commas"},
+      {"a default length of 3", "", "t:d=3:c",
+       "<stdin>:1:3: error: default 'd=3': the length is 1, 2, 4, 8, 16 or 32 (a 1/d note)"},
+      {"an octave that is no digit", "", "t:o=x:c",
+       "<stdin>:1:3: error: default 'o=x': the octave is a digit, 4 to 7 in most ringtones"},
+      {"a tempo of 0", "", "t:b=0:c",
+       "<stdin>:1:3: error: default 'b=0': the tempo is 1 to 900 quarter notes a minute"},
+      {"a tempo too fast", "", "t:b=901:c",
+       "<stdin>:1:3: error: default 'b=901': the tempo is 1 to 900 quarter notes a minute"},
+      {"a default without =", "", "t:d4:c",
+       "<stdin>:1:3: error: default 'd4' is not KEY=VALUE, as in d=4, o=6 or b=63"},
+      {"a default given twice", "", "t:d=4,D=8:c", "<stdin>:1:7: error: default 'D=8': d is given twice"},
+      {"two ringtones", "", "a::c,d\nb::e",
+       "<stdin>:2:1: error: a second ringtone begins here; tonetool rtttl reads one ringtone a file"},
+      {"by hand, a note out of range", "--transpose 0", "t:d=4,o=5,b=60:c,c8",
+       "<stdin>:1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
+       "(melodyc's D#0 to A3); --transpose -21 to -15 fits every note"},
+      {"no shift fits", "", "t:o=4:c3,c9",
+       "<stdin>:1:7: error: note 1 'c3' is C3 (131 Hz), outside D#3 to A6 in ringtone octaves "
+       "(melodyc's D#0 to A3); the tune spans 72 semitones, more than melodyc's 42"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(std::string("rtttl ") + c.arguments, c.ringtone), 1) << c.what;
+    EXPECT_EQ(err_.substr(0, err_.find('\n')), c.message) << c.what;
+    EXPECT_EQ(out_, "") << c.what;
+  }
+  // Nothing replaces an earlier melody either.
+  std::ofstream(dir_ / "kept.mel") << "1 A1\n";
+  EXPECT_EQ(run("rtttl -o " + (dir_ / "kept.mel").string(), "t::x"), 1);
+  EXPECT_EQ(slurp(dir_ / "kept.mel"), "1 A1\n");
+}
+
+// Each message of the track: "TICK note_on NOTE", "TICK note_off NOTE", "TICK
+// end", after a line "TYPE TRACKS TICKS_PER_BEAT TEMPO PROGRAM".
+const char midi_reader[] = R"(
+import sys, mido
+m = mido.MidiFile(sys.argv[1])
+tempo = program = None
+lines = []
+tick = 0
+for msg in m.tracks[0]:
+    tick += msg.time
+    if msg.type == 'set_tempo': tempo = msg.tempo
+    elif msg.type == 'program_change': program = msg.program
+    elif msg.type in ('note_on', 'note_off'): lines.append('%d %s %d' % (tick, msg.type, msg.note))
+    elif msg.type == 'end_of_track': lines.append('%d end' % tick)
+print(m.type, len(m.tracks), m.ticks_per_beat, tempo, program)
+print('\n'.join(lines))
+)";
+
+class midi_program : public tonetool_program {
+ protected:
+  void SetUp() override {
+    tonetool_program::SetUp();
+    if (shell("/usr/bin/python3 -c 'import mido' 2>/dev/null") != 0) {
+      GTEST_SKIP() << "Debian's python3-mido is not installed: no independent MIDI reader";
+    }
+    std::ofstream(dir_ / "read_midi.py") << midi_reader;
+  }
+  // The file tonetool midi ARGUMENTS writes of `records`, as the reader
+  // sees it.
+  std::string midi_of(const std::string &arguments, const std::string &records) {
+    const fs::path file = dir_ / "tune.mid";
+    fs::remove(file);
+    if (run("midi " + arguments + " -o " + file.string(), records) != 0) return "failed: " + err_;
+    shell("/usr/bin/python3 " + (dir_ / "read_midi.py").string() + " " + file.string() + " >" +
+          (dir_ / "read").string() + " 2>&1");
+    return slurp(dir_ / "read");
+  }
+};
+
+TEST_F(midi_program, files_read_back_note_by_note_and_tick_by_tick) {
+  std::string long_rests;
+  for (int i = 0; i < 2300; ++i) long_rests += std::string("\0\0\xFF", 3);
+  long_rests += std::string("\x0D\x51\x01", 3);
+  const struct {
+    const char *what, *arguments;
+    std::string records, expected;
+  } cases[] = {
+      {"the commonest duration is the beat; a tie takes the shorter", "",
+       record_bytes(compile_tones("1 A1 P.5 C#22")),
+       "0 1 480 500000 80\n0 note_on 69\n960 note_off 69\n1440 note_on 73\n3360 note_off 73\n3360 end\n"},
+      {"--beat and --unit-ms set division and tempo", "--beat 8 --unit-ms 100",
+       record_bytes(compile_tones("1 A1 P.5 C#22")),
+       "0 1 480 800000 80\n0 note_on 69\n480 note_off 69\n720 note_on 73\n1680 note_off 73\n1680 end\n"},
+      {"a tone of 0 units is left out; a closing pause keeps its length", "",
+       record_bytes(compile_tones("4 A1 A1.1 P")),
+       "0 1 480 250000 80\n0 note_on 69\n480 note_off 69\n960 end\n"},
+      {"repeated notes end before they start again", "--beat 1", record_bytes(compile_tones("8 D#0 D#0")),
+       "0 1 480 125000 80\n0 note_on 51\n480 note_off 51\n480 note_on 51\n960 note_off 51\n960 end\n"},
+      {"rests longer than one delta holds", "--beat 1", long_rests,
+       "0 1 480 125000 80\n281520000 note_on 69\n281520480 note_off 69\n281520480 end\n"},
+      {"no records at all", "--beat 2", "", "0 1 480 250000 80\n0 end\n"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(midi_of(c.arguments, c.records), c.expected) << c.what;
+}
+
+TEST_F(midi_program, every_playable_note_is_its_own_midi_number) {
+  std::string melody = "8";
+  std::string expected = "0 1 480 125000 80\n";
+  int tick = 0;
+  for (int octave = 0; octave <= 3; ++octave) {
+    for (int cell = 0; cell < 12; ++cell) {
+      const int number = 48 + 12 * octave + cell;  // melodyc's A1 is MIDI's A4, 69
+      if (number < 51 || number > 93) continue;      // D#0 to A3
+      melody += std::string(" ") + note_cell_names[cell] + std::to_string(octave);
+      expected += std::to_string(tick) + " note_on " + std::to_string(number) + "\n";
+      tick += 480;
+      expected += std::to_string(tick) + " note_off " + std::to_string(number) + "\n";
+    }
+  }
+  expected += std::to_string(tick) + " end\n";
+  EXPECT_EQ(midi_of("", record_bytes(compile_tones(melody))), expected);
+}
+
+TEST_F(convert_program, midi_refuses_what_it_cannot_hold) {
+  const struct {
+    const char *what, *arguments;
+    std::string records, message;
+  } cases[] = {
+      {"a period above MIDI's notes", "", std::string("\x0D\x51\x01\x00\x64\x01", 6),
+       "tonetool: (standard input): record 1: period 100 is 15000 Hz, above MIDI's highest note G9 "
+       "(12544 Hz); MIDI cannot hold it\n"},
+      {"a quarter note past 16.7 s", "--unit-ms 60000", std::string("\x0D\x51\x01", 3),
+       "tonetool: (standard input): a quarter note of 1 units of 60000 ms is 60.000 s; MIDI holds "
+       "up to 16.777 s (give --beat fewer units)\n"},
+      {"a partial record", "", std::string("\x0D\x51", 2),
+       "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes); a tone stream "
+       "is a whole number of 3-byte records\n"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(std::string("midi -o ") + (dir_ / "x.mid").string() + " " + c.arguments, c.records), 1)
+        << c.what;
+    EXPECT_EQ(err_, c.message) << c.what;
+    EXPECT_FALSE(fs::exists(dir_ / "x.mid")) << c.what;
+  }
+}
+
+TEST_F(convert_program, c_arrays_compile_and_hold_the_records) {
+  if (shell("command -v cc >/dev/null && command -v c++ >/dev/null") != 0) {
+    GTEST_SKIP() << "no cc and c++ on PATH to compile the output with";
+  }
+  const struct {
+    const char *what, *file, *arguments, *name;
+    std::string records;
+  } cases[] = {
+      {"a name from the file", "ode-to joy.tones", "", "ode_to_joy",
+       record_bytes(compile_tones("2 E1 E1 F1 G1 P.5 C#2.5 D#0 A3"))},
+      {"--name", "x.tones", "--name Tune_2", "Tune_2", std::string("\x00\x00\xFF\x01\x02\x00", 6)},
+      {"standard input", "", "", "melody", record_bytes(compile_tones("8 A1"))},
+      {"no records", "empty.tones", "", "empty", ""},
+      {"a file name that would end a comment", "a*/b.tones", "", "b",
+       record_bytes(compile_tones("8 A1"))},
+  };
+  const std::string d = "'" + dir_.string() + "'";
+  for (const auto &c : cases) {
+    std::ofstream(dir_ / "records", std::ios::binary) << c.records;
+    const std::string input = *c.file ? std::string("'") + c.file + "'" : "<records";
+    fs::create_directories(dir_ / "a*");
+    if (*c.file) fs::copy_file(dir_ / "records", dir_ / c.file, fs::copy_options::overwrite_existing);
+    ASSERT_EQ(shell("cd " + d + " && " + TONETOOL_PATH + " c " + c.arguments + " " + input +
+                    " >tune.c 2>err"),
+              0)
+        << c.what << ": " << slurp(dir_ / "err");
+    const std::string name = c.name;
+    std::ofstream(dir_ / "main.c") << "#include <stdio.h>\n"
+                                      "extern const unsigned char "
+                                   << name << "[];\nextern const unsigned int " << name << "_length, "
+                                   << name << "_records;\nint main(void) {\n  if (" << name
+                                   << "_length != 3 * " << name << "_records) return 1;\n  fwrite("
+                                   << name << ", 1, " << name << "_length, stdout);\n  return 0;\n}\n";
+    for (const char *compile : {"cc -std=c99 -Wall -Wextra -pedantic -Werror -o run main.c tune.c",
+                                "c++ -x c++ -Wall -Wextra -pedantic -Werror -c tune.c -o tune.o && "
+                                "cc -std=c99 -c main.c -o main.o && c++ -o run main.o tune.o"}) {
+      ASSERT_EQ(shell("cd " + d + " && " + compile + " 2>err && ./run >bytes"), 0)
+          << c.what << ": " << compile << "\n" << slurp(dir_ / "err") << slurp(dir_ / "tune.c");
+      EXPECT_EQ(slurp(dir_ / "bytes"), c.records) << c.what << ": " << compile;
+    }
+  }
+  // Every record's comment names its note and duration.
+  const std::string source = slurp(dir_ / "tune.c");
+  EXPECT_NE(source.find("    0x0D, 0x51, 0x01, /*      0  A1                 1 unit  */\n"),
+            std::string::npos)
+      << source;
+}
+
+TEST_F(convert_program, bad_command_lines) {
+  const std::string try_help = "Try 'tonetool --help' for more information.\n";
+  const struct {
+    const char *arguments, *message;
+  } cases[] = {
+      {"rtttl --transpose 1.5", "tonetool: invalid transposition '1.5' (whole semitones, -96 to 96)\n"},
+      {"rtttl --transpose 97", "tonetool: invalid transposition '97' (whole semitones, -96 to 96)\n"},
+      {"rtttl --unit-ms 0", "tonetool: invalid unit '0' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl -o ''", "tonetool: rtttl: option '-o' needs a file name, not ''\n"},
+      {"midi --beat 0", "tonetool: invalid beat '0' (whole units, 1 to 255)\n"},
+      {"midi --beat 256", "tonetool: invalid beat '256' (whole units, 1 to 255)\n"},
+      {"c --name 9lives",
+       "tonetool: invalid name '9lives' (a C identifier: letters, digits and '_', not first a digit, "
+       "no keyword)\n"},
+      {"c --name int",
+       "tonetool: invalid name 'int' (a C identifier: letters, digits and '_', not first a digit, no "
+       "keyword)\n"},
+      {"c --name ''",
+       "tonetool: invalid name '' (a C identifier: letters, digits and '_', not first a digit, no "
+       "keyword)\n"},
+      {"c /dev/null/../..", "tonetool: /dev/null/../..: cannot open: Not a directory\n"},
+      {"c --nam x --bogus", "tonetool: c: unknown option '--bogus'\n"},
+  };
+  for (const auto &c : cases) {
+    const int status = run(c.arguments, "");
+    const std::string message = c.message;
+    const bool usage = message.find("cannot open") == std::string::npos;
+    EXPECT_EQ(status, usage ? 2 : 1) << c.arguments;
+    EXPECT_EQ(err_, usage ? message + try_help : message) << c.arguments;
+  }
+  std::ofstream(dir_ / "1.tones") << "";
+  EXPECT_EQ(run("c " + (dir_ / "1.tones").string(), ""), 2);
+  EXPECT_EQ(err_, "tonetool: no C name comes of '" + (dir_ / "1.tones").string() +
+                      "'; give one with --name\n" + try_help);
+  // The input is never its own output.
+  std::ofstream(dir_ / "ring.txt") << "t::c";
+  EXPECT_EQ(run("rtttl -o " + (dir_ / "ring.txt").string() + " " + (dir_ / "ring.txt").string(), ""), 1);
+  EXPECT_EQ(slurp(dir_ / "ring.txt"), "t::c");
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// What the tonetool tests share: melodies compiled in-process to their
+// records, records as bytes, and the program run on a scratch folder.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "note_rules.h"
+#include "program_test.h"
+#include "tone_records.h"
+
+namespace {
+
+// Compiles a melody in-process to its tone records.
+std::vector<tone> compile_tones(const std::string &melody) {
+  std::string text = melody;
+  std::FILE *in = fmemopen(text.data(), text.size(), "r");
+  char *bytes = nullptr;
+  std::size_t size = 0;
+  std::FILE *out = open_memstream(&bytes, &size);
+  melody_failure failure{};
+  const bool ok = compile_melody_core(in, out, failure);
+  std::fclose(in);
+  std::fclose(out);
+  EXPECT_TRUE(ok) << melody << ": " << failure.message;
+  std::FILE *records = fmemopen(bytes, size, "r");
+  const tone_stream stream = size ? read_tones(records) : tone_stream{};
+  if (records) std::fclose(records);
+  std::free(bytes);
+  return stream.tones;
+}
+
+class tonetool_program : public program_test {
+ protected:
+  // Runs tonetool ARGUMENTS with `records` on standard input.
+  int run(const std::string &arguments, const std::string &records) {
+    std::ofstream(dir_ / "in", std::ios::binary) << records;
+    const std::string command = std::string(TONETOOL_PATH) + " " + arguments + " <" +
+                                (dir_ / "in").string() + " >" + (dir_ / "out").string() +
+                                " 2>" + (dir_ / "err").string();
+    const int status = shell(command);
+    out_ = slurp(dir_ / "out");
+    err_ = slurp(dir_ / "err");
+    return status;
+  }
+
+  std::string slurp_help(const std::string &command) {
+    run(command + " --help", "");
+    return out_;
+  }
+
+  std::string out_, err_;
+};
+
+std::string record_bytes(const std::vector<tone> &tones) {
+  std::string bytes;
+  for (const tone &t : tones) {
+    const tone_record record = make_tone_record(t.period, t.duration);
+    bytes.append(reinterpret_cast<const char *>(record.bytes), sizeof record.bytes);
+  }
+  return bytes;
+}
+
+}  // namespace
