@@ -70,9 +70,9 @@ midi_result make_midi(const std::vector<tone> &tones, const midi_settings &setti
   if (quarter_us > longest_quarter_us || quarter_us < 1) {
     char text[160];
     std::snprintf(text, sizeof text,
-                  "a quarter note of %d units of %g ms is %.3f s; MIDI holds up to 16.777 s "
+                  "a quarter note of %d unit%s of %g ms is %.3f s; MIDI holds up to 16.777 s "
                   "(give --beat fewer units)",
-                  beat, settings.unit_ms, quarter_us / 1e6);
+                  beat, beat == 1 ? "" : "s", settings.unit_ms, quarter_us / 1e6);
     result.error = text;
     return result;
   }

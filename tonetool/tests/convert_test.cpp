@@ -79,6 +79,8 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
        "it rounds to 0 units and will not sound"},
       {"a base duration past 255 units", "--unit-ms 30", "t:d=1,o=5,b=25:c,4d", "C2:255 D2:80",
        "warning: a whole note is 320.00 units"},
+      {"past eight notes off, a count", "", "t:d=4,o=5,b=100:16c,16c,16c,16c,16c,16c,16c,16c,16c,16c",
+       "C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1", "warning: 2 more notes are off by over 10%"},
       {"an unknown default is ignored", "", "t:d=4,l=15,o=5,b=60:c", "C2:8",
        "warning: default 'l=15' ignored"},
   };
@@ -237,6 +239,8 @@ TEST_F(midi_program, files_read_back_note_by_note_and_tick_by_tick) {
       {"rests longer than one delta holds", "--beat 1", long_rests,
        "0 1 480 125000 80\n281520000 note_on 69\n281520480 note_off 69\n281520480 end\n"},
       {"no records at all", "--beat 2", "", "0 1 480 250000 80\n0 end\n"},
+      {"the highest period MIDI holds, 117, is note 127", "", std::string("\x00\x75\x01", 3),
+       "0 1 480 125000 80\n0 note_on 127\n480 note_off 127\n480 end\n"},
   };
   for (const auto &c : cases) EXPECT_EQ(midi_of(c.arguments, c.records), c.expected) << c.what;
 }
@@ -264,11 +268,11 @@ TEST_F(convert_program, midi_refuses_what_it_cannot_hold) {
     const char *what, *arguments;
     std::string records, message;
   } cases[] = {
-      {"a period above MIDI's notes", "", std::string("\x0D\x51\x01\x00\x64\x01", 6),
-       "tonetool: (standard input): record 1: period 100 is 15000 Hz, above MIDI's highest note G9 "
+      {"a period above MIDI's notes", "", std::string("\x0D\x51\x01\x00\x74\x01", 6),
+       "tonetool: (standard input): record 1: period 116 is 12931 Hz, above MIDI's highest note G9 "
        "(12544 Hz); MIDI cannot hold it\n"},
       {"a quarter note past 16.7 s", "--unit-ms 60000", std::string("\x0D\x51\x01", 3),
-       "tonetool: (standard input): a quarter note of 1 units of 60000 ms is 60.000 s; MIDI holds "
+       "tonetool: (standard input): a quarter note of 1 unit of 60000 ms is 60.000 s; MIDI holds "
        "up to 16.777 s (give --beat fewer units)\n"},
       {"a partial record", "", std::string("\x0D\x51", 2),
        "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes); a tone stream "

@@ -284,6 +284,18 @@ TEST_F(tonetool_program, readme_examples_are_what_the_programs_print) {
   EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " check tune.mel 2>report"), 1);
   const std::string report = slurp(dir_ / "report");
   EXPECT_NE(readme.find("```\n" + report + "```"), std::string::npos) << report;
+  // The ringtone, its melody and messages; the C array of the melody.
+  const std::string ringtone = "Simple Tune:d=4,o=6,b=63:16e6,8p,4c#.7,e6,2a5,32h6.";
+  ASSERT_NE(readme.find("`ring.txt` holding `" + ringtone + "`"), std::string::npos);
+  std::ofstream(dir_ / "ring.txt") << ringtone << "\n";
+  std::ofstream(dir_ / "tune.tones", std::ios::binary) << record_bytes(tones);
+  EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " rtttl ring.txt >ring.mel 2>ring.err && " +
+                  TONETOOL_PATH + " c tune.tones >tune.c"),
+            0);
+  for (const char *shown : {"ring.mel", "ring.err", "tune.c"}) {
+    const std::string text = slurp(dir_ / shown);
+    EXPECT_NE(readme.find("\n" + text + "```\n"), std::string::npos) << shown << ":\n" << text;
+  }
 }
 
 TEST(note_for_period, every_example_melody_round_trips) {
