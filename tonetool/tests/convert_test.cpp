@@ -3,6 +3,7 @@
 // C arrays compiled and run.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -172,6 +173,16 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
     EXPECT_EQ(err_.substr(0, err_.find('\n')), c.message) << c.what;
     EXPECT_EQ(out_, "") << c.what;
   }
+  // Twenty messages at most, then a count; a file past 1 MiB is no ringtone.
+  std::string many = "t::";
+  for (int i = 0; i < 25; ++i) many += "x,";
+  EXPECT_EQ(run("rtttl", many), 1);
+  EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 21);
+  EXPECT_NE(err_.find("\n<stdin>: 5 more messages not shown; fix the first ones and run again\n"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(run("rtttl", "t::" + std::string(1 << 20, 'c')), 1);
+  EXPECT_EQ(err_, "tonetool: (standard input): longer than 1048576 bytes; is this the right file?\n");
   // Nothing replaces an earlier melody either.
   std::ofstream(dir_ / "kept.mel") << "1 A1\n";
   EXPECT_EQ(run("rtttl -o " + (dir_ / "kept.mel").string(), "t::x"), 1);
