@@ -344,9 +344,10 @@ int run_rtttl(int argc, char **argv) {
     std::fprintf(stderr, "%s:%lld:%lld: %s: %s\n", name.c_str(), static_cast<long long>(m.line),
                  static_cast<long long>(m.column), m.error ? "error" : "warning", m.text.c_str());
   }
-  if (result.messages.size() > shown_messages) {
+  const auto messages = static_cast<std::size_t>(result.errors + result.warnings);
+  if (messages > shown_messages) {
     std::fprintf(stderr, "%s: %zu more messages not shown; fix the first ones and run again\n",
-                 name.c_str(), result.messages.size() - shown_messages);
+                 name.c_str(), messages - shown_messages);
   }
   if (result.errors > 0) return status_failed;
   if (!write_whole_output(output, result.melody)) return status_failed;

@@ -19,6 +19,7 @@ constexpr int octave_offset = 3;
 // A note whose length is further off than this gets a warning.
 constexpr double close_enough = 0.10;
 constexpr int shown_rhythm_warnings = 8;
+constexpr std::size_t kept_messages = 1000;
 
 const char note_form[] = "a note reads [LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p";
 const char ringtone_form[] = "a ringtone reads NAME:d=4,o=6,b=63:NOTES";
@@ -141,8 +142,10 @@ class converter {
   rtttl_conversion run();
 
  private:
+  // Keeps the first messages; a flood of them is only counted.
   void report(bool error, std::size_t offset, std::string message) {
-    pending_.push_back({offset, error, std::move(message)});
+    ++(error ? errors_ : warnings_);
+    if (pending_.size() < kept_messages) pending_.push_back({offset, error, std::move(message)});
   }
   void parse_defaults(std::size_t begin, std::size_t end);
   void parse_notes(std::size_t begin, std::size_t end);
@@ -163,6 +166,7 @@ class converter {
   rtttl_options options_;
   std::vector<std::size_t> line_starts_;
   std::vector<pending> pending_;
+  int errors_ = 0, warnings_ = 0;
   std::string name_;
   int length_ = 4, octave_ = 6, beats_ = 63;
   std::vector<rtttl_note> notes_;
@@ -459,12 +463,17 @@ void converter::write_melody(int shift) {
              fixed(worst_ms, 1) + " ms";
   if (rhythm_warnings == 0) return;
   // A unit that makes every length a whole number of units, or nearly.
+  bool used[33][2] = {};  // by length and dot
+  for (const rtttl_note &note : notes_) used[note.length][note.dotted] = true;
   for (int k = 1; k <= 255; ++k) {
     bool fits = true;
-    for (const rtttl_note &note : notes_) {
-      const double want = k * static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
-      const double got = std::round(want);
-      if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
+    for (int length = 1; length <= 32; ++length) {
+      for (int dotted = 0; dotted < 2; ++dotted) {
+        if (!used[length][dotted]) continue;
+        const double want = k * static_cast<double>(length_) / length * (dotted ? 1.5 : 1.0);
+        const double got = std::round(want);
+        if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
+      }
     }
     if (fits) {
       summary_ += "; --unit-ms " + plain_number(default_ms / k, 3) + " fits every note within 2%";
@@ -503,12 +512,9 @@ rtttl_conversion converter::run() {
     }
     parse_notes(second + 1, end);
   }
-  int errors = 0;
-  for (const pending &p : pending_) errors += p.error;
-  if (errors == 0) {
+  if (errors_ == 0) {
     const int shift = choose_shift();
-    for (const pending &p : pending_) errors += p.error;
-    if (errors == 0) write_melody(shift);
+    if (errors_ == 0) write_melody(shift);
   }
   std::stable_sort(pending_.begin(), pending_.end(),
                    [](const pending &a, const pending &b) { return a.offset < b.offset; });
@@ -517,8 +523,9 @@ rtttl_conversion converter::run() {
     const auto line = std::upper_bound(line_starts_.begin(), line_starts_.end(), p.offset) - line_starts_.begin();
     const std::size_t column = p.offset - line_starts_[static_cast<std::size_t>(line - 1)] + 1;
     result.messages.push_back({p.error, static_cast<std::int64_t>(line), static_cast<std::int64_t>(column), p.text});
-    (p.error ? result.errors : result.warnings) += 1;
   }
+  result.errors = errors_;
+  result.warnings = warnings_;
   if (result.errors == 0) {
     result.melody = std::move(melody_);
     result.summary = std::move(summary_);

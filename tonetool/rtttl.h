@@ -23,7 +23,7 @@ struct rtttl_message {
 
 struct rtttl_conversion {
   std::vector<rtttl_message> messages;  // errors and warnings, in text order
-  int errors = 0;
+  int errors = 0;    // counted, also past the first thousand messages kept
   int warnings = 0;
   std::string melody;   // the melody text, when there are no errors
   std::string summary;  // the largest rhythm error, when there are notes
