@@ -56,10 +56,15 @@ std::string display(const input_file &in) {
   return in.name == "-" ? "(standard input)" : quoted_name(in.name);
 }
 
-bool read_input(input_file &in, tone_stream &stream) {
-  stream = read_tones(in.stream);
+bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, const char *what) {
+  stream = read_tones(in.stream, max_records);
   const int read_errno = errno;
   close_input(in);
+  if (stream.too_long) {
+    std::fprintf(stderr, "%s: %s: more than %zu records, too many for %s; is this the right file?\n",
+                 program_name, display(in).c_str(), max_records, what);
+    return false;
+  }
   if (stream.read_error) {
     std::fprintf(stderr, "%s: %s: read error: %s\n", program_name, display(in).c_str(),
                  std::strerror(read_errno));

@@ -2,6 +2,8 @@
 // the one input (FILE or standard input) and whole outputs.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -33,8 +35,10 @@ void close_input(input_file &in);
 // The input's name as messages show it.
 std::string display(const input_file &in);
 
-// Reads the whole tone stream and closes the input; reports a read error.
-bool read_input(input_file &in, tone_stream &stream);
+// Reads the whole tone stream and closes the input; reports a read error,
+// or more than `max_records` records (named `what` in the message).
+bool read_input(input_file &in, tone_stream &stream, std::size_t max_records = SIZE_MAX,
+                const char *what = "");
 
 // Reports a partial last record; true when there was one.
 bool report_partial(const input_file &in, const tone_stream &stream);

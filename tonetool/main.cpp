@@ -297,6 +297,11 @@ int run_check(int argc, char **argv) {
 // The longest ringtone read: far beyond any real one.
 constexpr std::size_t longest_ringtone = 1 << 20;
 constexpr std::size_t shown_messages = 20;
+// Records beyond any tune, which an endless input such as /dev/zero would
+// otherwise pile up in memory: 24 days at 1 unit of 125 ms a record for
+// MIDI, 3 MiB of array for C.
+constexpr std::size_t longest_midi = std::size_t{1} << 24;
+constexpr std::size_t longest_c_array = std::size_t{1} << 20;
 
 int run_rtttl(int argc, char **argv) {
   enum { opt_help = 256, opt_unit, opt_transpose };
@@ -395,7 +400,9 @@ int run_midi(int argc, char **argv) {
   input_file in;
   if (!open_input_for(argc, argv, output, in, status)) return status;
   tone_stream stream;
-  if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
+  if (!read_input(in, stream, longest_midi, "a MIDI file") || report_partial(in, stream)) {
+    return status_failed;
+  }
   const midi_result midi = make_midi(stream.tones, settings);
   if (!midi.ok) {
     std::fprintf(stderr, "%s: %s: %s\n", program_name, display(in).c_str(), midi.error.c_str());
@@ -439,7 +446,9 @@ int run_c(int argc, char **argv) {
     return usage_error("no C name comes of " + quoted_value(in.name) + "; give one with --name");
   }
   tone_stream stream;
-  if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
+  if (!read_input(in, stream, longest_c_array, "a C array in firmware") || report_partial(in, stream)) {
+    return status_failed;
+  }
   // The file name goes into a comment, which "*/" would end.
   std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
   for (std::size_t at; (at = source.find("*/")) != std::string::npos;) source.insert(at + 1, " ");

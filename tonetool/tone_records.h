@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,9 +17,11 @@ struct tone_stream {
   std::vector<tone> tones;
   std::size_t trailing_bytes = 0;  // bytes of an incomplete last record
   bool read_error = false;
+  bool too_long = false;  // more than the records asked for came
 };
 
-tone_stream read_tones(std::FILE *in);
+// Reads at most `max_records` records; past them, stops with too_long.
+tone_stream read_tones(std::FILE *in, std::size_t max_records = SIZE_MAX);
 
 // The tone's frequency in hertz; 0 for a pause.
 double tone_frequency(const tone &t);

@@ -82,6 +82,7 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
        "warning: a whole note is 320.00 units"},
       {"past eight notes off, a count", "", "t:d=4,o=5,b=100:16c,16c,16c,16c,16c,16c,16c,16c,16c,16c",
        "C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1", "warning: 2 more notes are off by over 10%"},
+      {"a byte-order mark before the name", "", "\xEF\xBB\xBFt:d=4,o=5,b=60:c", "C2:8", ""},
       {"an unknown default is ignored", "", "t:d=4,l=15,o=5,b=60:c", "C2:8",
        "warning: default 'l=15' ignored"},
   };
@@ -375,6 +376,13 @@ TEST_F(convert_program, bad_command_lines) {
     EXPECT_EQ(status, usage ? 2 : 1) << c.arguments;
     EXPECT_EQ(err_, usage ? message + try_help : message) << c.arguments;
   }
+  // An endless input is refused once past any tune, before memory runs out.
+  EXPECT_EQ(run("c /dev/zero", ""), 1);
+  EXPECT_EQ(err_, "tonetool: /dev/zero: more than 1048576 records, too many for a C array in firmware; "
+                  "is this the right file?\n");
+  EXPECT_EQ(run("midi -o " + (dir_ / "z.mid").string() + " /dev/zero", ""), 1);
+  EXPECT_EQ(err_, "tonetool: /dev/zero: more than 16777216 records, too many for a MIDI file; "
+                  "is this the right file?\n");
   std::ofstream(dir_ / "1.tones") << "";
   EXPECT_EQ(run("c " + (dir_ / "1.tones").string(), ""), 2);
   EXPECT_EQ(err_, "tonetool: no C name comes of '" + (dir_ / "1.tones").string() +
