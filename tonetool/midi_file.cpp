@@ -99,7 +99,7 @@ midi_result make_midi(const std::vector<tone> &tones, const midi_settings &setti
       char text[200];
       std::snprintf(text, sizeof text,
                     "record %zu: period %u is %.0f Hz, above MIDI's highest note G9 (12544 Hz); "
-                    "MIDI cannot hold it",
+                    "MIDI notes need a period of 117 or more",
                     i, static_cast<unsigned>(t.period), 1500000.0 / t.period);
       result.error = text;
       return result;

@@ -282,7 +282,7 @@ TEST_F(convert_program, midi_refuses_what_it_cannot_hold) {
   } cases[] = {
       {"a period above MIDI's notes", "", std::string("\x0D\x51\x01\x00\x74\x01", 6),
        "tonetool: (standard input): record 1: period 116 is 12931 Hz, above MIDI's highest note G9 "
-       "(12544 Hz); MIDI cannot hold it\n"},
+       "(12544 Hz); MIDI notes need a period of 117 or more\n"},
       {"a quarter note past 16.7 s", "--unit-ms 60000", std::string("\x0D\x51\x01", 3),
        "tonetool: (standard input): a quarter note of 1 unit of 60000 ms is 60.000 s; MIDI holds "
        "up to 16.777 s (give --beat fewer units)\n"},

@@ -298,6 +298,25 @@ TEST_F(tonetool_program, readme_examples_are_what_the_programs_print) {
   }
 }
 
+// The manual page's examples, with its escapes undone, are real output.
+TEST_F(tonetool_program, manual_examples_are_what_the_program_prints) {
+  std::string manual = slurp(MANUAL_PATH);
+  for (const auto &[escape, text] : {std::pair<std::string, std::string>{"\\(aq", "'"}, {"\\-", "-"}}) {
+    for (std::size_t at; (at = manual.find(escape)) != std::string::npos;) manual.replace(at, escape.size(), text);
+  }
+  const std::string d = "'" + dir_.string() + "'";
+  std::ofstream(dir_ / "tune.mel") << "2\nA1 B1 A4 C#2.5\n";
+  std::ofstream(dir_ / "ring.txt") << "r:d=4:4c,8x";
+  ASSERT_NE(manual.find("holding\n.BR r:d=4:4c,8x :"), std::string::npos);
+  EXPECT_EQ(shell("cd " + d + " && " + TONETOOL_PATH + " check tune.mel 2>check.txt; " + TONETOOL_PATH +
+                  " rtttl ring.txt 2>rtttl.txt"),
+            1);
+  for (const char *shown : {"check.txt", "rtttl.txt"}) {
+    const std::string text = slurp(dir_ / shown);
+    EXPECT_NE(manual.find("\n" + text + "."), std::string::npos) << shown << ":\n" << text;
+  }
+}
+
 TEST(note_for_period, every_example_melody_round_trips) {
   for (const auto &entry : fs::directory_iterator(EXAMPLES_DIR)) {
     if (entry.path().extension() != ".mel") continue;
