@@ -24,6 +24,27 @@ bool parse_real(const char *text, double low, double high, bool open_low, double
          (open_low ? value > low : value >= low) && value <= high;
 }
 
+bool take_unit_ms(const std::string &value, double &unit_ms, int &status) {
+  double number = 0;
+  if (!parse_real(value.c_str(), 0, 60000, true, number)) {
+    status = usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
+    return false;
+  }
+  unit_ms = number;
+  return true;
+}
+
+bool take_whole(const std::string &value, int low, int high, const char *what, const char *meaning,
+                int &number, int &status) {
+  double parsed = 0;
+  if (!parse_real(value.c_str(), low, high, false, parsed) || parsed != std::floor(parsed)) {
+    status = usage_error("invalid " + std::string(what) + " " + quoted_value(value) + " (" + meaning + ")");
+    return false;
+  }
+  number = static_cast<int>(parsed);
+  return true;
+}
+
 bool open_input(int argc, char **argv, input_file &in, int &status) {
   if (argc - optind > 1) {
     status = usage_error("too many inputs: one FILE at most");

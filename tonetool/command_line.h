@@ -20,6 +20,15 @@ int usage_error(const std::string &message);
 // A decimal number within [low, high] (low excluded when `open_low`).
 bool parse_real(const char *text, double low, double high, bool open_low, double &value);
 
+// The value of --unit-ms: milliseconds, above 0 up to 60000. A bad one is
+// a usage error, its status in `status`.
+bool take_unit_ms(const std::string &value, double &unit_ms, int &status);
+
+// A whole number from `low` to `high`; a bad one is the usage error
+// "invalid WHAT 'VALUE' (MEANING)", its status in `status`.
+bool take_whole(const std::string &value, int low, int high, const char *what, const char *meaning,
+                int &number, int &status);
+
 struct input_file {
   std::string name;  // "-" for standard input
   std::FILE *stream = nullptr;

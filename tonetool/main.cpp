@@ -153,9 +153,8 @@ int run_list(int argc, char **argv) {
       return status_ok;
     }
     if (opt == opt_unit) {
-      if (!parse_real(optarg, 0, 60000, true, unit_ms)) {
-        return usage_error("invalid unit " + quoted_value(optarg) + " (milliseconds, above 0 up to 60000)");
-      }
+      int status = status_ok;
+      if (!take_unit_ms(optarg, unit_ms, status)) return status;
       continue;
     }
     return usage_error("list: " + option_error(argv, options, opt));
@@ -192,6 +191,7 @@ int run_wav(int argc, char **argv) {
   };
   render_settings settings;
   std::string output;
+  int status = status_ok;
   optind = 1;
   opterr = 0;
   for (;;) {
@@ -204,20 +204,15 @@ int run_wav(int argc, char **argv) {
         std::fputs(wav_usage, stdout);
         return status_ok;
       case 'o':
-        if (value.empty()) return usage_error("wav: option '-o' needs a file name, not ''");
-        output = value;
+        if (!take_output("wav", value, output, status)) return status;
         break;
       case opt_unit:
-        if (!parse_real(value.c_str(), 0, 60000, true, number)) {
-          return usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
-        }
-        settings.unit_ms = number;
+        if (!take_unit_ms(value, settings.unit_ms, status)) return status;
         break;
       case opt_rate:
-        if (!parse_real(value.c_str(), 8000, 192000, false, number) || number != std::floor(number)) {
-          return usage_error("invalid rate " + quoted_value(value) + " (whole hertz, 8000 to 192000)");
+        if (!take_whole(value, 8000, 192000, "rate", "whole hertz, 8000 to 192000", settings.rate, status)) {
+          return status;
         }
-        settings.rate = static_cast<int>(number);
         break;
       case opt_volume:
         if (!parse_real(value.c_str(), 0, 1, true, number)) {
@@ -239,7 +234,6 @@ int run_wav(int argc, char **argv) {
     return usage_error("not writing sound to a terminal; use -o OUT or a redirect");
   }
   input_file in;
-  int status = status_ok;
   if (!open_input(argc, argv, in, status)) return status;
   if (!to_stdout && output_is_input(output, fileno(in.stream))) {
     std::fprintf(stderr, "%s: %s: the output is this input file itself; choose another output\n",
@@ -317,23 +311,18 @@ int run_rtttl(int argc, char **argv) {
   opterr = 0;
   for (int opt; (opt = getopt_long(argc, argv, ":o:", options, nullptr)) != -1;) {
     const std::string value = optarg ? optarg : "";
-    double number = 0;
     if (opt == opt_help) {
       std::fputs(rtttl_usage, stdout);
       return status_ok;
     } else if (opt == 'o') {
       if (!take_output("rtttl", value, output, status)) return status;
     } else if (opt == opt_unit) {
-      if (!parse_real(value.c_str(), 0, 60000, true, number)) {
-        return usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
-      }
-      settings.unit_ms = number;
+      if (!take_unit_ms(value, settings.unit_ms, status)) return status;
     } else if (opt == opt_transpose) {
-      if (!parse_real(value.c_str(), -96, 96, false, number) || number != std::floor(number)) {
-        return usage_error("invalid transposition " + quoted_value(value) + " (whole semitones, -96 to 96)");
+      if (!take_whole(value, -96, 96, "transposition", "whole semitones, -96 to 96", settings.transpose, status)) {
+        return status;
       }
       settings.transpose_given = true;
-      settings.transpose = static_cast<int>(number);
     } else {
       return usage_error("rtttl: " + option_error(argv, options, opt));
     }
@@ -374,22 +363,15 @@ int run_midi(int argc, char **argv) {
   opterr = 0;
   for (int opt; (opt = getopt_long(argc, argv, ":o:", options, nullptr)) != -1;) {
     const std::string value = optarg ? optarg : "";
-    double number = 0;
     if (opt == opt_help) {
       std::fputs(midi_usage, stdout);
       return status_ok;
     } else if (opt == 'o') {
       if (!take_output("midi", value, output, status)) return status;
     } else if (opt == opt_unit) {
-      if (!parse_real(value.c_str(), 0, 60000, true, number)) {
-        return usage_error("invalid unit " + quoted_value(value) + " (milliseconds, above 0 up to 60000)");
-      }
-      settings.unit_ms = number;
+      if (!take_unit_ms(value, settings.unit_ms, status)) return status;
     } else if (opt == opt_beat) {
-      if (!parse_real(value.c_str(), 1, 255, false, number) || number != std::floor(number)) {
-        return usage_error("invalid beat " + quoted_value(value) + " (whole units, 1 to 255)");
-      }
-      settings.beat_units = static_cast<int>(number);
+      if (!take_whole(value, 1, 255, "beat", "whole units, 1 to 255", settings.beat_units, status)) return status;
     } else {
       return usage_error("midi: " + option_error(argv, options, opt));
     }
