@@ -152,6 +152,11 @@ class converter {
   std::optional<rtttl_note> parse_note(const item &it, int number);
   int choose_shift();
   void write_melody(int shift);
+  void default_note_line(const std::string &default_note, double default_ms,
+                         const std::string &units_when_clamped, const std::string &units_of_base);
+  std::string tempo_text(double tempo_error) const;
+  void append_token(const std::string &token, std::size_t &line_length);
+  std::string suggested_unit(double default_ms) const;
   std::string note_label(std::size_t index) const {
     return "note " + std::to_string(index + 1) + " " + quoted_value(notes_[index].token);
   }
@@ -170,7 +175,7 @@ class converter {
   std::string name_;
   int length_ = 4, octave_ = 6, beats_ = 63;
   std::vector<rtttl_note> notes_;
-  std::size_t notes_offset_ = 0;
+  std::size_t notes_offset_ = 0, defaults_offset_ = 0;
   std::string melody_, summary_;
 };
 
@@ -354,9 +359,13 @@ void converter::write_melody(int shift) {
   const double default_units = default_ms / options_.unit_ms;
   const long rounded = std::lround(default_units);
   const int base = static_cast<int>(std::clamp<long>(rounded, 1, 255));
-  // Relative lengths are exact while the base duration is the default
-  // note's own length; past melodyc's bounds each note carries the rest.
-  const double scale = rounded == base ? 1.0 : default_units / base;
+  // While the base duration is the default note's own length, rounding it
+  // changes only the tempo and every multiplier is the exact relative
+  // length; past melodyc's bounds each note carries its own length.
+  const bool relative_lengths = rounded == base;
+  const double tempo_error = relative_lengths ? base / default_units - 1.0 : 0.0;
+  const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
+  const std::string default_note = std::string(length_ == 8 ? "an " : "a ") + length_word(length_) + " note";
   std::string tempo;
   for (int precision = 3; precision <= 9; ++precision) {
     tempo = plain_number(8.0 / base, precision);
@@ -366,22 +375,18 @@ void converter::write_melody(int shift) {
   melody_ += "% " + (name_.empty() ? std::string("(a ringtone with no name)") : name_) +
              ", from tonetool rtttl: d=" + std::to_string(length_) + ", o=" + std::to_string(octave_) +
              ", b=" + std::to_string(beats_) + "\n";
-  const std::string article = length_ == 8 ? "An " : "A ";
-  const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
-  if (base == rounded) {
-    melody_ += "% " + article + length_word(length_) + " note lasts " + fixed(default_ms, 1) +
-               " ms: the base duration, " + std::to_string(base) + (base == 1 ? " unit" : " units") +
-               unit_text + "\n";
-  } else {
-    melody_ += "% " + article + length_word(length_) + " note lasts " + fixed(default_ms, 1) + " ms, " +
-               fixed(default_units, 2) + " units" + unit_text + "; the base duration is " +
-               std::to_string(base) + (base == 1 ? " unit" : " units") + "\n";
-  }
-  if (base != rounded) {
+  const std::string units_of_base = std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
+  default_note_line(default_note, default_ms, relative_lengths ? "" : fixed(default_units, 2), units_of_base);
+  if (!relative_lengths) {
     report(false, notes_offset_,
-           (length_ == 8 ? "an " : "a ") + std::string(length_word(length_)) + " note is " + fixed(default_units, 2) +
-               " units, beyond melodyc's base durations of 1 to 255: the base is " + std::to_string(base) +
+           default_note + " is " + fixed(default_units, 2) + " units" + unit_text +
+               ", beyond melodyc's base durations of 1 to 255: the base is " + std::to_string(base) +
                " and each note's multiplier says its length");
+  } else if (std::fabs(tempo_error) > close_enough) {
+    report(false, defaults_offset_,
+           default_note + " is " + fixed(default_units, 2) + " units" + unit_text + " and the base duration " +
+               std::to_string(base) + ": the tune plays " + tempo_text(tempo_error) + "; --unit-ms " +
+               plain_number(default_ms / base, 3) + " keeps the tempo");
   }
   if (options_.transpose_given && shift != 0) {
     melody_ += "% Transposed by " + std::to_string(shift) + " semitones\n";
@@ -395,43 +400,41 @@ void converter::write_melody(int shift) {
   double worst = 0;
   std::size_t worst_note = notes_.size();
   int worst_units = 0;
-  double worst_ms = 0;
+  double worst_target = 0;
   int rhythm_warnings = 0;
   std::size_t line_length = 0;
   for (std::size_t i = 0; i < notes_.size(); ++i) {
     const rtttl_note &note = notes_[i];
     const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
-    const double ideal_units = default_units * relative;
+    // The note's length in units at the tempo the tune plays.
+    const double target = relative_lengths ? base * relative : default_units * relative;
     std::string token = "P";
     if (!note.pause) {
       const int m = note.semitone - 12 * octave_offset + shift;
       token = std::string(note_cell_names[m % 12]) + static_cast<char>('0' + m / 12);
     }
-    // The multiplier: the exact relative length while the base is the
-    // default note's own; otherwise the one that gives the nearest whole
-    // length. A length over 255 units is shortened to 255.
+    // A length over 255 units is shortened to 255.
     int units = 0;
-    if (scale == 1.0 && base * relative < 255.5) {
+    if (relative_lengths && target < 255.5) {
       token += multiplier_text(relative, 12);
       units = apply_note(token.c_str(), static_cast<unsigned>(base)).units;
     } else {
-      units = static_cast<int>(std::clamp(std::round(ideal_units), 0.0, 255.0));
+      units = static_cast<int>(std::clamp(std::round(target), 0.0, 255.0));
       token += duration_text(token, base, units);
     }
-    const double error = units / ideal_units - 1.0;
+    const double error = units / target - 1.0;
     if (std::fabs(error) > std::fabs(worst) || worst_note == notes_.size()) {
       worst = error;
       worst_note = i;
       worst_units = units;
-      worst_ms = default_ms * relative;
+      worst_target = target;
     }
     if (std::fabs(error) > close_enough) {
       ++rhythm_warnings;
-      std::string what = note_label(i) + " lasts " + fixed(ideal_units, 2) + " units of " +
-                         plain_number(options_.unit_ms, 6) + " ms; ";
+      std::string what = note_label(i) + " is " + fixed(target, 2) + " units" + unit_text + "; ";
       if (units == 0) {
         what += "it rounds to 0 units and will not sound; a smaller --unit-ms keeps it";
-      } else if (ideal_units > 255.5) {
+      } else if (target > 255.5) {
         what += "melodyc's longest is 255 units, so it is shortened (" + percent(error) +
                 "); a larger --unit-ms fits it";
       } else {
@@ -439,16 +442,7 @@ void converter::write_melody(int shift) {
       }
       if (rhythm_warnings <= shown_rhythm_warnings) report(false, note.offset, what);
     }
-    if (line_length > 0 && line_length + 1 + token.size() > 72) {
-      melody_ += "\n";
-      line_length = 0;
-    }
-    if (line_length > 0) {
-      melody_ += " ";
-      ++line_length;
-    }
-    melody_ += token;
-    line_length += token.size();
+    append_token(token, line_length);
   }
   if (line_length > 0) melody_ += "\n";
   if (rhythm_warnings > shown_rhythm_warnings) {
@@ -457,12 +451,52 @@ void converter::write_melody(int shift) {
                std::to_string(static_cast<int>(close_enough * 100)) + "%");
   }
   if (worst_note == notes_.size()) return;
-  summary_ = "largest rhythm error " + percent(worst) + ": " + note_label(worst_note) + ", " +
-             std::to_string(worst_units) + (worst_units == 1 ? " unit" : " units") + " of " +
-             plain_number(options_.unit_ms, 6) + " ms for " +
-             fixed(worst_ms, 1) + " ms";
-  if (rhythm_warnings == 0) return;
-  // A unit that makes every length a whole number of units, or nearly.
+  summary_ = "the tune plays " + tempo_text(tempo_error);
+  if (std::fabs(worst) < 0.0005) {
+    summary_ += "; every note keeps its length";
+  } else {
+    summary_ += "; largest rhythm error " + percent(worst) + ": " + note_label(worst_note) + ", " +
+                std::to_string(worst_units) + (worst_units == 1 ? " unit" : " units") + " for " +
+                fixed(worst_target, 2);
+  }
+  if (rhythm_warnings > 0 || std::fabs(tempo_error) > close_enough) summary_ += suggested_unit(default_ms);
+}
+
+void converter::default_note_line(const std::string &default_note, double default_ms,
+                                  const std::string &units_when_clamped, const std::string &units_of_base) {
+  std::string line = "% " + default_note + " lasts " + fixed(default_ms, 1) + " ms";
+  if (units_when_clamped.empty()) {
+    line += ": the base duration, " + units_of_base;
+  } else {
+    line += ", " + units_when_clamped + " units; the base duration is " + units_of_base;
+  }
+  line[2] = static_cast<char>(line[2] - 32);  // "A" or "An" opens the sentence
+  melody_ += line + "\n";
+}
+
+std::string converter::tempo_text(double tempo_error) const {
+  const std::string beats = "b=" + std::to_string(beats_);
+  if (std::fabs(tempo_error) < 0.0005) return "at " + beats;
+  return fixed(100.0 * std::fabs(tempo_error), 1) + (tempo_error > 0 ? "% slower than " : "% faster than ") +
+         beats;
+}
+
+void converter::append_token(const std::string &token, std::size_t &line_length) {
+  if (line_length > 0 && line_length + 1 + token.size() > 72) {
+    melody_ += "\n";
+    line_length = 0;
+  }
+  if (line_length > 0) {
+    melody_ += " ";
+    ++line_length;
+  }
+  melody_ += token;
+  line_length += token.size();
+}
+
+// A unit that makes every length a whole number of units, or nearly, and
+// keeps the tempo: the default note's length over a whole base duration.
+std::string converter::suggested_unit(double default_ms) const {
   bool used[33][2] = {};  // by length and dot
   for (const rtttl_note &note : notes_) used[note.length][note.dotted] = true;
   for (int k = 1; k <= 255; ++k) {
@@ -475,11 +509,9 @@ void converter::write_melody(int shift) {
         if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
       }
     }
-    if (fits) {
-      summary_ += "; --unit-ms " + plain_number(default_ms / k, 3) + " fits every note within 2%";
-      break;
-    }
+    if (fits) return "; --unit-ms " + plain_number(default_ms / k, 3) + " fits every note within 2%";
   }
+  return "";
 }
 
 rtttl_conversion converter::run() {
@@ -500,6 +532,7 @@ rtttl_conversion converter::run() {
     }
     while (!name_.empty() && name_.back() == ' ') name_.pop_back();
     while (!name_.empty() && name_.front() == ' ') name_.erase(0, 1);
+    defaults_offset_ = first + 1;
     parse_defaults(first + 1, second);
     // A third ':' is the name of a second ringtone: it begins after the
     // last comma or line break before it.
