@@ -65,7 +65,11 @@ int midi_note_for_period(std::uint16_t period) {
 
 midi_result make_midi(const std::vector<tone> &tones, const midi_settings &settings) {
   midi_result result;
-  const int beat = settings.beat_units > 0 ? settings.beat_units : commonest_duration(tones);
+  int beat = settings.beat_units > 0 ? settings.beat_units : commonest_duration(tones);
+  // A guessed beat too long for MIDI's tempo field gives way to the
+  // longest that fits; one given by hand is kept and refused.
+  const double longest_beat = std::floor(longest_quarter_us / (settings.unit_ms * 1000.0));
+  if (settings.beat_units == 0 && beat > longest_beat && longest_beat >= 1) beat = static_cast<int>(longest_beat);
   const double quarter_us = std::round(beat * settings.unit_ms * 1000.0);
   if (quarter_us > longest_quarter_us || quarter_us < 1) {
     char text[160];

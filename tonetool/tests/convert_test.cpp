@@ -268,6 +268,8 @@ TEST_F(midi_program, files_read_back_note_by_note_and_tick_by_tick) {
       {"rests longer than one delta holds", "--beat 1", long_rests,
        "0 1 480 125000 80\n281520000 note_on 69\n281520480 note_off 69\n281520480 end\n"},
       {"no records at all", "--beat 2", "", "0 1 480 250000 80\n0 end\n"},
+      {"a guessed beat past MIDI's 16.777 s gives way to the longest that fits", "",
+       std::string("\x0D\x51\xC8", 3), "0 1 402 16750000 80\n0 note_on 69\n600 note_off 69\n600 end\n"},
       {"the highest period MIDI holds, 117, is note 127", "", std::string("\x00\x75\x01", 3),
        "0 1 480 125000 80\n0 note_on 127\n480 note_off 127\n480 end\n"},
   };
@@ -300,7 +302,10 @@ TEST_F(convert_program, midi_refuses_what_it_cannot_hold) {
       {"a period above MIDI's notes", "", std::string("\x0D\x51\x01\x00\x74\x01", 6),
        "tonetool: (standard input): record 1: period 116 is 12931 Hz, above MIDI's highest note G9 "
        "(12544 Hz); MIDI notes need a period of 117 or more\n"},
-      {"a quarter note past 16.7 s", "--unit-ms 60000", std::string("\x0D\x51\x01", 3),
+      {"a beat by hand past 16.7 s", "--beat 200", std::string("\x0D\x51\x01", 3),
+       "tonetool: (standard input): a quarter note of 200 units of 125 ms is 25.000 s; MIDI holds "
+       "up to 16.777 s (give --beat fewer units)\n"},
+      {"a unit past 16.7 s", "--unit-ms 60000", std::string("\x0D\x51\x01", 3),
        "tonetool: (standard input): a quarter note of 1 unit of 60000 ms is 60.000 s; MIDI holds "
        "up to 16.777 s (give --beat fewer units)\n"},
       {"a partial record", "", std::string("\x0D\x51", 2),
