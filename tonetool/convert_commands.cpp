@@ -50,7 +50,8 @@ const char midi_usage[] =
     "  --unit-ms=MS      milliseconds per duration unit, above 0 up to 60000\n"
     "                    (default 125)\n"
     "  --beat=UNITS      units in a quarter note, 1 to 255, for the note values\n"
-    "                    editors show (default: the duration most records have)\n";
+    "                    editors show (default: the duration most records\n"
+    "                    have, shortened to what MIDI holds)\n";
 
 const char c_usage[] =
     "Usage: tonetool c [--name NAME] [-o OUT] [FILE]\n"
