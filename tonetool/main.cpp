@@ -1,14 +1,11 @@
 // tonetool: lists a tone record stream as text, renders it as sound,
 // checks melody texts and converts ringtones, MIDI files and C arrays.
 #include <getopt.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -184,13 +181,7 @@ int run_wav(int argc, char **argv) {
     return usage_error("not writing sound to a terminal; use -o OUT or a redirect");
   }
   input_file in;
-  if (!open_input(argc, argv, in, status)) return status;
-  if (!to_stdout && output_is_input(output, fileno(in.stream))) {
-    std::fprintf(stderr, "%s: %s: the output is this input file itself; choose another output\n",
-                 program_name, quoted_name(output).c_str());
-    close_input(in);
-    return status_failed;
-  }
+  if (!open_input_for(argc, argv, output, in, status)) return status;
   tone_stream stream;
   if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
 

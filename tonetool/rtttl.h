@@ -26,7 +26,7 @@ struct rtttl_conversion {
   int errors = 0;    // counted, also past the first thousand messages kept
   int warnings = 0;
   std::string melody;   // the melody text, when there are no errors
-  std::string summary;  // the largest rhythm error, when there are notes
+  std::string summary;  // the tempo played and the largest rhythm error, when there are notes
 };
 
 // Reads a whole ringtone. Ringtone octave 4 holds A = 440 Hz, melodyc's A1.
