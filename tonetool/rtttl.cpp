@@ -234,20 +234,21 @@ void converter::parse_defaults(std::size_t begin, std::size_t end) {
 
 std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
   const std::string_view t = it.text;
-  const std::string label = "note " + std::to_string(number) + " " + quoted_value(std::string(t));
+  // Built only for a message: most notes have none.
+  const auto label = [&] { return "note " + std::to_string(number) + " " + quoted_value(std::string(t)); };
   rtttl_note note{it.offset, std::string(t), length_, false, false, 0};
   std::size_t i = 0;
   while (i < t.size() && is_digit(t[i])) ++i;
   if (i > 0) {
     const int value = i <= 2 ? std::stoi(std::string(t.substr(0, i))) : 0;
     if (!is_length(value)) {
-      report(true, it.offset, label + ": the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)");
+      report(true, it.offset, label() + ": the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)");
       return std::nullopt;
     }
     note.length = value;
   }
   if (i == t.size()) {
-    report(true, it.offset + i, label + ": no note letter; " + note_form);
+    report(true, it.offset + i, label() + ": no note letter; " + note_form);
     return std::nullopt;
   }
   static const int cells[] = {9, 11, 0, 2, 4, 5, 7, 11};  // a b c d e f g h
@@ -258,13 +259,13 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
     note.semitone = cells[letter - 'a'];
   } else {
     report(true, it.offset + i,
-           label + ": " + quoted_value(std::string(1, t[i])) + " is not a note letter: a to g, h (B) or p (pause)");
+           label() + ": " + quoted_value(std::string(1, t[i])) + " is not a note letter: a to g, h (B) or p (pause)");
     return std::nullopt;
   }
   ++i;
   if (i < t.size() && t[i] == '#') {
     if (note.pause) {
-      report(true, it.offset + i, label + ": a pause has no sharp");
+      report(true, it.offset + i, label() + ": a pause has no sharp");
       return std::nullopt;
     }
     ++note.semitone;
@@ -280,7 +281,7 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
       octave_given = true;
     } else {
       const std::string what = t[i] == '.' ? "a second dot" : quoted_value(std::string(1, t[i]));
-      report(true, it.offset + i, label + ": unexpected " + what + "; " + note_form);
+      report(true, it.offset + i, label() + ": unexpected " + what + "; " + note_form);
       return std::nullopt;
     }
   }
