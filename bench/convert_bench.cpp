@@ -47,7 +47,7 @@ int main(int argc, char **argv) {
       }
       const auto t0 = std::chrono::steady_clock::now();
       const convert_result result = convert_jpeg(file.data(), file.size(), options,
-                                                 [&](int, std::string &) { return sink; });
+                                                 [&](int, bool, std::string &) { return sink; });
       const auto t1 = std::chrono::steady_clock::now();
       if (!result.ok) {
         std::fprintf(stderr, "convert_bench: %s\n", result.message.c_str());

@@ -224,7 +224,7 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     outputs->has_icc_profile = take_icc_profile(cinfo, &outputs->icc_profile);
   }
   outputs->written_components = plan.written_components;
-  std::FILE *out = (*open)(plan.written_components, outputs->refusal);
+  std::FILE *out = (*open)(plan.written_components, outputs->has_icc_profile, outputs->refusal);
   if (out == nullptr) return false;
   outputs->output_opened = true;
 

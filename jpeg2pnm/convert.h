@@ -23,9 +23,11 @@ struct convert_result {
 
 // Gives the stream for an image of `components` components (1, 3 or 4),
 // asked for once the header has been read, the limits checked and the
-// decode set up, before any pixel is decoded; nullptr with `error` set
-// refuses it.
-using open_destination = std::function<std::FILE *(int components, std::string &error)>;
+// decode set up, before any pixel is decoded; `has_icc_profile` tells
+// whether the image holds a profile that --icc asked for. nullptr with
+// `error` set refuses it.
+using open_destination =
+    std::function<std::FILE *(int components, bool has_icc_profile, std::string &error)>;
 
 // Decodes the JPEG file `data` and writes the image to the stream `open`
 // gives, header included. On failure that stream may hold part of an image.

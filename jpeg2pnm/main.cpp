@@ -17,6 +17,7 @@
 #include "message_text.h"
 #include "options.h"
 #include "output_file.h"
+#include "standard_output.h"
 
 namespace {
 
@@ -89,113 +90,168 @@ bool read_input(const std::string &input, std::FILE *in, std::vector<unsigned ch
   return true;
 }
 
-// Writes the image's ICC profile to --icc's file, or warns that it has
-// none. False, reported, when the file cannot be written.
-bool write_icc_profile(const std::string &input, const convert_result &r,
-                       const convert_options &options) {
-  if (options.icc_path.empty()) return true;
-  if (!r.has_icc_profile) {
-    report(input, "warning: the image has no embedded ICC profile; " +
-                      quoted_name(options.icc_path) + " not written");
-    return true;
-  }
-  output_file out;
-  std::string error;
-  if (!open_output(out, options.icc_path, error)) {
-    report(input, quoted_name(options.icc_path) + ": " + error);
-    return false;
-  }
-  if (std::fwrite(r.icc_profile.data(), 1, r.icc_profile.size(), out.stream) != r.icc_profile.size()) {
-    error = std::string("write error: ") + std::strerror(errno);
-    discard_output(out);
-    report(input, quoted_name(options.icc_path) + ": " + error);
-    return false;
-  }
-  if (!commit_output(out, error)) {
-    report(input, quoted_name(options.icc_path) + ": " + error);
-    return false;
-  }
-  return true;
-}
-
 std::string same_file_message(const std::string &output) {
   return "the output " + quoted_name(output) + " is this input file itself; choose another output";
 }
 
-// Decodes `input` into the file `target` (complete or not at all). With
-// `add_extension`, .pgm, .ppm or .pam follows as the decoded image has 1,
-// 3 or 4 components.
-exit_status convert_to_file(const std::string &input, const std::string &target,
-                            bool add_extension, const convert_options &options) {
-  std::FILE *in = open_input(input);
-  if (!in) return status_failed;
-  output_file out;
-  std::string path;
-  // The output is opened once the header says which kind of image it is,
-  // and only if it is not the input itself.
-  const open_destination open = [&](int components, std::string &error) -> std::FILE * {
-    path = add_extension ? target + pnm_extension(components) : target;
-    if (output_is_input(path, fileno(in))) {
-      error = same_file_message(path);
+// Where one image goes: a file (`target`, with the extension of the
+// image's kind when `add_extension`) or standard output; and its ICC
+// profile, when --icc asks for it, to a file or standard output ("-").
+struct image_outputs {
+  std::string target;
+  bool add_extension = false;
+  bool image_to_stdout = false;
+  std::string image_path;  // the image file, once named
+  output_file image;
+  output_file profile;
+  bool profile_to_stdout = false;
+  bool profile_opened = false;
+};
+
+// Opens the profile's file once the image's output is open, refusing one
+// that is the input or the image's output under another name.
+bool open_profile(image_outputs &o, const std::string &path, int input_fd, std::string &error) {
+  const std::string refused = "the ICC profile would go to ";
+  if (path == "-") {
+    if (o.image_to_stdout || output_is_open_file(o.image, STDOUT_FILENO)) {
+      error = refused + "the image's own output, standard output; give --icc a file";
+      return false;
+    }
+    o.profile_to_stdout = true;
+    return true;
+  }
+  if (output_is_input(path, input_fd)) {
+    error = refused + quoted_name(path) + ", this input file itself; choose another --icc file";
+    return false;
+  }
+  std::string reason;
+  if (!open_output(o.profile, path, reason)) {
+    error = quoted_name(path) + ": " + reason;
+    return false;
+  }
+  if (o.image_to_stdout ? output_is_open_file(o.profile, STDOUT_FILENO) : same_output(o.image, o.profile)) {
+    discard_output(o.profile);
+    error = refused + quoted_name(path) + ", the image's own output; choose another --icc file";
+    return false;
+  }
+  o.profile_opened = true;
+  return true;
+}
+
+// Opens the image's output once the header says which kind of image it
+// is, and the profile's with it, so that every output that cannot be
+// written is found before decoding.
+std::FILE *open_outputs(image_outputs &o, const convert_options &options, int input_fd,
+                        int components, bool has_icc_profile, std::string &error) {
+  if (!o.image_to_stdout) {
+    o.image_path = o.add_extension ? o.target + pnm_extension(components) : o.target;
+    if (output_is_input(o.image_path, input_fd)) {
+      error = same_file_message(o.image_path);
       return nullptr;
     }
     std::string reason;
-    if (!open_output(out, path, reason)) {
-      error = quoted_name(path) + ": " + reason;
+    if (!open_output(o.image, o.image_path, reason)) {
+      error = quoted_name(o.image_path) + ": " + reason;
       return nullptr;
     }
-    return out.stream;
-  };
-  std::vector<unsigned char> data;
-  if (!read_input(input, in, data)) {
-    close_input(input, in);
-    return status_failed;
   }
-  const convert_result r = convert_jpeg(data.data(), data.size(), options, open);
-  close_input(input, in);
-  if (!r.ok) {
-    if (r.output_opened) discard_output(out);
-    report(input, r.write_failed ? quoted_name(path) + ": " + r.message : r.message);
-    return status_of(r);
+  if (has_icc_profile && !options.icc_path.empty() && !open_profile(o, options.icc_path, input_fd, error)) {
+    discard_output(o.image);
+    return nullptr;
   }
-  std::string error;
-  if (!commit_output(out, error)) {
-    report(input, quoted_name(path) + ": " + error);
-    return status_failed;
-  }
-  report_warnings(input, r);
-  if (!write_icc_profile(input, r, options)) return status_failed;
-  return status_of(r);
+  return o.image_to_stdout ? stdout : o.image.stream;
 }
 
-exit_status convert_to_stdout(const std::string &input, const convert_options &options) {
+// Writes the profile to its output and puts every output of the image in
+// place, all of them or, as far as can be, none. False when reported.
+bool commit_image(const std::string &input, image_outputs &o, const convert_result &r,
+                  const convert_options &options) {
+  const std::string stdout_name = "(standard output)";
+  const auto report_at = [&](const std::string &where, const std::string &error) {
+    report(input, where + ": " + error);
+    discard_output(o.image);
+    discard_output(o.profile);
+    return false;
+  };
+  const auto &bytes = r.icc_profile;
+  if (o.profile_to_stdout &&
+      (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)) {
+    return report_at(stdout_name, std::string("write error: ") + std::strerror(errno));
+  }
+  if (o.image_to_stdout && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    return report_at(stdout_name, std::string("write error: ") + std::strerror(errno));
+  }
+  std::string error;
+  if (o.profile_opened && std::fwrite(bytes.data(), 1, bytes.size(), o.profile.stream) != bytes.size()) {
+    return report_at(quoted_name(options.icc_path), std::string("write error: ") + std::strerror(errno));
+  }
+  if (o.image_to_stdout) {
+    if (o.profile_opened && !commit_output(o.profile, error)) {
+      return report_at(quoted_name(options.icc_path), error);
+    }
+    return true;
+  }
+  if (!o.profile_opened) {
+    return commit_output(o.image, error) || report_at(quoted_name(o.image_path), error);
+  }
+  bool profile_failed = false;
+  if (!commit_outputs(o.image, o.profile, error, profile_failed)) {
+    return report_at(quoted_name(profile_failed ? options.icc_path : o.image_path), error);
+  }
+  return true;
+}
+
+// Decodes `input` to `o`'s outputs (complete or not at all).
+exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options) {
   std::FILE *in = open_input(input);
   if (!in) return status_failed;
   // `jpeg2pnm x.jpg >> x.jpg` would write into the file being read.
   struct stat out_st {}, in_st {};
-  if (fstat(STDOUT_FILENO, &out_st) == 0 && fstat(fileno(in), &in_st) == 0 &&
+  if (o.image_to_stdout && fstat(STDOUT_FILENO, &out_st) == 0 && fstat(fileno(in), &in_st) == 0 &&
       S_ISREG(out_st.st_mode) && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
     close_input(input, in);
     report(input, same_file_message("(standard output)"));
     return status_failed;
   }
   std::vector<unsigned char> data;
-  const bool read = read_input(input, in, data);
-  close_input(input, in);
-  if (!read) return status_failed;
-  const convert_result r = convert_jpeg(data.data(), data.size(), options,
-                                        [](int, std::string &) { return stdout; });
-  if (!r.ok) {
-    report(input, r.message);
-    return status_of(r);
-  }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    report(input, std::string("(standard output): write error: ") + std::strerror(errno));
+  if (!read_input(input, in, data)) {
+    close_input(input, in);
     return status_failed;
   }
+  const int input_fd = fileno(in);
+  const open_destination open = [&](int components, bool has_icc_profile, std::string &error) {
+    return open_outputs(o, options, input_fd, components, has_icc_profile, error);
+  };
+  const convert_result r = convert_jpeg(data.data(), data.size(), options, open);
+  close_input(input, in);
+  if (!r.ok) {
+    discard_output(o.image);
+    discard_output(o.profile);
+    const std::string where = o.image_to_stdout ? "(standard output)" : quoted_name(o.image_path);
+    report(input, r.write_failed ? where + ": " + r.message : r.message);
+    return status_of(r);
+  }
+  if (!commit_image(input, o, r, options)) return status_failed;
   report_warnings(input, r);
-  if (!write_icc_profile(input, r, options)) return status_failed;
+  if (!options.icc_path.empty() && !r.has_icc_profile) {
+    report(input, "warning: the image has no embedded ICC profile; " + quoted_name(options.icc_path) +
+                      " not written");
+  }
   return status_of(r);
+}
+
+exit_status convert_to_file(const std::string &input, const std::string &target,
+                            bool add_extension, const convert_options &options) {
+  image_outputs o;
+  o.target = target;
+  o.add_extension = add_extension;
+  return convert_one(input, o, options);
+}
+
+exit_status convert_to_stdout(const std::string &input, const convert_options &options) {
+  image_outputs o;
+  o.image_to_stdout = true;
+  return convert_one(input, o, options);
 }
 
 // DIR/NAME without the input's extension; standard input is "stdin".
@@ -277,10 +333,7 @@ exit_status run(const command_line &line) {
   return convert_to_stdout(input, line.convert);
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  install_output_cleanup();
+int run_program(int argc, char **argv) {
   const parse_result parsed = parse_command_line(argc, argv);
   switch (parsed.outcome) {
     case parse_outcome::help:
@@ -298,4 +351,11 @@ int main(int argc, char **argv) {
       break;
   }
   return run(parsed.line);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  install_output_cleanup();
+  return finish_standard_output(program, run_program(argc, argv));
 }

@@ -15,6 +15,7 @@
 #include "message_text.h"
 #include "note_lookup.h"
 #include "output_file.h"
+#include "standard_output.h"
 #include "render.h"
 #include "sound_file.h"
 #include "tone_records.h"
@@ -229,10 +230,7 @@ int run_check(int argc, char **argv) {
   return errors > 0 ? status_failed : status_ok;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  install_output_cleanup();
+int run_command(int argc, char **argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "--help" || command == "-h") {
     std::fputs(usage_text, stdout);
@@ -250,4 +248,11 @@ int main(int argc, char **argv) {
   if (command == "c") return run_c(argc - 1, argv + 1);
   if (command.empty()) return usage_error("missing command: list, wav, check, rtttl, midi or c");
   return usage_error("unknown command " + quoted_value(command) + ": list, wav, check, rtttl, midi or c");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  install_output_cleanup();
+  return finish_standard_output(program_name, run_command(argc, argv));
 }
