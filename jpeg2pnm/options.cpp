@@ -288,6 +288,13 @@ parse_result parse_command_line(int argc, char **argv) {
   if (!line.directory.empty() && !c.icc_path.empty()) {
     return usage_error("--icc writes one profile: use it without -d");
   }
+  const bool image_to_stdout = line.directory.empty() && (line.output.empty() || line.output == "-");
+  if (c.icc_path == "-" && image_to_stdout) {
+    return usage_error("--icc - and the image would both go to standard output; give -o FILE or --icc FILE");
+  }
+  if (!c.icc_path.empty() && c.icc_path == line.output) {
+    return usage_error("--icc and -o name the same file; give the profile a file of its own");
+  }
   if (c.colors == 0 && (c.passes != quantiser_passes::automatic || dither_given)) {
     return usage_error(std::string(c.passes == quantiser_passes::one   ? "--one-pass"
                                    : c.passes == quantiser_passes::two ? "--two-pass"
