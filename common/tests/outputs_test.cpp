@@ -35,6 +35,8 @@ struct output_case {
   bool lossy = false;
 };
 
+void PrintTo(const output_case &c, std::ostream *os) { *os << c.what; }
+
 const char nobody[] = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 
 class outputs : public program_test, public testing::WithParamInterface<output_case> {
