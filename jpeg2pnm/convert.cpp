@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,8 @@ struct error_state {
   int warnings;
   bool write_failed;
   bool bad_request;
+  unsigned long long max_memory_mib;
+  char image_size[32];  // the image as stored, at the output scale: "1000x750"
   char message[JMSG_LENGTH_MAX + 300];
   char first_warning[JMSG_LENGTH_MAX];
 };
@@ -37,9 +40,37 @@ error_state *state_of(j_common_ptr cinfo) {
   return reinterpret_cast<error_state *>(cinfo->err);
 }
 
+// libjpeg's memory manager, held to --max-memory, refuses a whole-image
+// buffer beyond it by asking for backing store, which this build of
+// libjpeg has not: that refusal is the memory limit's.
 [[noreturn]] void jump_on_error(j_common_ptr cinfo) {
   error_state *err = state_of(cinfo);
-  (*cinfo->err->format_message)(cinfo, err->message);
+  if (cinfo->err->msg_code == JERR_NO_BACKING_STORE) {
+    std::snprintf(err->message, sizeof err->message,
+                  "the %s image needs more working memory than the limit of %llu MiB; "
+                  "--max-memory MIB raises it, 0 lifts it",
+                  err->image_size, err->max_memory_mib);
+  } else {
+    (*cinfo->err->format_message)(cinfo, err->message);
+  }
+  std::longjmp(err->jump, 1);
+}
+
+// Counts scans as libjpeg reaches them (it calls the monitor before each
+// step of its input), so that no segment can hide a scan from the limit.
+struct scan_watch {
+  jpeg_progress_mgr pub;
+  unsigned long long max_scans;
+};
+
+void watch_scans(j_common_ptr common) {
+  const auto *watch = reinterpret_cast<const scan_watch *>(common->progress);
+  const auto scan = reinterpret_cast<j_decompress_ptr>(common)->input_scan_number;
+  if (watch->max_scans == 0 || scan < 0 || static_cast<unsigned long long>(scan) <= watch->max_scans) return;
+  error_state *err = state_of(common);
+  std::snprintf(err->message, sizeof err->message,
+                "the %s image has more than %llu scans, the limit; --max-scans N raises it, 0 lifts it",
+                err->image_size, watch->max_scans);
   std::longjmp(err->jump, 1);
 }
 
@@ -146,9 +177,9 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
   return true;
 }
 
-bool check_limits(j_decompress_ptr cinfo, std::uint64_t scans, const convert_options &o,
+bool check_limits(j_decompress_ptr cinfo, std::uint64_t data_bytes, const convert_options &o,
                   error_state *err) {
-  const std::string exceeded = limit_exceeded(cinfo, scans, o);
+  const std::string exceeded = limit_exceeded(cinfo, data_bytes, o);
   if (exceeded.empty()) return true;
   std::snprintf(err->message, sizeof err->message, "%s", exceeded.c_str());
   return false;
@@ -203,18 +234,54 @@ struct decode_outputs {
   std::vector<unsigned char> icc_profile;
 };
 
+// Reads the header of `data`, sets the decode up as the options ask and
+// checks the limits; false with the reason in the error state. The first
+// call names the image in the messages of later refusals.
+bool read_and_check(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
+                    std::size_t size, const convert_options *options, row_plan *plan) {
+  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  if (!options->icc_path.empty()) jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(cinfo, TRUE);
+  if (!set_output_parameters(cinfo, *options, err, plan)) return false;
+  if (err->image_size[0] == '\0') {
+    std::snprintf(err->image_size, sizeof err->image_size, "%ux%u", cinfo->output_width,
+                  cinfo->output_height);
+  }
+  // The header has been read: what is left is the image data.
+  return check_limits(cinfo, cinfo->src->bytes_in_buffer, *options, err);
+}
+
+// What libjpeg read of the frame, for the check of a rebuilt file.
+frame_as_read frame_of(j_decompress_ptr cinfo) {
+  frame_as_read f;
+  f.width = cinfo->image_width;
+  f.height = cinfo->image_height;
+  f.components = static_cast<unsigned>(cinfo->num_components);
+  f.max_h = static_cast<unsigned>(cinfo->max_h_samp_factor);
+  f.max_v = static_cast<unsigned>(cinfo->max_v_samp_factor);
+  f.restart_interval = cinfo->restart_interval;
+  return f;
+}
+
+// Checks the file as stored, before any rebuild, so that limits, libjpeg's
+// own refusals and messages apply to the image as stored.
+bool check_stored(j_decompress_ptr cinfo, error_state *err, const unsigned char *data, std::size_t size,
+                  const convert_options *options, frame_as_read *frame) {
+  if (setjmp(err->jump)) return false;
+  row_plan plan{};
+  if (!read_and_check(cinfo, err, data, size, options, &plan)) return false;
+  *frame = frame_of(cinfo);
+  return true;
+}
+
 // Every object here is trivially destructible, so the longjmp of a fatal
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
 bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
                   std::size_t size, const convert_options *options, const open_destination *open,
                   decode_outputs *outputs) {
   if (setjmp(err->jump)) return false;
-  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
-  if (!options->icc_path.empty()) jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
-  jpeg_read_header(cinfo, TRUE);
   row_plan plan{};
-  if (!set_output_parameters(cinfo, *options, err, &plan)) return false;
-  if (!check_limits(cinfo, count_scans(data, size), *options, err)) return false;
+  if (!read_and_check(cinfo, err, data, size, options, &plan)) return false;
   ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(cinfo);
   const int components = plan.decoded_components;
   if (components != 1 && components != 3 && components != 4) {
@@ -291,21 +358,39 @@ bool scaled_rows(const convert_options &o, std::uint64_t rows, std::uint64_t &sc
 // rebuilt to start near the region, and the region's rows move up by as
 // many rows as were left out. Only for a crop that the whole image takes
 // and within the pixel limit, so that refusals still name the image.
-bool trim_for_crop(const unsigned char *data, std::size_t size, convert_options &o,
-                   trimmed_jpeg &trimmed) {
-  if (o.crop_width == 0 || o.crop_y == 0) return false;
+bool trim_for_crop(const unsigned char *data, std::size_t size, const frame_as_read &frame,
+                   convert_options &o, trimmed_jpeg &trimmed) {
   const auto first_row = static_cast<unsigned>(std::uint64_t{o.crop_y} * o.scale_denom / o.scale_num);
-  if (!trim_rows_above(data, size, first_row, trimmed)) return false;
-  const std::uint64_t width = (std::uint64_t{trimmed.width} * o.scale_num + o.scale_denom - 1) / o.scale_denom;
-  const std::uint64_t height = (std::uint64_t{trimmed.height} * o.scale_num + o.scale_denom - 1) / o.scale_denom;
+  if (!trim_rows_above(data, size, first_row, frame, trimmed)) return false;
   std::uint64_t skipped = 0;
-  if (!scaled_rows(o, trimmed.skipped_rows, skipped) || skipped > o.crop_y ||
-      std::uint64_t{o.crop_x} + o.crop_width > width || std::uint64_t{o.crop_y} + o.crop_height > height ||
-      (o.max_pixels != 0 && width * height > o.max_pixels)) {
-    return false;
-  }
+  if (!scaled_rows(o, trimmed.skipped_rows, skipped) || skipped > o.crop_y) return false;
   o.crop_y -= static_cast<unsigned>(skipped);
   return true;
+}
+
+// Sets up a decompressor with the error state and the limits on memory and
+// scans.
+void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_watch &watch,
+                        const convert_options &options) {
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = jump_on_error;
+  err.pub.emit_message = note_message;
+  err.strict = options.strict;
+  err.max_memory_mib = options.max_memory_mib;
+  err.warnings = 0;
+  jpeg_create_decompress(&cinfo);
+  if (options.max_memory_mib != 0) {
+    // Room beyond the whole-image buffers for libjpeg's row buffers and
+    // tables, which the limit does not count.
+    constexpr unsigned long long other_buffers = 64ull << 20;
+    const unsigned long long limit = options.max_memory_mib > (LONG_MAX >> 20) - 64
+                                         ? LONG_MAX
+                                         : (options.max_memory_mib << 20) + other_buffers;
+    cinfo.mem->max_memory_to_use = static_cast<long>(limit);
+  }
+  watch.pub.progress_monitor = watch_scans;
+  watch.max_scans = options.max_scans;
+  cinfo.progress = &watch.pub;
 }
 
 }  // namespace
@@ -313,20 +398,27 @@ bool trim_for_crop(const unsigned char *data, std::size_t size, convert_options 
 convert_result convert_jpeg(const unsigned char *data, std::size_t size,
                             const convert_options &requested, const open_destination &open) {
   convert_options options = requested;
-  trimmed_jpeg trimmed;
-  if (trim_for_crop(data, size, options, trimmed)) {
-    data = trimmed.data.data();
-    size = trimmed.data.size();
-  }
   jpeg_decompress_struct cinfo{};
   error_state err{};
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = jump_on_error;
-  err.pub.emit_message = note_message;
-  err.strict = options.strict;
-  jpeg_create_decompress(&cinfo);
+  scan_watch watch{};
+  trimmed_jpeg trimmed;
+  bool ok = true;
+  // A crop that starts well down the image may skip the data above it
+  // (see restart_trim.h), once the file as stored has passed every check.
+  if (options.crop_width > 0 && options.crop_y > 0) {
+    start_decompressor(cinfo, err, watch, options);
+    frame_as_read frame;
+    ok = check_stored(&cinfo, &err, data, size, &options, &frame);
+    jpeg_destroy_decompress(&cinfo);
+    cinfo = jpeg_decompress_struct{};
+    if (ok && trim_for_crop(data, size, frame, options, trimmed)) {
+      data = trimmed.data.data();
+      size = trimmed.data.size();
+    }
+  }
+  start_decompressor(cinfo, err, watch, options);
   decode_outputs outputs;
-  const bool ok = decode_image(&cinfo, &err, data, size, &options, &open, &outputs);
+  if (ok) ok = decode_image(&cinfo, &err, data, size, &options, &open, &outputs);
 
   convert_result result;
   result.ok = ok;

@@ -1,18 +1,6 @@
 #include "image_limits.h"
 
-#include <cstring>
-
 namespace {
-
-constexpr unsigned char marker_prefix = 0xFF;
-constexpr unsigned char start_of_image = 0xD8;
-constexpr unsigned char end_of_image = 0xD9;
-constexpr unsigned char start_of_scan = 0xDA;
-
-bool has_no_length(unsigned char marker) {
-  return marker == start_of_image || marker == end_of_image || marker == 0x01 ||
-         (marker >= 0xD0 && marker <= 0xD7);  // TEM and RST0..7
-}
 
 std::uint64_t round_up(std::uint64_t value, std::uint64_t step) {
   return step == 0 ? value : (value + step - 1) / step * step;
@@ -24,41 +12,20 @@ std::string size_of(j_decompress_ptr cinfo) {
 
 }  // namespace
 
-std::uint64_t count_scans(const unsigned char *data, std::size_t size) {
-  std::uint64_t scans = 0;
-  std::size_t at = 0;
-  bool in_entropy_data = false;
-  while (at < size) {
-    if (data[at] != marker_prefix) {
-      // Only entropy-coded data (or garbage) lies between segments.
-      const void *next = std::memchr(data + at, marker_prefix, size - at);
-      if (next == nullptr) break;
-      at = static_cast<std::size_t>(static_cast<const unsigned char *>(next) - data);
-    }
-    // Fill bytes: any number of 0xFF before the marker code.
-    while (at < size && data[at] == marker_prefix) ++at;
-    if (at == size) break;
-    const unsigned char marker = data[at++];
-    // In entropy-coded data, FF 00 is a stuffed byte and RSTn a restart.
-    if (marker == 0x00 || (in_entropy_data && marker >= 0xD0 && marker <= 0xD7)) continue;
-    in_entropy_data = false;
-    if (marker == end_of_image) break;
-    if (has_no_length(marker)) continue;
-    if (size - at < 2) break;
-    const std::size_t length = static_cast<std::size_t>(data[at]) << 8 | data[at + 1];
-    if (length < 2) break;
-    at += length;
-    if (marker == start_of_scan) {
-      ++scans;
-      in_entropy_data = true;
-    }
+std::uint64_t least_image_data(j_decompress_ptr cinfo) {
+  if (cinfo->arith_code) return 0;
+  std::uint64_t blocks = 0;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const jpeg_component_info &comp = cinfo->comp_info[c];
+    blocks += static_cast<std::uint64_t>(comp.width_in_blocks) * comp.height_in_blocks;
   }
-  return scans;
+  return (blocks + 7) / 8;
 }
 
 std::uint64_t whole_image_memory(j_decompress_ptr cinfo) {
   std::uint64_t bytes = 0;
-  if (cinfo->progressive_mode || cinfo->buffered_image) {
+  // libjpeg keeps every coefficient when the image comes in several scans.
+  if (cinfo->progressive_mode || cinfo->buffered_image || cinfo->comps_in_scan < cinfo->num_components) {
     for (int c = 0; c < cinfo->num_components; ++c) {
       const jpeg_component_info &comp = cinfo->comp_info[c];
       const std::uint64_t blocks =
@@ -74,7 +41,7 @@ std::uint64_t whole_image_memory(j_decompress_ptr cinfo) {
   return bytes;
 }
 
-std::string limit_exceeded(j_decompress_ptr cinfo, std::uint64_t scans,
+std::string limit_exceeded(j_decompress_ptr cinfo, std::uint64_t data_bytes,
                            const convert_options &options) {
   const std::uint64_t pixels =
       static_cast<std::uint64_t>(cinfo->output_width) * cinfo->output_height;
@@ -83,16 +50,26 @@ std::string limit_exceeded(j_decompress_ptr cinfo, std::uint64_t scans,
            " pixels), over the limit of " + std::to_string(options.max_pixels) +
            " pixels; --max-pixels N raises it, 0 lifts it";
   }
+  const std::uint64_t least = least_image_data(cinfo);
+  if (!options.allow_truncated && data_bytes < least) {
+    return "the file holds " + std::to_string(data_bytes) + " bytes of image data, but its " +
+           std::to_string(cinfo->image_width) + "x" + std::to_string(cinfo->image_height) +
+           " image needs at least " + std::to_string(least) +
+           ": it is truncated; --allow-truncated decodes what there is";
+  }
   const std::uint64_t mib = (whole_image_memory(cinfo) + (1u << 20) - 1) >> 20;
   if (options.max_memory_mib != 0 && mib > options.max_memory_mib) {
     return "the " + size_of(cinfo) + " image needs " + std::to_string(mib) +
            " MiB of working memory, over the limit of " + std::to_string(options.max_memory_mib) +
            " MiB; --max-memory MIB raises it, 0 lifts it";
   }
-  if (options.max_scans != 0 && scans > options.max_scans) {
-    return "the " + size_of(cinfo) + " image has " + std::to_string(scans) +
-           " scans, over the limit of " + std::to_string(options.max_scans) +
-           "; --max-scans N raises it, 0 lifts it";
-  }
   return "";
+}
+
+std::uint64_t input_limit(const convert_options &options) {
+  constexpr std::uint64_t most = UINT64_MAX;
+  if (options.max_input_mib != derived_input_limit) {
+    return options.max_input_mib > (most >> 20) ? most : options.max_input_mib << 20;
+  }
+  return options.max_pixels > most / 8 ? most : options.max_pixels * 8;
 }

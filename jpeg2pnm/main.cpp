@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "convert.h"
+#include "image_limits.h"
 #include "message_text.h"
 #include "options.h"
 #include "output_file.h"
@@ -69,18 +71,35 @@ void close_input(const std::string &input, std::FILE *in) {
   if (input != "-") std::fclose(in);
 }
 
-// The whole input: the limits look at all of it before anything is
-// decoded. False, reported, on a read error.
-bool read_input(const std::string &input, std::FILE *in, std::vector<unsigned char> &data) {
-  std::size_t size = 0;
+// The whole input, at most `limit` bytes (0: no limit): the limits look at
+// all of it before anything is decoded. Input that does not start as a
+// JPEG file does is refused at its first bytes. False, reported, on a read
+// error or a refusal.
+bool read_input(const std::string &input, std::FILE *in, std::uint64_t limit,
+                std::vector<unsigned char> &data) {
+  const auto too_long = [&] {
+    report(input, "longer than " + std::to_string(limit) +
+                      " bytes, more than any image within the limits takes; --max-input MIB "
+                      "raises the limit, 0 lifts it");
+    return false;
+  };
   // A regular file's size is known: one read of it, then one to see its end.
   struct stat st {};
   const bool sized = fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  if (sized && limit != 0 && static_cast<std::uint64_t>(st.st_size) > limit) return too_long();
   data.resize(sized ? static_cast<std::size_t>(st.st_size) + 1 : std::size_t{1} << 16);
+  std::size_t size = 0;
   for (;;) {
     size += std::fread(data.data() + size, 1, data.size() - size, in);
+    if (size >= 2 && (data[0] != 0xFF || data[1] != 0xD8)) {
+      char message[64];
+      std::snprintf(message, sizeof message, "Not a JPEG file: starts with 0x%02x 0x%02x", data[0], data[1]);
+      report(input, message);
+      return false;
+    }
     if (size < data.size()) break;
-    data.resize(data.size() * 2);
+    if (limit != 0 && size > limit) return too_long();
+    data.resize(limit != 0 ? std::min<std::uint64_t>(data.size() * 2, limit + 1) : data.size() * 2);
   }
   data.resize(size);
   if (std::ferror(in)) {
@@ -214,7 +233,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     return status_failed;
   }
   std::vector<unsigned char> data;
-  if (!read_input(input, in, data)) {
+  if (!read_input(input, in, input_limit(options), data)) {
     close_input(input, in);
     return status_failed;
   }
@@ -240,18 +259,31 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   return status_of(r);
 }
 
+// convert_one, with running out of memory reported as one line of this
+// input's, not as an abort.
+exit_status convert_guarded(const std::string &input, image_outputs &o, const convert_options &options) {
+  try {
+    return convert_one(input, o, options);
+  } catch (const std::bad_alloc &) {
+    discard_output(o.image);
+    discard_output(o.profile);
+    report(input, "out of memory; decode it on a machine with more, or lower the limits");
+    return status_failed;
+  }
+}
+
 exit_status convert_to_file(const std::string &input, const std::string &target,
                             bool add_extension, const convert_options &options) {
   image_outputs o;
   o.target = target;
   o.add_extension = add_extension;
-  return convert_one(input, o, options);
+  return convert_guarded(input, o, options);
 }
 
 exit_status convert_to_stdout(const std::string &input, const convert_options &options) {
   image_outputs o;
   o.image_to_stdout = true;
-  return convert_one(input, o, options);
+  return convert_guarded(input, o, options);
 }
 
 // DIR/NAME without the input's extension; standard input is "stdin".

@@ -43,8 +43,13 @@ const char usage_text[] =
     "      --max-memory=MIB  refuse images whose decode needs more than MIB MiB\n"
     "                        of working memory (default 2560, enough for every\n"
     "                        image within the pixel limit; 0 for no limit)\n"
-    "      --max-scans=N     refuse progressive images of more than N scans\n"
-    "                        (default 500; 0 for no limit)\n"
+    "      --max-scans=N     refuse images of more than N scans (default 500;\n"
+    "                        0 for no limit)\n"
+    "      --max-input=MIB   read at most MIB MiB of an input (default: 8 bytes\n"
+    "                        for each pixel --max-pixels allows, 2048; 0 for\n"
+    "                        no limit)\n"
+    "      --allow-truncated decode a file whose data is too short for its\n"
+    "                        image as far as it goes (refused by default)\n"
     "      --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -76,6 +81,8 @@ enum long_only : int {
   opt_max_pixels,
   opt_max_memory,
   opt_max_scans,
+  opt_max_input,
+  opt_allow_truncated,
   opt_strict,
   opt_crop,
   opt_icc,
@@ -101,6 +108,8 @@ const option long_options[] = {
     {"max-pixels", required_argument, nullptr, opt_max_pixels},
     {"max-memory", required_argument, nullptr, opt_max_memory},
     {"max-scans", required_argument, nullptr, opt_max_scans},
+    {"max-input", required_argument, nullptr, opt_max_input},
+    {"allow-truncated", no_argument, nullptr, opt_allow_truncated},
     {"strict", no_argument, nullptr, opt_strict},
     {"crop", required_argument, nullptr, opt_crop},
     {"icc", required_argument, nullptr, opt_icc},
@@ -251,17 +260,21 @@ parse_result parse_command_line(int argc, char **argv) {
       case opt_rgb: c.rgb = true; break;
       case opt_max_pixels:
       case opt_max_memory:
-      case opt_max_scans: {
+      case opt_max_scans:
+      case opt_max_input: {
         std::uint64_t count = 0;
         if (!parse_count(value, count)) {
           return usage_error("invalid limit " + quoted_value(value) + " for '--" +
                              long_options[index].name + "' (a whole number; 0 for none)");
         }
-        (opt == opt_max_pixels ? c.max_pixels : opt == opt_max_memory ? c.max_memory_mib : c.max_scans) =
-            count;
+        (opt == opt_max_pixels   ? c.max_pixels
+         : opt == opt_max_memory ? c.max_memory_mib
+         : opt == opt_max_scans  ? c.max_scans
+                                 : c.max_input_mib) = count;
         break;
       }
       case opt_strict: c.strict = true; break;
+      case opt_allow_truncated: c.allow_truncated = true; break;
       case opt_crop:
         if (!parse_crop(value, c)) {
           return usage_error("invalid region " + quoted_value(value) +

@@ -11,6 +11,9 @@
 
 enum class quantiser_passes { automatic, one, two };
 
+// max_input_mib's default: see input_limit in image_limits.h.
+inline constexpr std::uint64_t derived_input_limit = UINT64_MAX;
+
 struct convert_options {
   bool grayscale = false;
   int colors = 0;  // quantise to this many colours when > 0
@@ -27,6 +30,10 @@ struct convert_options {
   std::uint64_t max_pixels = std::uint64_t{1} << 28;
   std::uint64_t max_memory_mib = 2560;
   std::uint64_t max_scans = 500;
+  // The most bytes read of one input; derived from max_pixels unless set.
+  std::uint64_t max_input_mib = derived_input_limit;
+  // Decode a file whose data is too short for its image, as far as it goes.
+  bool allow_truncated = false;
   // The first corrupt-data warning fails the image.
   bool strict = false;
   // Decode only this region (of the scaled image) when crop_width > 0.

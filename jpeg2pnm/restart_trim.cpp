@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "marker_walk.h"
+
 namespace {
 
 unsigned be16(const unsigned char *p) { return static_cast<unsigned>(p[0]) << 8 | p[1]; }
-
-bool is_restart(unsigned char marker) { return marker >= 0xD0 && marker <= 0xD7; }
 
 // What the marker segments before the scan say.
 struct frame {
@@ -15,33 +15,23 @@ struct frame {
   unsigned components = 0;
   unsigned max_h = 0, max_v = 0;
   unsigned restart_interval = 0;
-  std::size_t scan_at = 0;    // offset of the SOS marker
   std::size_t data_at = 0;    // offset of the first entropy-coded byte
   unsigned scan_components = 0;
 };
 
 bool read_frame(const unsigned char *data, std::size_t size, frame &f) {
-  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
-  std::size_t at = 2;
+  marker_walk walk = start_marker_walk(data, size);
   bool sequential = false;
-  while (at + 4 <= size) {
-    if (data[at] != 0xFF) return false;
-    const unsigned char marker = data[at + 1];
-    if (marker == 0xFF) {  // a fill byte
-      ++at;
-      continue;
-    }
-    const std::size_t length = be16(data + at + 2);
-    if (length < 2 || at + 2 + length > size) return false;
-    const unsigned char *segment = data + at + 4;
-    if (marker == 0xC0 || marker == 0xC1) {
+  for (jpeg_marker m; next_marker(walk, m);) {
+    const unsigned char *segment = data + m.payload;
+    if (m.code == 0xC0 || m.code == 0xC1) {
       // Baseline or extended sequential, Huffman-coded.
-      if (length < 8) return false;
-      f.height_at = at + 5;
+      if (sequential || m.length < 6) return false;
+      f.height_at = m.payload + 1;
       f.height = be16(segment + 1);
       f.width = be16(segment + 3);
       f.components = segment[5];
-      if (length < 8 + 3 * f.components || f.components == 0) return false;
+      if (m.length < 6 + 3 * f.components || f.components == 0) return false;
       for (unsigned c = 0; c < f.components; ++c) {
         const unsigned h = segment[6 + 3 * c + 1] >> 4, v = segment[6 + 3 * c + 1] & 15;
         if (h == 0 || v == 0) return false;
@@ -49,20 +39,19 @@ bool read_frame(const unsigned char *data, std::size_t size, frame &f) {
         if (v > f.max_v) f.max_v = v;
       }
       sequential = true;
-    } else if (marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-               marker != 0xCC) {
-      return false;  // progressive, lossless or arithmetic-coded
-    } else if (marker == 0xDD) {
-      if (length != 4) return false;
+    } else if (m.code == 0xC2 || m.code == 0xC9 || m.code == 0xCA) {
+      return false;  // progressive or arithmetic-coded
+    } else if (m.code == 0xDD) {
+      if (m.length != 2) return false;
       f.restart_interval = be16(segment);
-    } else if (marker == 0xDA) {
-      if (!sequential || length < 3) return false;
-      f.scan_at = at;
+    } else if (m.code == 0xDA) {
+      if (!sequential || m.length < 1) return false;
       f.scan_components = segment[0];
-      f.data_at = at + 2 + length;
+      f.data_at = m.payload + m.length;
       return true;
+    } else if (m.code == 0xD9) {
+      return false;
     }
-    at += 2 + length;
   }
   return false;
 }
@@ -70,9 +59,13 @@ bool read_frame(const unsigned char *data, std::size_t size, frame &f) {
 }  // namespace
 
 bool trim_rows_above(const unsigned char *data, std::size_t size, unsigned first_row,
-                     trimmed_jpeg &out) {
+                     const frame_as_read &read, trimmed_jpeg &out) {
   frame f;
   if (!read_frame(data, size, f) || f.restart_interval == 0 || f.height == 0) return false;
+  if (f.width != read.width || f.height != read.height || f.components != read.components ||
+      f.max_h != read.max_h || f.max_v != read.max_v || f.restart_interval != read.restart_interval) {
+    return false;
+  }
   // One interleaved scan of all components, or one component alone.
   if (f.scan_components != f.components) return false;
   const unsigned mcu_width = f.components == 1 ? 8 : 8 * f.max_h;
@@ -101,7 +94,7 @@ bool trim_rows_above(const unsigned char *data, std::size_t size, unsigned first
       at += marker == 0x00 ? 2 : 1;
       continue;
     }
-    if (!is_restart(marker) || (marker & 7) != (restarts & 7)) return false;
+    if (!is_restart_marker(marker) || (marker & 7) != (restarts & 7)) return false;
     ++restarts;
     at += 2;
   }
@@ -123,7 +116,7 @@ bool trim_rows_above(const unsigned char *data, std::size_t size, unsigned first
     void *next = std::memchr(rest + i, 0xFF, length - 1 - i);
     if (next == nullptr) break;
     i = static_cast<std::size_t>(static_cast<unsigned char *>(next) - rest) + 1;
-    if (is_restart(rest[i])) {
+    if (is_restart_marker(rest[i])) {
       rest[i] = static_cast<unsigned char>(0xD0 | ((rest[i] - 0xD0 + 8 - (interval & 7)) & 7));
     }
   }

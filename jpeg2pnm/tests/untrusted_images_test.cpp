@@ -118,11 +118,11 @@ TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
        "the image is 65000x65000 (4225000000 pixels), over the limit of 268435456 pixels; "
        "--max-pixels N raises it, 0 lifts it"},
       {"huge progressive colour, pixels unlimited", with_claimed_size(progressive, 65000, 65000),
-       "--max-pixels 0",
+       "--max-pixels 0 --allow-truncated",
        "the 65000x65000 image needs 24176 MiB of working memory, over the limit of 2560 MiB; "
        "--max-memory MIB raises it, 0 lifts it"},
       {"5000 scans", with_many_scans(progressive, 5000), "",
-       "the 64x48 image has 5000 scans, over the limit of 500; --max-scans N raises it, 0 lifts it"},
+       "the 64x48 image has more than 500 scans, the limit; --max-scans N raises it, 0 lifts it"},
   };
   for (const auto &c : cases) {
     write_file(dir_ / "bomb.jpg", c.file);
@@ -146,7 +146,7 @@ TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
        "the 1000x800 image needs 5 MiB of working memory, over the limit of 1 MiB; --max-memory MIB "
        "raises it, 0 lifts it"},
       {"--max-scans 3", "--max-scans 0", "progressive.jpg",
-       "the 1000x800 image has 10 scans, over the limit of 3; --max-scans N raises it, 0 lifts it"},
+       "the 1000x800 image has more than 3 scans, the limit; --max-scans N raises it, 0 lifts it"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(std::string(c.limited) + " -o out.ppm " + c.input), 1) << c.limited;
