@@ -207,9 +207,30 @@ bool write_header(std::FILE *out, int components, JDIMENSION w, JDIMENSION h) {
   }
 }
 
+// Whether libjpeg's own narrowing of rows gives the columns a full decode
+// has. This libjpeg gets them wrong when it scales down by 2/8 to 7/8 an
+// image with a component upsampled by unequal factors that are both above
+// one (such as luma sampled 2x4 or 4x2): there the columns are cut here
+// from whole rows.
+bool column_crop_is_exact(j_decompress_ptr cinfo) {
+  const bool partly_scaled = cinfo->scale_num * 8 > cinfo->scale_denom && cinfo->scale_num < cinfo->scale_denom;
+  if (!partly_scaled) return true;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    const int h = cinfo->max_h_samp_factor / cinfo->comp_info[c].h_samp_factor;
+    const int v = cinfo->max_v_samp_factor / cinfo->comp_info[c].v_samp_factor;
+    if (h > 1 && v > 1 && h != v) return false;
+  }
+  return true;
+}
+
 // Narrows the decode to the plan's region: whole rows above it skipped,
 // columns cut from a decode a margin wider on each side.
 void start_crop(j_decompress_ptr cinfo, row_plan *plan) {
+  if (!column_crop_is_exact(cinfo)) {
+    plan->skipped_columns = plan->x;
+    if (plan->y > 0) jpeg_skip_scanlines(cinfo, plan->y);
+    return;
+  }
   JDIMENSION left = plan->x > crop_margin ? plan->x - crop_margin : 0;
   const JDIMENSION right = plan->x + plan->width + crop_margin < cinfo->output_width
                                ? plan->x + plan->width + crop_margin

@@ -43,7 +43,7 @@ const char usage_text[] =
     "      --max-memory=MIB  refuse images whose decode needs more than MIB MiB\n"
     "                        of working memory (default 2560, enough for every\n"
     "                        image within the pixel limit; 0 for no limit)\n"
-    "      --max-scans=N     refuse images of more than N scans (default 500;\n"
+    "      --max-scans=N     refuse images of more than N scans (default 100;\n"
     "                        0 for no limit)\n"
     "      --max-input=MIB   read at most MIB MiB of an input (default: 8 bytes\n"
     "                        for each pixel --max-pixels allows, 2048; 0 for\n"

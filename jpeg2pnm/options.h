@@ -29,7 +29,7 @@ struct convert_options {
   // Limits on what an image may ask for; 0 for none.
   std::uint64_t max_pixels = std::uint64_t{1} << 28;
   std::uint64_t max_memory_mib = 2560;
-  std::uint64_t max_scans = 500;
+  std::uint64_t max_scans = 100;
   // The most bytes read of one input; derived from max_pixels unless set.
   std::uint64_t max_input_mib = derived_input_limit;
   // Decode a file whose data is too short for its image, as far as it goes.

@@ -72,6 +72,16 @@ std::vector<unsigned char> encode_jpeg(const image_recipe &recipe) {
       cinfo.write_Adobe_marker = recipe.adobe_marker || recipe.ycck ? TRUE : FALSE;
     }
     if (recipe.progressive) jpeg_simple_progression(&cinfo);
+    jpeg_scan_info scans[MAX_COMPONENTS] = {};
+    if (recipe.scan_per_component) {
+      for (int c = 0; c < cinfo.num_components; ++c) {
+        scans[c].comps_in_scan = 1;
+        scans[c].component_index[0] = c;
+        scans[c].Se = DCTSIZE2 - 1;
+      }
+      cinfo.scan_info = scans;
+      cinfo.num_scans = cinfo.num_components;
+    }
     cinfo.restart_in_rows = recipe.restart_rows;
     jpeg_start_compress(&cinfo, TRUE);
     if (!recipe.icc_profile.empty()) {

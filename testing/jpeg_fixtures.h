@@ -17,6 +17,8 @@ struct image_recipe {
   int h_sampling = 1;
   int v_sampling = 1;
   bool progressive = false;
+  // Sequential, but each component in a scan of its own.
+  bool scan_per_component = false;
   int restart_rows = 0;  // restart interval in MCU rows, 0 for none
   int quality = 90;
   std::uint32_t seed = 1;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "convert.h"
 #include "jpeg_fixtures.h"
 #include "pnm_file.h"
 #include "program_test.h"
@@ -70,6 +71,13 @@ bytes with_many_scans(const bytes &progressive, int scans) {
   return file;
 }
 
+// `file` with `extra` inserted before its first marker `code`.
+bytes inserted_before(bytes file, unsigned char code, const bytes &extra) {
+  const std::size_t at = marker_at(file, code);
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), extra.begin(), extra.end());
+  return file;
+}
+
 image_recipe recipe_of(int width, int height, int components, bool progressive) {
   image_recipe r;
   r.width = width;
@@ -105,12 +113,30 @@ TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
   const bytes baseline = encode_jpeg(recipe_of(64, 48, 3, false));
   const bytes progressive_gray = encode_jpeg(recipe_of(64, 48, 1, true));
   const bytes progressive = encode_jpeg(recipe_of(64, 48, 3, true));
+  image_recipe apart = recipe_of(64, 48, 3, false);
+  apart.scan_per_component = true;
+  const bytes empty_comment = {0xFF, 0xFE, 0x00, 0x00};
   const struct {
     const char *what;
     bytes file;
     const char *options;
     std::string message;
   } cases[] = {
+      {"too little data for its image", with_claimed_size(baseline, 4000, 4000), "",
+       "the file holds 970 bytes of image data, but its 4000x4000 image needs at least 93750: it is "
+       "truncated; --allow-truncated decodes what there is"},
+      {"one scan per component, huge", with_claimed_size(encode_jpeg(apart), 8192, 8192),
+       "--allow-truncated --max-memory 10",
+       "the 8192x8192 image needs 384 MiB of working memory, over the limit of 10 MiB; --max-memory MIB "
+       "raises it, 0 lifts it"},
+      {"scans behind a comment of length 0", inserted_before(with_many_scans(progressive, 600), 0xDA, empty_comment),
+       "", "the 64x48 image has more than 100 scans, the limit; --max-scans N raises it, 0 lifts it"},
+      {"a frame of 65535 rows, cropped", with_claimed_size(encode_jpeg([] {
+         image_recipe r = recipe_of(64, 48, 3, false);
+         r.restart_rows = 1;
+         return r;
+       }()), 64, 65535),
+       "--allow-truncated --crop 8x8+3+130", "Maximum supported image dimension is 65500 pixels"},
       {"huge baseline", with_claimed_size(baseline, 65000, 65000), "",
        "the image is 65000x65000 (4225000000 pixels), over the limit of 268435456 pixels; "
        "--max-pixels N raises it, 0 lifts it"},
@@ -122,7 +148,7 @@ TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
        "the 65000x65000 image needs 24176 MiB of working memory, over the limit of 2560 MiB; "
        "--max-memory MIB raises it, 0 lifts it"},
       {"5000 scans", with_many_scans(progressive, 5000), "",
-       "the 64x48 image has more than 500 scans, the limit; --max-scans N raises it, 0 lifts it"},
+       "the 64x48 image has more than 100 scans, the limit; --max-scans N raises it, 0 lifts it"},
   };
   for (const auto &c : cases) {
     write_file(dir_ / "bomb.jpg", c.file);
@@ -132,9 +158,39 @@ TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
   }
 }
 
+TEST_F(untrusted_images, input_that_is_no_image_is_refused_at_once) {
+  write_file(dir_ / "big.jpg", bytes(3 << 20, 0xFF));
+  const struct {
+    const char *arguments;
+    std::string message;
+  } cases[] = {
+      {"< /dev/zero", "(standard input): Not a JPEG file: starts with 0x00 0x00"},
+      {"--max-input 1 big.jpg", "big.jpg: longer than 1048576 bytes, more than any image within the limits "
+                                "takes; --max-input MIB raises the limit, 0 lifts it"},
+      {"--max-input 2 < big.jpg", "(standard input): longer than 2097152 bytes, more than any image within "
+                                  "the limits takes; --max-input MIB raises the limit, 0 lifts it"},
+      {"--max-pixels 100000 < big.jpg", "(standard input): longer than 800000 bytes, more than any image "
+                                        "within the limits takes; --max-input MIB raises the limit, 0 lifts it"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run(std::string(c.arguments) + " -o out.ppm"), 1) << c.arguments;
+    EXPECT_EQ(err_, "jpeg2pnm: " + c.message + "\n") << c.arguments;
+    EXPECT_FALSE(fs::exists(dir_ / "out.ppm")) << c.arguments;
+  }
+  // An endless input that starts as a JPEG file stops at the limit.
+  EXPECT_EQ(shell("cd '" + dir_.string() + "' && { printf '\\377\\330'; cat /dev/zero; } | " + JPEG2PNM_PATH +
+                  " --max-input 1 -o out.ppm 2>/dev/null"),
+            1);
+}
+
 TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
   write_file(dir_ / "small.jpg", encode_jpeg(recipe_of(21, 13, 3, false)));
-  write_file(dir_ / "progressive.jpg", encode_jpeg(recipe_of(1000, 800, 3, true)));
+  image_recipe noisy = recipe_of(1000, 800, 3, true);
+  noisy.quality = 100;
+  noisy.pixels.resize(1000 * 800 * 3);
+  std::uint32_t random = 1;
+  for (auto &p : noisy.pixels) p = static_cast<unsigned char>((random = random * 1103515245 + 12345) >> 23);
+  write_file(dir_ / "progressive.jpg", encode_jpeg(noisy));
   const struct {
     const char *limited, *lifted, *input;
     std::string message;
@@ -145,6 +201,9 @@ TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
       {"--max-memory 1", "--max-memory 0", "progressive.jpg",
        "the 1000x800 image needs 5 MiB of working memory, over the limit of 1 MiB; --max-memory MIB "
        "raises it, 0 lifts it"},
+      {"--max-input 1", "--max-input 0", "progressive.jpg",
+       "longer than 1048576 bytes, more than any image within the limits takes; --max-input MIB raises the "
+       "limit, 0 lifts it"},
       {"--max-scans 3", "--max-scans 0", "progressive.jpg",
        "the 1000x800 image has more than 3 scans, the limit; --max-scans N raises it, 0 lifts it"},
   };
@@ -281,6 +340,63 @@ TEST_F(untrusted_images, a_crop_is_the_region_of_a_full_decode) {
       }
     }
   }
+}
+
+// The image convert_jpeg writes for `file`, in memory.
+pnm_image decode_in_memory(const bytes &file, const convert_options &options) {
+  char *buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE *out = open_memstream(&buffer, &size);
+  const convert_result r =
+      convert_jpeg(file.data(), file.size(), options, [&](int, bool, std::string &) { return out; });
+  std::fclose(out);
+  const bytes written(buffer, buffer + size);
+  std::free(buffer);
+  EXPECT_TRUE(r.ok) << r.message;
+  return r.ok ? parse_pnm(written) : pnm_image{};
+}
+
+// Every sampling layout libjpeg encodes, at every scale: a crop equals the
+// same region of the full decode (libjpeg's own narrowing of rows is not
+// exact for every layout and scale; jpeg2pnm must be).
+TEST(crop_layouts, every_sampling_and_scale_crops_like_the_full_decode) {
+  int layouts = 0;
+  for (int h = 1; h <= 4; ++h) {
+    for (int v = 1; v <= 4; ++v) {
+      if (h * v + 2 > 10) continue;  // over libjpeg's 10 blocks an MCU
+      image_recipe r = recipe_of(211, 143, 3, false);
+      r.h_sampling = h;
+      r.v_sampling = v;
+      const bytes file = encode_jpeg(r);
+      ++layouts;
+      for (unsigned k = 1; k <= 16; ++k) {
+        convert_options o;
+        o.scale_num = k;
+        o.scale_denom = 8;
+        const pnm_image full = decode_in_memory(file, o);
+        const unsigned regions[][4] = {{full.width / 2, full.height / 3, full.width / 4 + 1, full.height / 3},
+                                       {3, 2, full.width - 3, 1},
+                                       {full.width, 1, 0, full.height - 1}};
+        for (const auto &region : regions) {
+          o.crop_width = region[0];
+          o.crop_height = region[1];
+          o.crop_x = region[2];
+          o.crop_y = region[3];
+          const pnm_image crop = decode_in_memory(file, o);
+          int differing = 0;
+          for (unsigned y = 0; y < o.crop_height; ++y) {
+            for (unsigned x = 0; x < o.crop_width * 3; ++x) {
+              differing += crop.pixels[(y * o.crop_width) * 3 + x] !=
+                           full.pixels[((o.crop_y + y) * full.width + o.crop_x) * 3 + x];
+            }
+          }
+          EXPECT_EQ(differing, 0) << h << "x" << v << " at " << k << "/8, crop " << o.crop_width << "x"
+                                  << o.crop_height << "+" << o.crop_x << "+" << o.crop_y;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(layouts, 12);
 }
 
 TEST_F(untrusted_images, crops_that_cannot_be_made_say_why) {
