@@ -25,6 +25,42 @@ constexpr std::string_view keywords[] = {
     "virtual", "void", "volatile", "wchar_t", "while", "xor", "xor_eq"};
 static_assert(std::is_sorted(std::begin(keywords), std::end(keywords)));
 
+// Names of the C standard library and of POSIX that a firmware or its host
+// may link or include: an array of that name would take their place (a
+// host calling time() would jump into the melody). Sorted.
+constexpr std::string_view library_names[] = {
+    "_Exit", "abort", "abs", "accept", "access", "acos", "alarm", "aligned_alloc", "asctime", "asin",
+    "assert", "at_quick_exit", "atan", "atan2", "atexit", "atof", "atoi", "atol", "atoll", "bcopy", "bind",
+    "brk", "bsearch", "bzero", "calloc", "cbrt", "ceil", "chdir", "chmod", "chown", "clearerr", "clock",
+    "close", "connect", "copysign", "cos", "cosh", "creat", "ctime", "difftime", "div", "dup", "dup2",
+    "environ", "erf", "erfc", "errno", "execl", "execle", "execlp", "execv", "execve", "execvp", "exit",
+    "exp", "exp2", "expm1", "fabs", "fclose", "fcntl", "fdim", "feof", "ferror", "fflush", "fgetc",
+    "fgetpos", "fgets", "floor", "fma", "fmax", "fmin", "fmod", "fopen", "fork", "fprintf", "fputc",
+    "fputs", "fread", "free", "freopen", "frexp", "fscanf", "fseek", "fsetpos", "fstat", "fsync", "ftell",
+    "fwrite", "getc", "getchar", "getcwd", "getenv", "getopt", "getpid", "getppid", "gets", "gmtime",
+    "hypot", "index", "ioctl", "isalnum", "isalpha", "isatty", "isblank", "iscntrl", "isdigit", "isgraph",
+    "islower", "isprint", "ispunct", "isspace", "isupper", "isxdigit", "kill", "labs", "ldexp", "ldiv",
+    "lgamma", "link", "listen", "llabs", "lldiv", "llrint", "llround", "localeconv", "localtime", "log",
+    "log10", "log1p", "log2", "logb", "longjmp", "lrint", "lround", "lseek", "lstat", "main", "malloc",
+    "mblen", "mbstowcs", "mbtowc", "memchr", "memcmp", "memcpy", "memmove", "memset", "mkdir", "mktime",
+    "mmap", "modf", "munmap", "nan", "nearbyint", "nextafter", "nexttoward", "nice", "open", "optarg",
+    "opterr", "optind", "pause", "perror", "pipe", "poll", "pow", "printf", "putc", "putchar", "puts",
+    "qsort", "quick_exit", "raise", "rand", "random", "read", "realloc", "recv", "remainder", "remove",
+    "remquo", "rename", "rewind", "rindex", "rint", "rmdir", "round", "sbrk", "scalbln", "scalbn", "scanf",
+    "select", "send", "setbuf", "setjmp", "setlocale", "setvbuf", "signal", "sin", "sinh", "sleep",
+    "snprintf", "socket", "sprintf", "sqrt", "srand", "srandom", "sscanf", "stat", "stderr", "stdin",
+    "stdout", "strcat", "strchr", "strcmp", "strcoll", "strcpy", "strcspn", "strdup", "strerror",
+    "strftime", "strlen", "strncat", "strncmp", "strncpy", "strndup", "strpbrk", "strrchr", "strspn",
+    "strstr", "strtod", "strtof", "strtok", "strtol", "strtold", "strtoll", "strtoul", "strtoull",
+    "strxfrm", "sync", "system", "tan", "tanh", "tgamma", "time", "timespec_get", "tmpfile", "tmpnam",
+    "tolower", "toupper", "trunc", "umask", "ungetc", "unlink", "usleep", "vfprintf", "vfscanf", "vprintf",
+    "vscanf", "vsnprintf", "vsprintf", "vsscanf", "wait", "waitpid", "wcstombs", "wctomb", "write"};
+static_assert(std::is_sorted(std::begin(library_names), std::end(library_names)));
+
+bool ends_with(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
+}
+
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -34,6 +70,22 @@ bool is_c_identifier(std::string_view name) {
   if (name.empty() || !is_letter(name[0])) return false;
   if (!std::all_of(name.begin(), name.end(), [](char c) { return is_letter(c) || is_digit(c); })) return false;
   return !std::binary_search(std::begin(keywords), std::end(keywords), name);
+}
+
+std::string c_name_problem(std::string_view name) {
+  if (!is_c_identifier(name)) {
+    return "a C identifier: letters, digits and '_', not first a digit, no keyword";
+  }
+  if (std::binary_search(std::begin(library_names), std::end(library_names), name)) {
+    return "a name of the C library or POSIX, which the program linking the array may use";
+  }
+  if (name.substr(0, 2) == "__" || (name[0] == '_' && name.size() > 1 && name[1] >= 'A' && name[1] <= 'Z')) {
+    return "reserved for the C implementation: it starts with __ or _ and a capital";
+  }
+  if (ends_with(name, "_length") || ends_with(name, "_records")) {
+    return "it ends in _length or _records, as the symbols of another array do";
+  }
+  return "";
 }
 
 std::string c_name_for_file(const std::string &path) {
@@ -58,7 +110,9 @@ std::string c_source(const std::vector<tone> &tones, const std::string &name,
   // The extern declarations give the constants external linkage in C++
   // too, where a const object is otherwise private to its file.
   out += "extern const unsigned char " + name + "[];\n";
-  out += "extern const unsigned int " + name + "_length, " + name + "_records;\n\n";
+  // Lengths are at least 32 bits wide: on 16-bit targets an int would
+  // wrap past 65535 bytes.
+  out += "extern const unsigned long " + name + "_length, " + name + "_records;\n\n";
   out += "const unsigned char " + name + "[] = {\n";
   if (tones.empty()) out += "    0 /* no records */\n";
   for (std::size_t i = 0; i < tones.size(); ++i) {
@@ -72,7 +126,7 @@ std::string c_source(const std::vector<tone> &tones, const std::string &name,
     out += line;
   }
   out += "};\n";
-  out += "const unsigned int " + name + "_length = " + std::to_string(3 * tones.size()) + "; /* bytes */\n";
-  out += "const unsigned int " + name + "_records = " + std::to_string(tones.size()) + ";\n";
+  out += "const unsigned long " + name + "_length = " + std::to_string(3 * tones.size()) + "; /* bytes */\n";
+  out += "const unsigned long " + name + "_records = " + std::to_string(tones.size()) + ";\n";
   return out;
 }

@@ -191,10 +191,8 @@ int run_c(int argc, char **argv) {
     } else if (opt == 'o') {
       if (!take_output("c", value, output, status)) return status;
     } else if (opt == opt_name) {
-      if (!is_c_identifier(value)) {
-        return usage_error("invalid name " + quoted_value(value) +
-                           " (a C identifier: letters, digits and '_', not first a digit, no keyword)");
-      }
+      const std::string problem = c_name_problem(value);
+      if (!problem.empty()) return usage_error("invalid name " + quoted_value(value) + " (" + problem + ")");
       name = value;
     } else {
       return usage_error("c: " + option_error(argv, options, opt));
@@ -206,6 +204,11 @@ int run_c(int argc, char **argv) {
   if (name.empty()) {
     close_input(in);
     return usage_error("no C name comes of " + quoted_value(in.name) + "; give one with --name");
+  }
+  if (const std::string problem = c_name_problem(name); !problem.empty()) {
+    close_input(in);
+    return usage_error("the array name " + quoted_value(name) + " that " + quoted_value(in.name) +
+                       " gives cannot be used (" + problem + "); give one with --name");
   }
   tone_stream stream;
   if (!read_input(in, stream, longest_c_array, "a C array in firmware") || report_partial(in, stream)) {

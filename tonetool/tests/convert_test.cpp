@@ -349,7 +349,7 @@ TEST_F(convert_program, c_arrays_compile_and_hold_the_records) {
     const std::string name = c.name;
     std::ofstream(dir_ / "main.c") << "#include <stdio.h>\n"
                                       "extern const unsigned char "
-                                   << name << "[];\nextern const unsigned int " << name << "_length, "
+                                   << name << "[];\nextern const unsigned long " << name << "_length, "
                                    << name << "_records;\nint main(void) {\n  if (" << name
                                    << "_length != 3 * " << name << "_records) return 1;\n  fwrite("
                                    << name << ", 1, " << name << "_length, stdout);\n  return 0;\n}\n";
@@ -388,6 +388,13 @@ TEST_F(convert_program, bad_command_lines) {
       {"c --name ''",
        "tonetool: invalid name '' (a C identifier: letters, digits and '_', not first a digit, no "
        "keyword)\n"},
+      {"c --name time",
+       "tonetool: invalid name 'time' (a name of the C library or POSIX, which the program linking the "
+       "array may use)\n"},
+      {"c --name __tune", "tonetool: invalid name '__tune' (reserved for the C implementation: it starts "
+                          "with __ or _ and a capital)\n"},
+      {"c --name tune_length", "tonetool: invalid name 'tune_length' (it ends in _length or _records, as "
+                               "the symbols of another array do)\n"},
       {"c /dev/null/../..", "tonetool: /dev/null/../..: cannot open: Not a directory\n"},
       {"c --nam x --bogus", "tonetool: c: unknown option '--bogus'\n"},
   };
@@ -398,6 +405,12 @@ TEST_F(convert_program, bad_command_lines) {
     EXPECT_EQ(status, usage ? 2 : 1) << c.arguments;
     EXPECT_EQ(err_, usage ? message + try_help : message) << c.arguments;
   }
+  // A name taken from the file is held to the same rules.
+  std::ofstream(dir_ / "alarm.tones") << "";
+  EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " c alarm.tones 2>err"), 2);
+  EXPECT_EQ(slurp(dir_ / "err"),
+            "tonetool: the array name 'alarm' that 'alarm.tones' gives cannot be used (a name of the C library "
+            "or POSIX, which the program linking the array may use); give one with --name\n" + try_help);
   // An endless input is refused once past any tune, before memory runs out.
   EXPECT_EQ(run("c /dev/zero", ""), 1);
   EXPECT_EQ(err_, "tonetool: /dev/zero: more than 1048576 records, too many for a C array in firmware; "
