@@ -63,28 +63,75 @@ int midi_note_for_period(std::uint16_t period) {
   return number >= 0 && number <= 127 ? static_cast<int>(number) : -1;
 }
 
-midi_result make_midi(const std::vector<tone> &tones, const midi_settings &settings) {
-  midi_result result;
-  int beat = settings.beat_units > 0 ? settings.beat_units : commonest_duration(tones);
-  // A guessed beat too long for MIDI's tempo field gives way to the
-  // longest that fits; one given by hand is kept and refused.
-  const double longest_beat = std::floor(longest_quarter_us / (settings.unit_ms * 1000.0));
-  if (settings.beat_units == 0 && beat > longest_beat && longest_beat >= 1) beat = static_cast<int>(longest_beat);
-  const double quarter_us = std::round(beat * settings.unit_ms * 1000.0);
-  if (quarter_us > longest_quarter_us || quarter_us < 1) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "a quarter note of %d unit%s of %g ms is %.3f s; MIDI holds up to 16.777 s "
-                  "(give --beat fewer units)",
-                  beat, beat == 1 ? "" : "s", settings.unit_ms, quarter_us / 1e6);
-    result.error = text;
-    return result;
+namespace {
+
+// The file's time base: a quarter note of `quarter_us` microseconds,
+// divided into `division` ticks, and a unit of `ticks_per_unit` ticks.
+struct midi_timing {
+  std::uint32_t quarter_us = 0;
+  int division = 0;
+  int ticks_per_unit = 0;
+  int beat = 0;  // units a quarter note, or 0 when a unit holds several
+};
+
+std::string unit_words(int units, double unit_ms) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%d unit%s of %g ms", units, units == 1 ? "" : "s", unit_ms);
+  return text;
+}
+
+// A quarter note of `beat` units where MIDI's tempo field (1 us to
+// 16.777 s) holds it; a guessed beat gives way to one that fits, and a unit
+// longer than MIDI's longest quarter note is written as several quarters.
+bool choose_timing(const std::vector<tone> &tones, const midi_settings &settings, midi_timing &timing,
+                   std::string &error) {
+  const double unit_us = settings.unit_ms * 1000.0;
+  const bool by_hand = settings.beat_units > 0;
+  int beat = by_hand ? settings.beat_units : commonest_duration(tones);
+  const double longest_beat = std::floor(longest_quarter_us / unit_us);
+  const double shortest_beat = std::ceil(1.0 / unit_us);
+  if (!by_hand && longest_beat < 1) {
+    // Quarters shorter than a unit: the unit is `parts` quarter notes.
+    const int parts = static_cast<int>(std::ceil(unit_us / longest_quarter_us));
+    timing = {static_cast<std::uint32_t>(std::lround(unit_us / parts)), target_division,
+              target_division * parts, 0};
+    return true;
+  }
+  if (!by_hand) beat = static_cast<int>(std::clamp<double>(beat, std::min(shortest_beat, 255.0), longest_beat));
+  const double quarter_us = std::round(beat * unit_us);
+  if (quarter_us > longest_quarter_us) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", quarter_us / 1e6);
+    error = "a quarter note of " + unit_words(beat, settings.unit_ms) + " is " + seconds +
+            " s; MIDI holds up to 16.777 s (" +
+            (longest_beat >= 1 ? "give --beat " + std::to_string(static_cast<int>(longest_beat)) + " or fewer"
+                               : std::string("leave out --beat: a unit this long is written as several quarter notes")) +
+            ")";
+    return false;
+  }
+  if (quarter_us < 1) {
+    error = "a quarter note of " + unit_words(beat, settings.unit_ms) + " is under the 1 us MIDI holds (" +
+            (shortest_beat <= 255 ? "give --beat " + std::to_string(static_cast<int>(shortest_beat)) + " or more"
+                                  : std::string("the unit is too short for MIDI: use --unit-ms 0.004 or more")) +
+            ")";
+    return false;
   }
   const int ticks_per_unit = std::max(1, target_division / beat);
+  timing = {static_cast<std::uint32_t>(quarter_us), beat * ticks_per_unit, ticks_per_unit, beat};
+  return true;
+}
+
+}  // namespace
+
+midi_result make_midi(const std::vector<tone> &tones, const midi_settings &settings) {
+  midi_result result;
+  midi_timing timing;
+  if (!choose_timing(tones, settings, timing, result.error)) return result;
+  const int ticks_per_unit = timing.ticks_per_unit;
   std::string track;
   put_delta(track, 0);
   track += "\xFF\x51\x03";
-  put_be(track, static_cast<std::uint32_t>(quarter_us), 3);
+  put_be(track, timing.quarter_us, 3);
   put_delta(track, 0);
   track += '\xC0';
   track += static_cast<char>(square_lead_program);
@@ -129,12 +176,10 @@ midi_result make_midi(const std::vector<tone> &tones, const midi_settings &setti
   put_be(result.bytes, 6, 4);
   put_be(result.bytes, 0, 2);  // format 0
   put_be(result.bytes, 1, 2);  // one track
-  put_be(result.bytes, static_cast<std::uint32_t>(beat * ticks_per_unit), 2);
+  put_be(result.bytes, static_cast<std::uint32_t>(timing.division), 2);
   result.bytes += "MTrk";
   put_be(result.bytes, static_cast<std::uint32_t>(track.size()), 4);
   result.bytes += track;
   result.ok = true;
-  result.beat_units = beat;
-  result.ticks_per_unit = ticks_per_unit;
   return result;
 }

@@ -17,8 +17,6 @@ struct midi_result {
   bool ok = false;
   std::string bytes;  // the file, when ok
   std::string error;  // why not, otherwise
-  int beat_units = 0;  // the quarter note used
-  int ticks_per_unit = 0;
 };
 
 // The MIDI note number nearest a tone's frequency (A = 440 Hz is 69), or

@@ -270,6 +270,10 @@ TEST_F(midi_program, files_read_back_note_by_note_and_tick_by_tick) {
       {"no records at all", "--beat 2", "", "0 1 480 250000 80\n0 end\n"},
       {"a guessed beat past MIDI's 16.777 s gives way to the longest that fits", "",
        std::string("\x0D\x51\xC8", 3), "0 1 402 16750000 80\n0 note_on 69\n600 note_off 69\n600 end\n"},
+      {"a unit past MIDI's longest quarter note is several quarters", "--unit-ms 60000",
+       std::string("\x0D\x51\x02", 3), "0 1 480 15000000 80\n0 note_on 69\n3840 note_off 69\n3840 end\n"},
+      {"a tiny unit takes a guessed beat of enough units", "--unit-ms 0.0001", std::string("\x0D\x51\x01", 3),
+       "0 1 480 1 80\n0 note_on 69\n48 note_off 69\n48 end\n"},
       {"the highest period MIDI holds, 117, is note 127", "", std::string("\x00\x75\x01", 3),
        "0 1 480 125000 80\n0 note_on 127\n480 note_off 127\n480 end\n"},
   };
@@ -304,10 +308,13 @@ TEST_F(convert_program, midi_refuses_what_it_cannot_hold) {
        "(12544 Hz); MIDI notes need a period of 117 or more\n"},
       {"a beat by hand past 16.7 s", "--beat 200", std::string("\x0D\x51\x01", 3),
        "tonetool: (standard input): a quarter note of 200 units of 125 ms is 25.000 s; MIDI holds "
-       "up to 16.777 s (give --beat fewer units)\n"},
-      {"a unit past 16.7 s", "--unit-ms 60000", std::string("\x0D\x51\x01", 3),
+       "up to 16.777 s (give --beat 134 or fewer)\n"},
+      {"a unit past 16.7 s with a beat by hand", "--unit-ms 60000 --beat 1", std::string("\x0D\x51\x01", 3),
        "tonetool: (standard input): a quarter note of 1 unit of 60000 ms is 60.000 s; MIDI holds "
-       "up to 16.777 s (give --beat fewer units)\n"},
+       "up to 16.777 s (leave out --beat: a unit this long is written as several quarter notes)\n"},
+      {"a beat by hand under 1 us", "--unit-ms 0.0001 --beat 2", std::string("\x0D\x51\x01", 3),
+       "tonetool: (standard input): a quarter note of 2 units of 0.0001 ms is under the 1 us MIDI holds "
+       "(give --beat 10 or more)\n"},
       {"a partial record", "", std::string("\x0D\x51", 2),
        "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes); a tone stream "
        "is a whole number of 3-byte records\n"},
