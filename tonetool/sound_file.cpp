@@ -1,6 +1,7 @@
 #include "sound_file.h"
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -138,6 +139,12 @@ int sound_format_for(const std::string &path) {
   else if (ext == ".aiff" || ext == ".aif") major = SF_FORMAT_AIFF;
   else if (ext == ".au") major = SF_FORMAT_AU;
   else if (ext == ".caf") major = SF_FORMAT_CAF;
+  // A device, FIFO or open descriptor without an extension takes WAV, as
+  // standard output does.
+  struct stat st {};
+  if (major == 0 && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    major = SF_FORMAT_WAV;
+  }
   if (major == 0) return 0;
   SF_INFO info = info_for(major | SF_FORMAT_PCM_16, 44100);
   return sf_format_check(&info) ? info.format : 0;

@@ -11,8 +11,8 @@
 #include "tone_records.h"
 
 // The libsndfile format for a file name's extension (.wav, .flac, .aiff,
-// .aif, .au, .caf), 16-bit PCM; 0 when the extension names none that this
-// libsndfile can write.
+// .aif, .au, .caf), 16-bit PCM, or WAV for a device, FIFO or descriptor
+// without one; 0 when the name says none that this libsndfile can write.
 int sound_format_for(const std::string &path);
 
 // True when a mono 16-bit WAV of `samples` samples is too large for RIFF's

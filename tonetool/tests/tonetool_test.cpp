@@ -392,6 +392,7 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"wav -o sound.mp3", "", 2,
        "tonetool: no sound format for 'sound.mp3' (use .wav, .flac, .aiff or .aif, .au or .caf)\n" +
            try_help},
+      {"wav -o /dev/null", std::string("\x0D\x51\x01", 3), 0, ""},
       {"wav -o ''", "", 2, "tonetool: wav: option '-o' needs a file name, not ''\n" + try_help},
       {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help},
       {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help},
