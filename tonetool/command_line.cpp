@@ -94,13 +94,31 @@ bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, co
   return true;
 }
 
-bool report_partial(const input_file &in, const tone_stream &stream) {
-  if (stream.trailing_bytes == 0) return false;
+namespace {
+
+bool report_partial_record(const input_file &in, std::uint64_t records, std::size_t trailing_bytes) {
+  if (trailing_bytes == 0) return false;
   std::fprintf(stderr,
-               "%s: %s: stream ends inside record %zu (%zu of its 3 bytes); "
+               "%s: %s: stream ends inside record %llu (%zu of its 3 bytes); "
                "a tone stream is a whole number of 3-byte records\n",
-               program_name, display(in).c_str(), stream.tones.size(), stream.trailing_bytes);
+               program_name, display(in).c_str(), static_cast<unsigned long long>(records), trailing_bytes);
   return true;
+}
+
+}  // namespace
+
+bool report_partial(const input_file &in, const tone_stream &stream) {
+  return report_partial_record(in, stream.tones.size(), stream.trailing_bytes);
+}
+
+bool finish_reading(input_file &in, const tone_reader &reader) {
+  close_input(in);
+  if (reader.read_error) {
+    std::fprintf(stderr, "%s: %s: read error: %s\n", program_name, display(in).c_str(),
+                 std::strerror(reader.read_errno));
+    return false;
+  }
+  return !report_partial_record(in, reader.records, reader.carried_bytes);
 }
 
 bool read_text(input_file &in, std::size_t limit, std::string &text) {

@@ -52,6 +52,11 @@ bool read_input(input_file &in, tone_stream &stream, std::size_t max_records = S
 // Reports a partial last record; true when there was one.
 bool report_partial(const input_file &in, const tone_stream &stream);
 
+// Once `reader` has met the end of the input: reports a read error or a
+// partial last record, and closes the input; true when the input was
+// whole.
+bool finish_reading(input_file &in, const tone_reader &reader);
+
 // Reads the whole input as text, at most `limit` bytes, and closes it;
 // reports a read error or a longer input.
 bool read_text(input_file &in, std::size_t limit, std::string &text);

@@ -110,21 +110,26 @@ int run_list(int argc, char **argv) {
   input_file in;
   int status = status_ok;
   if (!open_input(argc, argv, in, status)) return status;
-  tone_stream stream;
-  if (!read_input(in, stream)) return status_failed;
+  // Records are listed as they arrive, each block flushed at once, so that
+  // a live stream shows as it plays and an endless one needs no memory.
   std::printf("%s\n", list_header().c_str());
+  tone_reader reader = start_tone_reader(in.stream);
+  std::vector<tone> block;
   std::uint64_t units = 0;
-  for (std::size_t i = 0; i < stream.tones.size(); ++i) {
-    const tone &t = stream.tones[i];
-    const double start = static_cast<double>(units) * unit_ms / 1000.0;
-    std::printf("%s\n", list_line(i, start, t.period, t.duration).c_str());
-    units += t.duration;
+  std::size_t index = 0;
+  while (read_tone_block(reader, block)) {
+    for (const tone &t : block) {
+      const double start = static_cast<double>(units) * unit_ms / 1000.0;
+      std::printf("%s\n", list_line(index++, start, t.period, t.duration).c_str());
+      units += t.duration;
+    }
+    if (std::fflush(stdout) != 0) {
+      close_input(in);
+      std::fprintf(stderr, "%s: (standard output): write error: %s\n", program_name, std::strerror(errno));
+      return status_failed;
+    }
   }
-  if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "%s: (standard output): write error: %s\n", program_name, std::strerror(errno));
-    return status_failed;
-  }
-  return report_partial(in, stream) ? status_failed : status_ok;
+  return finish_reading(in, reader) ? status_ok : status_failed;
 }
 
 int run_wav(int argc, char **argv) {
@@ -183,18 +188,20 @@ int run_wav(int argc, char **argv) {
   }
   input_file in;
   if (!open_input_for(argc, argv, output, in, status)) return status;
-  tone_stream stream;
-  if (!read_input(in, stream) || report_partial(in, stream)) return status_failed;
-
+  // The sound is rendered as the records arrive; from a file their length
+  // is known first, so the header is exact before the first sample.
+  tone_reader reader = start_tone_reader(in.stream);
+  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
+  source.known = units_of_file(reader, source.units);
   std::string error;
-  const bool ok = to_stdout ? write_sound_stdout(stream.tones, settings, error)
-                            : write_sound_file(output, format, stream.tones, settings, error);
-  if (!ok) {
+  const bool ok = to_stdout ? write_sound_stdout(source, settings, error)
+                            : write_sound_file(output, format, source, settings, error);
+  close_input(in);
+  if (!ok && !error.empty()) {
     std::fprintf(stderr, "%s: %s: %s\n", program_name,
                  to_stdout ? "(standard output)" : quoted_name(output).c_str(), error.c_str());
-    return status_failed;
   }
-  return status_ok;
+  return ok ? status_ok : status_failed;
 }
 
 int run_check(int argc, char **argv) {

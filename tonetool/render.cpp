@@ -28,12 +28,12 @@ std::int16_t tone_sample(const tone_shape &t, std::int64_t i) {
   return static_cast<std::int16_t>(std::lround(level * t.peak));
 }
 
-// Calls `each(shape)` for every tone in order.
+// Calls `each(shape)` for every tone in order, the first starting after
+// `units` units.
 template <typename F>
-void for_each_tone(const std::vector<tone> &tones, const render_settings &settings, F each) {
+void for_each_tone(const std::vector<tone> &tones, const render_settings &settings, std::int64_t &units, F each) {
   const double peak = settings.volume * 32767.0;
   const std::int64_t ramp = std::max<std::int64_t>(1, std::llround(ramp_ms * settings.rate / 1000.0));
-  std::int64_t units = 0;
   for (const tone &t : tones) {
     const std::int64_t begin = sample_at(units, settings);
     units += t.duration;
@@ -54,7 +54,8 @@ std::int64_t rendered_length(const std::vector<tone> &tones, const render_settin
 std::vector<std::int16_t> render_tones(const std::vector<tone> &tones,
                                        const render_settings &settings) {
   std::vector<std::int16_t> samples(static_cast<std::size_t>(rendered_length(tones, settings)), 0);
-  for_each_tone(tones, settings, [&](const tone_shape &t) {
+  std::int64_t units = 0;
+  for_each_tone(tones, settings, units, [&](const tone_shape &t) {
     for (std::int64_t i = 0; i < t.length; ++i) {
       samples[static_cast<std::size_t>(t.begin + i)] = tone_sample(t, i);
     }
@@ -63,15 +64,15 @@ std::vector<std::int16_t> render_tones(const std::vector<tone> &tones,
   return samples;
 }
 
-bool render_tones_in_blocks(const std::vector<tone> &tones, const render_settings &settings,
-                            const std::function<bool(const std::int16_t *, std::size_t)> &emit) {
+bool render_more(render_position &position, const std::vector<tone> &tones, const render_settings &settings,
+                 const sample_sink &emit) {
   std::vector<std::int16_t> block(render_block_samples);
   std::size_t filled = 0;
   bool ok = true;
-  for_each_tone(tones, settings, [&](const tone_shape &t) {
+  for_each_tone(tones, settings, position.units, [&](const tone_shape &t) {
     for (std::int64_t i = 0; i < t.length; ++i) {
       block[filled++] = tone_sample(t, i);
-      if (filled == block.size()) {
+      if (filled == render_block_samples) {
         ok = emit(block.data(), filled);
         filled = 0;
         if (!ok) return false;

@@ -30,9 +30,17 @@ std::int64_t rendered_length(const std::vector<tone> &tones, const render_settin
 std::vector<std::int16_t> render_tones(const std::vector<tone> &tones,
                                        const render_settings &settings);
 
-// The same samples, handed to `emit` in consecutive blocks of at most
-// render_block_samples, so that memory stays flat whatever the length.
-// Stops, returning false, when `emit` returns false.
+// Where a rendering that goes on block by block stands: the duration
+// units of the tones rendered so far.
+struct render_position {
+  std::int64_t units = 0;
+};
+
+// The samples of `tones`, which follow those rendered up to `position`,
+// handed to `emit` in consecutive blocks of at most render_block_samples,
+// so that memory stays flat whatever the length. Stops, returning false,
+// when `emit` returns false.
 inline constexpr std::size_t render_block_samples = 1 << 16;
-bool render_tones_in_blocks(const std::vector<tone> &tones, const render_settings &settings,
-                            const std::function<bool(const std::int16_t *, std::size_t)> &emit);
+using sample_sink = std::function<bool(const std::int16_t *, std::size_t)>;
+bool render_more(render_position &position, const std::vector<tone> &tones, const render_settings &settings,
+                 const sample_sink &emit);

@@ -1,7 +1,9 @@
 #include "sound_file.h"
 
 #include <sndfile.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,16 +32,32 @@ SF_INFO info_for(int format, int rate) {
   return info;
 }
 
+// Renders every record the source delivers, handing the samples to `emit`;
+// false when `emit` fails. A read error ends the sound, reported by the
+// caller.
+bool render_source(sound_source &source, const render_settings &settings, const sample_sink &emit) {
+  render_position position;
+  std::vector<tone> block;
+  while (read_tone_block(source.reader, block)) {
+    if (!render_more(position, block, settings, emit)) return false;
+  }
+  return true;
+}
+
 // Renders every sample into `file` and closes it; false with `error` set
-// otherwise.
-bool render_and_close(SNDFILE *file, const std::vector<tone> &tones, const render_settings &settings,
-                      std::string &error) {
-  const bool written = render_tones_in_blocks(
-      tones, settings, [&](const std::int16_t *samples, std::size_t count) {
-        return sf_write_short(file, samples, static_cast<sf_count_t>(count)) ==
-               static_cast<sf_count_t>(count);
-      });
-  if (!written) error = sf_strerror(file);
+// otherwise. `limit` samples at most (0: none), for formats with 32-bit
+// sizes.
+bool render_and_close(SNDFILE *file, sound_source &source, const render_settings &settings,
+                      std::int64_t limit, std::string &error) {
+  std::int64_t written_samples = 0;
+  bool too_long = false;
+  const bool written = render_source(source, settings, [&](const std::int16_t *samples, std::size_t count) {
+    written_samples += static_cast<std::int64_t>(count);
+    if (limit != 0 && written_samples > limit) return !(too_long = true);
+    return sf_write_short(file, samples, static_cast<sf_count_t>(count)) == static_cast<sf_count_t>(count);
+  });
+  if (too_long) error = "the sound passes 4 GiB, more than this format holds: write .wav (RF64 beyond 4 GiB), .caf or .flac";
+  else if (!written) error = sf_strerror(file);
   const int closed = sf_close(file);
   if (written && closed != 0) error = sf_error_number(closed);
   return written && closed == 0;
@@ -49,24 +67,72 @@ void put_le(std::string &out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// Writes the WAV stream of `tones` to `out`: header, then the samples,
-// little-endian, block by block.
-bool write_wav_stream(std::FILE *out, const std::vector<tone> &tones,
-                      const render_settings &settings, std::string &error) {
-  const std::int64_t samples = rendered_length(tones, settings);
-  const std::string header = wav_header(samples, settings.rate, needs_rf64(samples));
-  bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
+bool fail_with_errno(std::string &error) {
+  error = std::string("write error: ") + std::strerror(errno);
+  return false;
+}
+
+// Whether `out` is a file whose start can be written again once the
+// sound's length is known: a regular file not opened for appending.
+bool can_rewrite(std::FILE *out) {
+  struct stat st {};
+  const int flags = fcntl(fileno(out), F_GETFL);
+  return fstat(fileno(out), &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && (flags & O_APPEND) == 0 &&
+         ftello(out) >= 0;
+}
+
+// Moves the `bytes` bytes at `from` in the file `fd` forward by `by`,
+// from the end, so that nothing is overwritten before it is moved.
+bool move_forward(int fd, off_t from, off_t bytes, off_t by) {
+  std::vector<char> buffer(1 << 20);
+  for (off_t end = from + bytes; end > from;) {
+    const off_t start = std::max(from, end - static_cast<off_t>(buffer.size()));
+    const auto n = static_cast<std::size_t>(end - start);
+    if (pread(fd, buffer.data(), n, start) != static_cast<ssize_t>(n)) return false;
+    if (pwrite(fd, buffer.data(), n, start + by) != static_cast<ssize_t>(n)) return false;
+    end = start;
+  }
+  return true;
+}
+
+// Writes the sound as WAV to `out`: header, then the samples, little-endian,
+// block by block. With its length unknown, the header is the streamed one,
+// or on a file that can be rewritten a RIFF header put right at the end
+// (RF64, with the samples moved up, past 4 GiB).
+bool write_wav_stream(std::FILE *out, sound_source &source, const render_settings &settings,
+                      std::string &error) {
+  const std::int64_t known = source.known ? sample_at(static_cast<std::int64_t>(source.units), settings) : -1;
+  const bool rewrite = known < 0 && can_rewrite(out);
+  const off_t start = rewrite ? ftello(out) : 0;
+  const std::string header = known >= 0 ? wav_header(known, settings.rate, needs_rf64(known))
+                             : rewrite  ? wav_header(0, settings.rate, false)
+                                        : streamed_wav_header(settings.rate);
+  if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return fail_with_errno(error);
   std::vector<unsigned char> bytes(2 * render_block_samples);
-  ok = ok && render_tones_in_blocks(tones, settings, [&](const std::int16_t *block, std::size_t count) {
+  std::int64_t samples = 0;
+  const bool ok = render_source(source, settings, [&](const std::int16_t *block, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
       const auto v = static_cast<std::uint16_t>(block[i]);
       bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
       bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
     }
+    samples += static_cast<std::int64_t>(count);
     return std::fwrite(bytes.data(), 1, 2 * count, out) == 2 * count;
   });
-  if (!ok) error = std::string("write error: ") + std::strerror(errno);
-  return ok;
+  if (!ok || std::fflush(out) != 0) return fail_with_errno(error);
+  if (!rewrite) return true;
+  const bool rf64 = needs_rf64(samples);
+  const std::string final_header = wav_header(samples, settings.rate, rf64);
+  const off_t data = static_cast<off_t>(header.size());
+  if (rf64 && !move_forward(fileno(out), start + data, 2 * static_cast<off_t>(samples),
+                            static_cast<off_t>(final_header.size()) - data)) {
+    return fail_with_errno(error);
+  }
+  if (pwrite(fileno(out), final_header.data(), final_header.size(), start) !=
+      static_cast<ssize_t>(final_header.size())) {
+    return fail_with_errno(error);
+  }
+  return fseeko(out, 0, SEEK_END) == 0 || fail_with_errno(error);
 }
 
 // Formats whose sizes are 32-bit fields: AIFF's FORM and AU's data size.
@@ -75,58 +141,32 @@ bool holds_at_most_4_gib(int format) {
   return major == SF_FORMAT_AIFF || major == SF_FORMAT_AU;
 }
 
-// A growing in-memory file for libsndfile's virtual I/O.
-struct memory_file {
-  std::vector<unsigned char> data;
-  sf_count_t position = 0;
-};
-
-memory_file &mem(void *user) { return *static_cast<memory_file *>(user); }
-
-sf_count_t mem_length(void *user) { return static_cast<sf_count_t>(mem(user).data.size()); }
-
-sf_count_t mem_seek(sf_count_t offset, int whence, void *user) {
-  memory_file &m = mem(user);
-  const sf_count_t base = whence == SEEK_CUR   ? m.position
-                          : whence == SEEK_END ? static_cast<sf_count_t>(m.data.size())
-                                               : 0;
-  if (base + offset < 0) return -1;
-  m.position = base + offset;
-  return m.position;
-}
-
-sf_count_t mem_read(void *out, sf_count_t count, void *user) {
-  memory_file &m = mem(user);
-  const auto size = static_cast<sf_count_t>(m.data.size());
-  const sf_count_t n = std::max<sf_count_t>(0, std::min(count, size - m.position));
-  std::memcpy(out, m.data.data() + m.position, static_cast<std::size_t>(n));
-  m.position += n;
-  return n;
-}
-
-sf_count_t mem_write(const void *in, sf_count_t count, void *user) {
-  memory_file &m = mem(user);
-  const auto end = static_cast<std::size_t>(m.position + count);
-  if (end > m.data.size()) m.data.resize(end);
-  std::memcpy(m.data.data() + m.position, in, static_cast<std::size_t>(count));
-  m.position += count;
-  return count;
-}
-
-sf_count_t mem_tell(void *user) { return mem(user).position; }
-
-// The whole sound file in `memory`: for a format that must seek back and
-// an output that cannot.
-bool write_to_memory(memory_file &memory, int format, const std::vector<tone> &tones,
-                     const render_settings &settings, std::string &error) {
-  SF_VIRTUAL_IO io{mem_length, mem_seek, mem_read, mem_write, mem_tell};
+// Renders the source through libsndfile into the seekable file `fd`.
+bool write_with_libsndfile(int fd, int format, sound_source &source, const render_settings &settings,
+                           std::string &error) {
   SF_INFO info = info_for(format, settings.rate);
-  SNDFILE *file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
-  if (!file) {
+  SNDFILE *file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+  if (file == nullptr) {
     error = sf_strerror(nullptr);
     return false;
   }
-  return render_and_close(file, tones, settings, error);
+  // Under 4 GiB of data with room for the header.
+  const std::int64_t limit = holds_at_most_4_gib(format) ? (0xFFFFFFFFll - 1024) / 2 : 0;
+  return render_and_close(file, source, settings, limit, error);
+}
+
+// Copies the whole file `from` to `out`.
+bool copy_file_to(std::FILE *from, std::FILE *out, std::string &error) {
+  std::rewind(from);
+  std::vector<char> buffer(1 << 16);
+  for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), from)) > 0;) {
+    if (std::fwrite(buffer.data(), 1, n, out) != n) return fail_with_errno(error);
+  }
+  if (std::ferror(from)) {
+    error = std::string("cannot read the sound back: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -182,41 +222,41 @@ std::string wav_header(std::int64_t samples, int rate, bool rf64) {
   return h;
 }
 
-bool write_sound_file(const std::string &path, int format, const std::vector<tone> &tones,
+bool write_sound_file(const std::string &path, int format, sound_source &source,
                       const render_settings &settings, std::string &error) {
-  const std::int64_t samples = rendered_length(tones, settings);
-  if (holds_at_most_4_gib(format) && needs_rf64(samples)) {
-    char size[32];
-    std::snprintf(size, sizeof size, "%.1f", 2.0 * static_cast<double>(samples) / (1u << 30));
-    error = std::string("the sound would be ") + size + " GiB, and " +
-            ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF ? "AIFF" : "AU") +
-            " holds at most 4 GiB: write .wav (RF64 beyond 4 GiB), .caf or .flac";
-    return false;
+  if (source.known && holds_at_most_4_gib(format)) {
+    const std::int64_t samples = sample_at(static_cast<std::int64_t>(source.units), settings);
+    if (needs_rf64(samples)) {
+      char size[32];
+      std::snprintf(size, sizeof size, "%.1f", 2.0 * static_cast<double>(samples) / (1u << 30));
+      error = std::string("the sound would be ") + size + " GiB, and " +
+              ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF ? "AIFF" : "AU") +
+              " holds at most 4 GiB: write .wav (RF64 beyond 4 GiB), .caf or .flac";
+      return false;
+    }
   }
   output_file out;
   if (!open_output(out, path, error)) return false;
   bool ok;
   if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
-    ok = write_wav_stream(out.stream, tones, settings, error);
+    ok = write_wav_stream(out.stream, source, settings, error);
   } else if (out.direct) {
     // A device or FIFO cannot be sought back to for the header: the file
-    // is made in memory and written out whole.
-    memory_file memory;
-    ok = write_to_memory(memory, format, tones, settings, error);
-    if (ok && std::fwrite(memory.data.data(), 1, memory.data.size(), out.stream) != memory.data.size()) {
-      error = std::string("write error: ") + std::strerror(errno);
-      ok = false;
-    }
+    // is made in an unnamed temporary file and copied.
+    std::FILE *staging = std::tmpfile();
+    ok = staging != nullptr;
+    if (!ok) error = std::string("cannot make a temporary file: ") + std::strerror(errno);
+    ok = ok && write_with_libsndfile(fileno(staging), format, source, settings, error) &&
+         copy_file_to(staging, out.stream, error);
+    if (staging != nullptr) std::fclose(staging);
   } else {
     std::fflush(out.stream);
-    SF_INFO info = info_for(format, settings.rate);
-    SNDFILE *file = sf_open_fd(fileno(out.stream), SFM_WRITE, &info, SF_FALSE);
-    if (file == nullptr) {
-      error = sf_strerror(nullptr);
-      ok = false;
-    } else {
-      ok = render_and_close(file, tones, settings, error);
-    }
+    ok = write_with_libsndfile(fileno(out.stream), format, source, settings, error);
+  }
+  if (ok && !source.input_whole()) {
+    discard_output(out);
+    error.clear();  // reported
+    return false;
   }
   if (!ok) {
     discard_output(out);
@@ -225,12 +265,19 @@ bool write_sound_file(const std::string &path, int format, const std::vector<ton
   return commit_output(out, error);
 }
 
-bool write_sound_stdout(const std::vector<tone> &tones, const render_settings &settings,
-                        std::string &error) {
-  if (!write_wav_stream(stdout, tones, settings, error)) return false;
-  if (std::fflush(stdout) != 0) {
-    error = std::string("write error: ") + std::strerror(errno);
+bool write_sound_stdout(sound_source &source, const render_settings &settings, std::string &error) {
+  if (!write_wav_stream(stdout, source, settings, error)) return false;
+  if (std::fflush(stdout) != 0) return fail_with_errno(error);
+  if (!source.input_whole()) {
+    error.clear();  // reported
     return false;
   }
   return true;
+}
+
+std::string streamed_wav_header(int rate) {
+  std::string header = wav_header(0, rate, false);
+  header.replace(4, 4, 4, '\xFF');   // RIFF size
+  header.replace(40, 4, 4, '\xFF');  // data size
+  return header;
 }

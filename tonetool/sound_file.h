@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,12 +24,35 @@ bool needs_rf64(std::int64_t samples);
 // of RIFF, or 80 of RF64 (with its ds64 chunk) when `rf64`.
 std::string wav_header(std::int64_t samples, int rate, bool rf64);
 
-// Renders `tones` into `path` in `format`, complete or not at all (see
+// The header of a WAV stream whose length is not known when it starts (a
+// pipe in, a pipe out): RIFF with both sizes 0xFFFFFFFF, which players
+// read as "to the end of the stream".
+std::string streamed_wav_header(int rate);
+
+// What the sound is made of: the records `reader` delivers, rendered as
+// they arrive, and their total length in units when the input is a file
+// (`known`), so that the header can be exact before the first sample.
+struct sound_source {
+  tone_reader &reader;
+  bool known = false;
+  std::uint64_t units = 0;
+  // Called once the input has ended, before a file is put in place: false,
+  // after reporting it, when the input was not whole (a read error, a
+  // partial record); the file is then not written.
+  std::function<bool()> input_whole;
+};
+
+// Renders the source into `path` in `format`, complete or not at all (see
 // output_file.h). Sets `error` on failure, also for sound too large for
-// the format.
-bool write_sound_file(const std::string &path, int format, const std::vector<tone> &tones,
+// the format. A WAV whose length is not known first gets its header when
+// the sound is complete; a format other than WAV for a device or FIFO is
+// made in an unnamed temporary file first, then copied. False with `error`
+// empty when the input was not whole (reported by input_whole).
+bool write_sound_file(const std::string &path, int format, sound_source &source,
                       const render_settings &settings, std::string &error);
 
-// Renders `tones` as a WAV stream to standard output.
-bool write_sound_stdout(const std::vector<tone> &tones, const render_settings &settings,
-                        std::string &error);
+// Renders the source as a WAV stream to standard output: its header exact
+// when the length is known first or standard output is a file it can
+// rewrite, else the streamed header. False with `error` empty when the
+// input was not whole (reported by input_whole).
+bool write_sound_stdout(sound_source &source, const render_settings &settings, std::string &error);

@@ -1,30 +1,80 @@
 #include "tone_records.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "note_table.h"
+
+tone_reader start_tone_reader(std::FILE *in) {
+  tone_reader reader;
+  reader.in = in;
+  reader.fd = fileno(in);
+  return reader;
+}
+
+bool read_tone_block(tone_reader &reader, std::vector<tone> &block) {
+  block.clear();
+  unsigned char buffer[3 * 4096];
+  for (std::size_t i = 0; i < reader.carried_bytes; ++i) buffer[i] = reader.carried[i];
+  const std::size_t room = sizeof buffer - reader.carried_bytes;
+  ssize_t got = 0;
+  if (reader.fd < 0) {  // a stream in memory
+    got = static_cast<ssize_t>(std::fread(buffer + reader.carried_bytes, 1, room, reader.in));
+    if (got == 0 && std::ferror(reader.in)) got = -1;
+  } else {
+    do {
+      got = read(reader.fd, buffer + reader.carried_bytes, room);
+    } while (got < 0 && errno == EINTR);
+  }
+  if (got <= 0) {
+    reader.read_error = got < 0;
+    reader.read_errno = got < 0 ? errno : 0;
+    return false;
+  }
+  const std::size_t available = reader.carried_bytes + static_cast<std::size_t>(got);
+  const std::size_t whole = available / 3 * 3;
+  for (std::size_t i = 0; i < whole; i += 3) {
+    block.push_back({static_cast<std::uint16_t>(buffer[i] << 8 | buffer[i + 1]), buffer[i + 2]});
+  }
+  reader.carried_bytes = available - whole;
+  for (std::size_t i = 0; i < reader.carried_bytes; ++i) reader.carried[i] = buffer[whole + i];
+  reader.records += block.size();
+  // Two bytes of a record and nothing more yet: read on.
+  return block.empty() ? read_tone_block(reader, block) : true;
+}
+
+bool units_of_file(tone_reader &reader, std::uint64_t &units) {
+  struct stat st {};
+  const off_t start = reader.fd < 0 ? -1 : lseek(reader.fd, 0, SEEK_CUR);
+  if (start < 0 || fstat(reader.fd, &st) != 0 || !S_ISREG(st.st_mode) || start < 0) return false;
+  tone_reader counter = reader;
+  std::vector<tone> block;
+  units = 0;
+  while (read_tone_block(counter, block)) {
+    for (const tone &t : block) units += t.duration;
+  }
+  return !counter.read_error && lseek(reader.fd, start, SEEK_SET) == start;
+}
+
 tone_stream read_tones(std::FILE *in, std::size_t max_records) {
   tone_stream stream;
-  unsigned char buffer[3 * 4096];
-  std::size_t carried = 0;  // bytes of a record split across two reads
-  for (;;) {
-    const std::size_t got = std::fread(buffer + carried, 1, sizeof buffer - carried, in);
-    const std::size_t available = carried + got;
-    const std::size_t whole = available / 3 * 3;
-    if (stream.tones.size() + whole / 3 > max_records) {
+  tone_reader reader = start_tone_reader(in);
+  std::vector<tone> block;
+  while (read_tone_block(reader, block)) {
+    if (stream.tones.size() + block.size() > max_records) {
       stream.too_long = true;
       return stream;
     }
-    for (std::size_t i = 0; i < whole; i += 3) {
-      stream.tones.push_back(
-          {static_cast<std::uint16_t>(buffer[i] << 8 | buffer[i + 1]), buffer[i + 2]});
-    }
-    carried = available - whole;
-    for (std::size_t i = 0; i < carried; ++i) buffer[i] = buffer[whole + i];
-    if (got == 0) break;
+    stream.tones.insert(stream.tones.end(), block.begin(), block.end());
   }
-  stream.read_error = std::ferror(in) != 0;
-  stream.trailing_bytes = carried;
+  stream.read_error = reader.read_error;
+  errno = reader.read_errno;
+  stream.trailing_bytes = reader.carried_bytes;
   return stream;
 }
 
 double tone_frequency(const tone &t) {
-  return t.period == 0 ? 0.0 : 1500000.0 / t.period;
+  return t.period == 0 ? 0.0 : static_cast<double>(reference_clock_hz) / t.period;
 }

@@ -13,6 +13,29 @@ struct tone {
   std::uint8_t duration;
 };
 
+// Reads a stream block by block as its bytes arrive, so that a live
+// stream from a device gives its records at once and an endless one never
+// piles up in memory.
+struct tone_reader {
+  std::FILE *in = nullptr;
+  int fd = -1;  // read directly where there is one, so nothing waits in a buffer
+  unsigned char carried[2] = {};  // bytes of a record split across two reads
+  std::size_t carried_bytes = 0;
+  std::uint64_t records = 0;      // delivered so far
+  bool read_error = false;
+  int read_errno = 0;
+};
+
+tone_reader start_tone_reader(std::FILE *in);
+
+// The next records, as many as have arrived, up to 4096; false (and an
+// empty block) at the end of the stream or on a read error.
+bool read_tone_block(tone_reader &reader, std::vector<tone> &block);
+
+// The duration units of the whole stream, when it is a regular file (read
+// once, then rewound for the reader); false for a pipe or device.
+bool units_of_file(tone_reader &reader, std::uint64_t &units);
+
 struct tone_stream {
   std::vector<tone> tones;
   std::size_t trailing_bytes = 0;  // bytes of an incomplete last record
