@@ -54,13 +54,15 @@ const char wav_usage[] =
     "  --volume=V        peak level, above 0 up to 1 (default 0.5)\n";
 
 const char check_usage[] =
-    "Usage: tonetool check [--werror] [FILE]\n"
+    "Usage: tonetool check [--werror] [--max-errors N] [FILE]\n"
     "Check a melody text (from FILE, or standard input) for every error melodyc\n"
     "would stop at and every construct it accepts but a person rarely means,\n"
     "reported as FILE:LINE:COLUMN: error: (or warning:) with the source line and\n"
     "a caret under the token, then a summary line.\n"
     "\n"
-    "  --werror   treat warnings as errors\n"
+    "  --werror        treat warnings as errors\n"
+    "  --max-errors=N  stop showing findings after N errors (default 20; 0 for\n"
+    "                  all); the summary counts them all\n"
     "\n"
     "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
     "unreadable input; 2 bad command line.\n";
@@ -68,7 +70,7 @@ const char check_usage[] =
 const char usage_text[] =
     "Usage: tonetool list [--unit-ms MS] [FILE]\n"
     "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
-    "       tonetool check [--werror] [FILE]\n"
+    "       tonetool check [--werror] [--max-errors N] [FILE]\n"
     "       tonetool rtttl [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
     "       tonetool midi [--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]\n"
     "       tonetool c [--name NAME] [-o OUT] [FILE]\n"
@@ -204,12 +206,19 @@ int run_wav(int argc, char **argv) {
   return ok ? status_ok : status_failed;
 }
 
+// The longest melody text check reads: melodyc compiles any length, but a
+// checker shows source lines and so holds the text.
+constexpr std::size_t longest_checked_text = std::size_t{256} << 20;
+
 int run_check(int argc, char **argv) {
-  enum { opt_help = 256, opt_werror };
+  enum { opt_help = 256, opt_werror, opt_max_errors };
   static const option options[] = {{"help", no_argument, nullptr, opt_help},
                                    {"werror", no_argument, nullptr, opt_werror},
+                                   {"max-errors", required_argument, nullptr, opt_max_errors},
                                    {nullptr, 0, nullptr, 0}};
   bool werror = false;
+  int max_errors = 20;
+  int status = status_ok;
   optind = 1;
   opterr = 0;
   for (int opt; (opt = getopt_long(argc, argv, ":", options, nullptr)) != -1;) {
@@ -221,18 +230,37 @@ int run_check(int argc, char **argv) {
       werror = true;
       continue;
     }
+    if (opt == opt_max_errors) {
+      if (!take_whole(optarg, 0, 1000000, "error count", "a whole number, 0 for all", max_errors, status)) {
+        return status;
+      }
+      continue;
+    }
     return usage_error("check: " + option_error(argv, options, opt));
   }
   input_file in;
-  int status = status_ok;
   if (!open_input(argc, argv, in, status)) return status;
   std::string text;
-  if (!read_text(in, SIZE_MAX, text)) return status_failed;
-  const check_report report = check_melody(text);
+  if (!read_text(in, longest_checked_text, text)) return status_failed;
   const std::string name = in.name == "-" ? "<stdin>" : quoted_name(in.name);
-  std::fputs(format_report(report, text, name, werror).c_str(), stderr);
+  // Each finding goes out as it is found, whole (it may hold any byte), up
+  // to the error limit; past it they are only counted.
+  const source_lines lines(text);
+  int shown_errors = 0;
+  bool stopped = false;
+  const check_report report = check_melody(text, lines, [&](const finding &f) {
+    if (stopped) return;
+    const std::string out = format_finding(f, lines, name, werror);
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    if (f.kind == finding_kind::error || werror) ++shown_errors;
+    stopped = max_errors != 0 && shown_errors >= max_errors;
+  });
   const int errors = report.errors + (werror ? report.warnings : 0);
   const int warnings = werror ? 0 : report.warnings;
+  if (stopped && errors + warnings > shown_errors) {
+    std::fprintf(stderr, "%s: stopped after %d errors; --max-errors N shows more, 0 all\n", name.c_str(),
+                 shown_errors);
+  }
   if (errors + warnings > 0) std::fprintf(stderr, "%s\n", report_summary(errors, warnings).c_str());
   return errors > 0 ? status_failed : status_ok;
 }

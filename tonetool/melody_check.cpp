@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "compiler.h"
 #include "note_rules.h"
@@ -22,35 +23,49 @@ const char tempo_form[] =
     "the first token is the tempo, a number from 0.0314 to 16; the base duration is "
     "round(8 / tempo) units, so tempo 2 gives 4";
 
-// The melody text split into lines, for positions and source lines.
-struct source_text {
-  const std::string &text;
-  std::vector<std::size_t> line_starts;  // offset of each line, from line 1
-
-  explicit source_text(const std::string &t) : text(t) {
-    line_starts.push_back(0);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\n') line_starts.push_back(i + 1);
-    }
+// Bytes of the UTF-8 character that starts at text[i]; 0 when none does.
+std::size_t utf8_length(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const std::size_t n = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4                      ? 4
+                                                                            : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  // The second byte's range rules out overlong forms and surrogates.
+  const auto second = static_cast<unsigned char>(text[i + 1]);
+  const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (second < low || second > high) return 0;
+  for (std::size_t k = 2; k < n; ++k) {
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
   }
+  return n;
+}
 
-  // Line `line` without its newline (and a carriage return before it);
-  // empty past the end.
-  std::string_view line_text(std::int64_t line) const {
-    if (line < 1 || static_cast<std::size_t>(line) > line_starts.size()) return {};
-    const std::size_t start = line_starts[static_cast<std::size_t>(line - 1)];
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start && text[end - 1] == '\r') --end;
-    return std::string_view(text).substr(start, end - start);
+// How the bytes at text[i] show: a tab as itself, a control byte or a byte
+// of no UTF-8 character as \xNN, a character as itself. Sets `bytes` to
+// how many it takes and returns the caret columns it takes.
+std::size_t show_at(std::string_view text, std::size_t i, std::string &out, std::size_t &bytes) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  bytes = 1;
+  if (b == '\t' || (b >= 0x20 && b < 0x7F)) {
+    out += static_cast<char>(b);
+    return 1;
   }
-};
+  if (b >= 0x80 && (bytes = utf8_length(text, i)) != 0) {
+    // A column a byte, as the caret lines have always counted them.
+    out.append(text.substr(i, bytes));
+    return bytes;
+  }
+  bytes = 1;
+  char escape[5];
+  std::snprintf(escape, sizeof escape, "\\x%02x", b);
+  out += escape;
+  return 4;
+}
 
 std::string quoted(std::string_view text) {
-  std::string q;
-  q.reserve(text.size() + 2);
-  q += '\'';
-  q.append(text.data(), text.size());
+  std::string q(1, '\'');
+  q += visible_text(text);
   q += '\'';
   return q;
 }
@@ -80,12 +95,12 @@ struct token_seen {
 
 class checker {
  public:
-  explicit checker(const std::string &text) : source_(text) {}
+  checker(const std::string &text, const source_lines &lines, const finding_sink &sink)
+      : text_(text), source_(lines), sink_(sink) {}
 
   check_report run() {
-    std::FILE *in = source_.text.empty()
-                        ? std::fopen("/dev/null", "r")
-                        : fmemopen(const_cast<char *>(source_.text.data()), source_.text.size(), "r");
+    std::FILE *in = text_.empty() ? std::fopen("/dev/null", "r")
+                                  : fmemopen(const_cast<char *>(text_.data()), text_.size(), "r");
     if (in == nullptr) {
       report_.read_failed = true;
       return report_;
@@ -120,7 +135,7 @@ class checker {
   token_seen seen(const token_input &input, std::int64_t end_line) const {
     token_seen t{token_, input.token_length, input.token_line, input.token_column, end_line,
                  input.token_line != end_line, {}};
-    const std::string_view line_text = source_.line_text(t.line);
+    const std::string_view line_text = source_.line(t.line);
     const auto from = static_cast<std::size_t>(t.column - 1);
     if (!t.joined && from + static_cast<std::size_t>(t.length) <= line_text.size()) {
       t.raw = std::string(line_text.substr(from, static_cast<std::size_t>(t.length)));
@@ -139,7 +154,7 @@ class checker {
     } else {
       ++report_.warnings;
     }
-    report_.findings.push_back(std::move(f));
+    sink_(f);
   }
 
   // An error about part of a token: offset and length within it. A token
@@ -177,10 +192,12 @@ class checker {
     melody_failure melodyc{};
     describe_read_failure(status, line, melodyc);
     if (status == token_status::too_long) {
-      add(finding_kind::error, t.line, t.column, 1,
-          "this token is 80 bytes or longer; a token holds at most 79: separate notes with "
-          "white space",
-          &melodyc);
+      std::string message =
+          "this token is 80 bytes or longer; a token holds at most 79: separate notes with white space";
+      if (t.line != line) {
+        message += " (the token runs on through a comment; melodyc reports line " + std::to_string(line) + ")";
+      }
+      add(finding_kind::error, t.line, t.column, 1, std::move(message), &melodyc);
     } else {
       report_.read_failed = true;
       add(finding_kind::error, line, 1, 1, "the melody could not be read to its end", &melodyc);
@@ -325,7 +342,7 @@ class checker {
                      bool tempo_known) {
     const std::string_view raw = t.raw;
     if (t.joined) {
-      const std::string_view written = source_.line_text(t.line).substr(static_cast<std::size_t>(t.column - 1));
+      const std::string_view written = source_.line(t.line).substr(static_cast<std::size_t>(t.column - 1));
       const std::string before = std::string(written.substr(0, written.find('%')));
       token_warning(t, 0, t.length,
                     quoted(before) + " runs on through the comment into line " +
@@ -367,7 +384,9 @@ class checker {
     }
   }
 
-  source_text source_;
+  const std::string &text_;
+  const source_lines &source_;
+  const finding_sink &sink_;
   check_report report_;
   char token_[token_capacity] = {};
   unsigned base_duration_ = 0;
@@ -375,34 +394,95 @@ class checker {
 
 }  // namespace
 
-check_report check_melody(const std::string &text) { return checker(text).run(); }
+source_lines::source_lines(const std::string &t) : text(t) {
+  starts.push_back(0);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') continue;
+    ends.push_back(i > starts.back() && text[i - 1] == '\r' ? i - 1 : i);
+    starts.push_back(i + 1);
+  }
+  ends.push_back(text.size() > starts.back() && text.back() == '\r' ? text.size() - 1 : text.size());
+}
+
+std::string_view source_lines::line(std::int64_t number) const {
+  if (number < 1 || static_cast<std::size_t>(number) > starts.size()) return {};
+  const auto i = static_cast<std::size_t>(number - 1);
+  return std::string_view(text).substr(starts[i], ends[i] - starts[i]);
+}
+
+check_report check_melody(const std::string &text, const source_lines &lines, const finding_sink &sink) {
+  return checker(text, lines, sink).run();
+}
+
+check_report check_melody(const std::string &text) {
+  const source_lines lines(text);
+  std::vector<finding> kept;
+  check_report report = check_melody(text, lines, [&](const finding &f) { kept.push_back(f); });
+  report.findings = std::move(kept);
+  return report;
+}
+
+std::string visible_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0, bytes = 0; i < text.size(); i += bytes) show_at(text, i, out, bytes);
+  return out;
+}
 
 std::string report_summary(int errors, int warnings) {
   return std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
          (warnings == 1 ? " warning" : " warnings");
 }
 
+namespace {
+
+// A source line longer than this shows a window of it around the caret.
+constexpr std::size_t longest_shown_line = 120;
+constexpr std::size_t window_margin = 40;
+
+}  // namespace
+
+std::string format_finding(const finding &f, const source_lines &lines, const std::string &name,
+                           bool warnings_are_errors) {
+  const bool error = f.kind == finding_kind::error || warnings_are_errors;
+  std::string out = name + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
+                    (error ? "error: " : "warning: ") + f.message +
+                    (f.kind == finding_kind::warning && warnings_are_errors ? " [--werror]" : "") + "\n";
+  const std::string_view line = lines.line(f.line);
+  const auto caret_at = static_cast<std::size_t>(f.column - 1);
+  const auto marked = static_cast<std::size_t>(f.length);
+  std::size_t begin = 0, end = line.size();
+  if (line.size() > longest_shown_line) {
+    begin = caret_at > window_margin ? std::min(caret_at, line.size()) - window_margin : 0;
+    end = std::min(line.size(), caret_at + marked + window_margin);
+    while (begin > 0 && begin < line.size() && (static_cast<unsigned char>(line[begin]) & 0xC0) == 0x80) --begin;
+    while (end < line.size() && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) ++end;
+  }
+  char number[32];
+  std::snprintf(number, sizeof number, "%5lld | ", static_cast<long long>(f.line));
+  std::string shown = number;
+  std::string caret = "      | ";
+  if (begin > 0) {
+    shown += "...";
+    caret += "   ";
+  }
+  std::size_t marks = 0;
+  for (std::size_t i = begin, bytes = 0; i < end; i += bytes) {
+    const std::size_t columns = show_at(line, i, shown, bytes);
+    if (i < caret_at) caret.append(line[i] == '\t' ? "\t" : std::string(columns, ' '));
+    else if (i < caret_at + marked) marks += columns;
+  }
+  if (end < line.size()) shown += "...";
+  if (caret_at > end) caret.append(caret_at - std::max(end, begin), ' ');
+  caret += '^';
+  caret.append(marks > 1 ? marks - 1 : caret_at >= end ? marked - 1 : 0, '~');
+  return out + shown + "\n" + caret + "\n";
+}
+
 std::string format_report(const check_report &report, const std::string &text,
                           const std::string &name, bool warnings_are_errors) {
-  const source_text source(text);
+  const source_lines lines(text);
   std::string out;
-  for (const finding &f : report.findings) {
-    const bool error = f.kind == finding_kind::error || warnings_are_errors;
-    out += name + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
-           (error ? "error: " : "warning: ") + f.message +
-           (f.kind == finding_kind::warning && warnings_are_errors ? " [--werror]" : "") + "\n";
-    const std::string_view line = source.line_text(f.line);
-    char number[32];
-    std::snprintf(number, sizeof number, "%5lld | ", static_cast<long long>(f.line));
-    out += number + std::string(line) + "\n";
-    std::string caret = "      | ";
-    for (std::int64_t i = 1; i < f.column; ++i) {
-      const auto at = static_cast<std::size_t>(i - 1);
-      caret += at < line.size() && line[at] == '\t' ? '\t' : ' ';
-    }
-    caret += '^';
-    caret.append(static_cast<std::size_t>(f.length - 1), '~');
-    out += caret + "\n";
-  }
+  for (const finding &f : report.findings) out += format_finding(f, lines, name, warnings_are_errors);
   return out;
 }

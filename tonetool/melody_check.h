@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class finding_kind { error, warning };
@@ -21,21 +23,49 @@ struct finding {
 };
 
 struct check_report {
-  std::vector<finding> findings;  // in the order of the text
+  std::vector<finding> findings;  // in the order of the text, when kept
   int errors = 0;
   int warnings = 0;
   bool read_failed = false;
 };
 
-// Checks the whole melody text `text`.
+// A melody text split into lines once, so that any line is found at once
+// however long the text and its lines are.
+struct source_lines {
+  const std::string &text;
+  std::vector<std::size_t> starts;  // offset of each line, from line 1
+  std::vector<std::size_t> ends;    // its end, before the newline (and a carriage return)
+
+  explicit source_lines(const std::string &t);
+  // Line `line`; empty past the end.
+  std::string_view line(std::int64_t line) const;
+};
+
+// Checks the whole melody text `text`, handing each finding to `sink` in
+// the order of the text (so that a report can go out as it is made); the
+// report counts them all and keeps none.
+using finding_sink = std::function<void(const finding &)>;
+check_report check_melody(const std::string &text, const source_lines &lines, const finding_sink &sink);
+
+// Checks `text` and keeps every finding in the report.
 check_report check_melody(const std::string &text);
 
-// The report as GCC and Clang print theirs: for each finding
-// "NAME:LINE:COLUMN: error: MESSAGE", the source line and a caret line.
-// With `warnings_are_errors`, warnings are reported (and counted) as
-// errors.
+// One finding as GCC and Clang print theirs: "NAME:LINE:COLUMN: error:
+// MESSAGE", the source line and a caret line under the token. A line
+// longer than a screen shows a window around the caret, with "..." where
+// it is cut; bytes that are not text (control bytes, a byte of no UTF-8
+// character) show as \xNN, so that every finding prints whole on its own
+// lines. With `warnings_are_errors`, a warning is reported as an error.
+std::string format_finding(const finding &f, const source_lines &lines, const std::string &name,
+                           bool warnings_are_errors);
+
+// Every finding of the report, formatted.
 std::string format_report(const check_report &report, const std::string &text,
                           const std::string &name, bool warnings_are_errors);
+
+// `text` with every byte that is not text shown as \xNN (see
+// format_finding).
+std::string visible_text(std::string_view text);
 
 // "N errors, M warnings" (singular where it is one).
 std::string report_summary(int errors, int warnings);

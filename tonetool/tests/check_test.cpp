@@ -20,6 +20,12 @@ std::string report_of(const std::string &text) {
   return format_report(report, text, "t.mel", false);
 }
 
+std::string repeated(const std::string &text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 struct check_case {
   const char *name;
   std::string text;
@@ -81,6 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
         check_case{"out of range", "2 A#3.5",
                    "t.mel:1:3: error: note 'A#3' is out of range: playable notes run from D#0 to A3\n"
                    "    1 | 2 A#3.5\n      |   ^~~\n"},
+        check_case{"bytes that are not text", std::string("2 \0\nA1 \xFF" "1\n", 10),
+                   "t.mel:1:3: error: invalid note '\\x00': " + note_form + "\n    1 | 2 \\x00\n      |   ^~~~\n"
+                   "t.mel:2:4: error: invalid note '\\xff1': " + note_form +
+                       "; it holds bytes that are not ASCII (such as a typographic sharp): write sharps as "
+                       "'#'\n    2 | A1 \\xff1\n      |    ^~~~~\n"},
+        check_case{"a long line shows a window", "2 " + repeated("A1 ", 60) + "Q1 " + repeated("A1 ", 60),
+                   "t.mel:1:183: error: invalid note 'Q1': " + note_form + "\n    1 | ..." +
+                       repeated(" A1", 13) + " Q1" + repeated(" A1", 13) + " ...\n      |" +
+                       std::string(44, ' ') + "^~\n"},
+        check_case{"a long token through a comment", "2 AAAA%x\n" + std::string(80, 'A') + "\n",
+                   "t.mel:1:3: error: this token is 80 bytes or longer; a token holds at most 79: separate "
+                   "notes with white space (the token runs on through a comment; melodyc reports line 2)\n"
+                   "    1 | 2 AAAA%x\n      |   ^\n"},
         check_case{"typographic sharp", "2 C\xE2\x99\xAF" "1",
                    "t.mel:1:4: error: after 'C' comes the byte 0xE2, which is not ASCII (a "
                    "typographic sharp?) and is read as the octave: write sharps as '#', as in C#1\n"

@@ -140,6 +140,11 @@ TEST_F(tonetool_program, check_reports_status_summary_and_werror) {
        "<stdin>:1:3: error: note 'A9' is out of range: playable notes run from D#0 to A3\n"
        "    1 | 2 A9\n      |   ^~\n1 error, 0 warnings\n"},
       {"check /", "", 1, "tonetool: /: is a directory, not a file\n"},
+      {"check --max-errors 1", "2 X1 Y1 Z1\n", 1,
+       "<stdin>:1:3: error: invalid note 'X1': a note is a name (C C# D D# E F F# G G# A A# B, or P for a "
+       "pause), an octave digit 0 to 3 and an optional duration multiplier, as in A1, C#2.5 or P2\n"
+       "    1 | 2 X1 Y1 Z1\n      |   ^~\n<stdin>: stopped after 1 errors; --max-errors N shows more, 0 all\n"
+       "3 errors, 0 warnings\n"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.melody), c.status) << c.arguments << " " << c.melody;
