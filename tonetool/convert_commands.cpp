@@ -16,26 +16,30 @@
 namespace {
 
 const char rtttl_usage[] =
-    "Usage: tonetool rtttl [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
+    "Usage: tonetool rtttl [--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
     "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
     "standard input) into a melody text for melodyc: a comment with its name,\n"
     "the tempo, then one note token per ringtone note. Ringtone octave 4 holds\n"
-    "A = 440 Hz, melodyc's A1. The default note length is the base duration;\n"
-    "each note's multiplier is its length relative to it. Notes that melodyc\n"
+    "A = 440 Hz, melodyc's A1; '_' is read as a sharp. Notes that melodyc\n"
     "cannot play move by whole octaves, the whole tune together, when one\n"
-    "shift fits them all. Warnings name notes whose length is more than 10%\n"
-    "off, and a tempo more than 10% off; a last line tells the tempo the tune\n"
-    "plays at and the largest rhythm error.\n"
+    "shift fits them all. At the unit in use the tune is written when one\n"
+    "uniform change of tempo of at most 30% keeps every note within 10% of its\n"
+    "length; otherwise an error names the note furthest off and a --unit-ms\n"
+    "that fits every note. A last line tells the tempo change and the largest\n"
+    "rhythm error the records have.\n"
     "\n"
     "  -o, --output=OUT  the melody file, written whole or not at all\n"
     "                    (default: standard output)\n"
     "  --unit-ms=MS      milliseconds per duration unit, above 0 up to 60000\n"
-    "                    (default 125)\n"
+    "                    (default 125); play the melody at the same unit\n"
     "  --transpose=N     move every note by N semitones, -96 to 96, instead of\n"
     "                    the automatic octave shift\n"
+    "  --approximate     write a tune whose rhythm the unit cannot keep anyway,\n"
+    "                    each note rounded, with a warning for each note off\n"
     "\n"
-    "Exit status: 0 converted; 1 a malformed ringtone, a note out of range or\n"
-    "an unreadable input (nothing is written); 2 bad command line.\n";
+    "Exit status: 0 converted; 1 a malformed ringtone, a note out of range, a\n"
+    "rhythm the unit cannot keep or an unreadable input (nothing is written);\n"
+    "2 bad command line.\n";
 
 const char midi_usage[] =
     "Usage: tonetool midi [--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]\n"
@@ -78,11 +82,12 @@ constexpr std::size_t longest_c_array = std::size_t{1} << 20;
 }  // namespace
 
 int run_rtttl(int argc, char **argv) {
-  enum { opt_help = 256, opt_unit, opt_transpose };
+  enum { opt_help = 256, opt_unit, opt_transpose, opt_approximate };
   static const option options[] = {{"help", no_argument, nullptr, opt_help},
                                    {"output", required_argument, nullptr, 'o'},
                                    {"unit-ms", required_argument, nullptr, opt_unit},
                                    {"transpose", required_argument, nullptr, opt_transpose},
+                                   {"approximate", no_argument, nullptr, opt_approximate},
                                    {nullptr, 0, nullptr, 0}};
   rtttl_options settings;
   std::string output;
@@ -103,6 +108,8 @@ int run_rtttl(int argc, char **argv) {
         return status;
       }
       settings.transpose_given = true;
+    } else if (opt == opt_approximate) {
+      settings.approximate = true;
     } else {
       return usage_error("rtttl: " + option_error(argv, options, opt));
     }

@@ -71,7 +71,7 @@ const char usage_text[] =
     "Usage: tonetool list [--unit-ms MS] [FILE]\n"
     "       tonetool wav [--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]\n"
     "       tonetool check [--werror] [--max-errors N] [FILE]\n"
-    "       tonetool rtttl [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
+    "       tonetool rtttl [--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]\n"
     "       tonetool midi [--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]\n"
     "       tonetool c [--name NAME] [-o OUT] [FILE]\n"
     "Read back the tone records melodyc writes (from FILE, or standard input),\n"

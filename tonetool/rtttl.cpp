@@ -130,6 +130,8 @@ std::string duration_text(const std::string &name, int base, int units) {
   return text;
 }
 
+struct rhythm;
+
 class converter {
  public:
   converter(std::string_view text, const rtttl_options &options) : text_(text), options_(options) {
@@ -152,8 +154,7 @@ class converter {
   std::optional<rtttl_note> parse_note(const item &it, int number);
   int choose_shift();
   void write_melody(int shift);
-  void default_note_line(const std::string &default_note, double default_ms,
-                         const std::string &units_when_clamped, const std::string &units_of_base);
+  void refuse_rhythm(const rhythm &chosen, const std::string &unit_text, const std::string &unit);
   std::string tempo_text(double tempo_error) const;
   void append_token(const std::string &token, std::size_t &line_length);
   std::string suggested_unit(double default_ms) const;
@@ -174,6 +175,7 @@ class converter {
   int errors_ = 0, warnings_ = 0;
   std::string name_;
   int length_ = 4, octave_ = 6, beats_ = 63;
+  bool underscore_seen_ = false;
   std::vector<rtttl_note> notes_;
   std::size_t notes_offset_ = 0, defaults_offset_ = 0;
   std::string melody_, summary_;
@@ -263,10 +265,15 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
     return std::nullopt;
   }
   ++i;
-  if (i < t.size() && t[i] == '#') {
+  if (i < t.size() && (t[i] == '#' || t[i] == '_')) {
     if (note.pause) {
       report(true, it.offset + i, label() + ": a pause has no sharp");
       return std::nullopt;
+    }
+    // Many collections write a sharp as '_' (8d_5), and players read it so.
+    if (t[i] == '_' && !underscore_seen_) {
+      underscore_seen_ = true;
+      report(false, it.offset + i, label() + ": '_' is read as a sharp, as ringtone players read it; '#' is the usual sign");
     }
     ++note.semitone;
     ++i;
@@ -355,39 +362,158 @@ int converter::choose_shift() {
   return by_hand;
 }
 
+namespace {
+
+// How far one uniform change of tempo may go, and how far a note may then
+// be off its length, for a tune to be written without --approximate.
+constexpr double widest_tempo_change = 0.30;
+
+}  // namespace
+
+// One note value of the tune (a length, dotted or not): its length in
+// units at the ringtone's own tempo, the notes that have it, and the units
+// it is written with.
+struct note_value {
+  int length;
+  bool dotted;
+  double target;         // units at the ringtone's tempo
+  std::size_t notes;     // how many notes have it
+  std::size_t first;     // index of the first of them
+  int units = 0;         // as written: 1 to 255
+  bool vanishes = false;  // rounded to 0 units (and written as 1)
+  double error = 0;      // units / (played * target) - 1
+};
+
+// The tune's rhythm at one uniform change of tempo (records last `scale`
+// times the ringtone's notes): each value rounded to whole units within
+// melodyc's 1 to 255, the change the records really make over the whole
+// tune (`played`) and each value's error against it.
+struct rhythm {
+  std::vector<note_value> values;
+  double played = 1;  // the records' length over the ringtone's
+  double worst = 0;   // the largest error, as a magnitude
+  std::size_t worst_value = 0;
+  bool vanishing = false;
+};
+
+namespace {
+
+rhythm rhythm_at(std::vector<note_value> values, double scale) {
+  rhythm r;
+  double written = 0, wanted = 0;
+  for (note_value &v : values) {
+    const double rounded = std::round(scale * v.target);
+    v.vanishes = rounded < 1;
+    v.units = static_cast<int>(std::clamp(rounded, 1.0, 255.0));
+    written += static_cast<double>(v.notes) * v.units;
+    wanted += static_cast<double>(v.notes) * v.target;
+  }
+  r.played = written / wanted;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    note_value &v = values[i];
+    v.error = v.units / (r.played * v.target) - 1.0;
+    r.vanishing = r.vanishing || v.vanishes;
+    if (std::fabs(v.error) > r.worst || i == 0) {
+      r.worst = std::fabs(v.error);
+      r.worst_value = i;
+    }
+  }
+  r.values = std::move(values);
+  return r;
+}
+
+// Whether `a` writes the tune better than `b`: no note lost, then the
+// smaller largest error (to the percent), then the smaller change of tempo.
+bool better(const rhythm &a, const rhythm &b) {
+  if (a.vanishing != b.vanishing) return !a.vanishing;
+  const double ea = std::ceil(a.worst * 100 - 1e-9), eb = std::ceil(b.worst * 100 - 1e-9);
+  if (ea != eb) return ea < eb;
+  return std::fabs(a.played - 1) < std::fabs(b.played - 1);
+}
+
+// The best rhythm for one uniform change of tempo of at most
+// widest_tempo_change: every change at which some value lands on whole
+// units is tried, and the unchanged tempo.
+rhythm best_rhythm(const std::vector<note_value> &values) {
+  rhythm best = rhythm_at(values, 1.0);
+  const double low = 1 - widest_tempo_change, high = 1 + widest_tempo_change;
+  for (const note_value &v : values) {
+    const double first = std::max(1.0, std::floor(low * v.target));
+    const double last = std::min(255.0, std::ceil(high * v.target));
+    for (double u = first; u <= last; ++u) {
+      const double scale = u / v.target;
+      if (scale < low || scale > high) continue;
+      const rhythm r = rhythm_at(values, scale);
+      if (better(r, best)) best = r;
+    }
+  }
+  return best;
+}
+
+std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
+
+}  // namespace
+
 void converter::write_melody(int shift) {
   const double default_ms = 240000.0 / (beats_ * length_);
   const double default_units = default_ms / options_.unit_ms;
-  const long rounded = std::lround(default_units);
-  const int base = static_cast<int>(std::clamp<long>(rounded, 1, 255));
-  // While the base duration is the default note's own length, rounding it
-  // changes only the tempo and every multiplier is the exact relative
-  // length; past melodyc's bounds each note carries its own length.
-  const bool relative_lengths = rounded == base;
-  const double tempo_error = relative_lengths ? base / default_units - 1.0 : 0.0;
   const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
-  const std::string default_note = std::string(length_ == 8 ? "an " : "a ") + length_word(length_) + " note";
+
+  // The tune's note values, with their lengths at the ringtone's tempo.
+  std::vector<note_value> values;
+  std::vector<std::size_t> value_of(notes_.size());
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    const rtttl_note &note = notes_[i];
+    std::size_t v = 0;
+    while (v < values.size() && (values[v].length != note.length || values[v].dotted != note.dotted)) ++v;
+    if (v == values.size()) {
+      const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
+      values.push_back({note.length, note.dotted, default_units * relative, 0, i});
+    }
+    ++values[v].notes;
+    value_of[i] = v;
+  }
+  const rhythm chosen = values.empty() ? rhythm{} : best_rhythm(values);
+  const bool fits = values.empty() || (!chosen.vanishing && chosen.worst <= close_enough + 1e-9 &&
+                                       std::fabs(chosen.played - 1) <= widest_tempo_change + 1e-9);
+  const std::string unit = suggested_unit(default_ms);
+  if (!fits && !options_.approximate) {
+    refuse_rhythm(chosen, unit_text, unit);
+    return;
+  }
+
+  // The base duration is the units of the commonest value, so that most
+  // notes need no multiplier; among equals, the default note's.
+  std::size_t base_value = 0;
+  const auto is_default = [&](const note_value &v) { return v.length == length_ && !v.dotted; };
+  for (std::size_t v = 0; v < values.size(); ++v) {
+    const note_value &a = values[v], &b = values[base_value];
+    if (a.notes > b.notes || (a.notes == b.notes && is_default(a) && !is_default(b))) base_value = v;
+  }
+  const int base = values.empty() ? static_cast<int>(std::clamp<long>(std::lround(default_units), 1, 255))
+                                  : chosen.values[base_value].units;
   std::string tempo;
   for (int precision = 3; precision <= 9; ++precision) {
     tempo = plain_number(8.0 / base, precision);
     if (apply_tempo(tempo.c_str()).base_duration == static_cast<unsigned>(base)) break;
   }
+  const double tempo_change = chosen.played - 1;
 
   melody_ += "% " + (name_.empty() ? std::string("(a ringtone with no name)") : name_) +
              ", from tonetool rtttl: d=" + std::to_string(length_) + ", o=" + std::to_string(octave_) +
              ", b=" + std::to_string(beats_) + "\n";
-  const std::string units_of_base = std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
-  default_note_line(default_note, default_ms, relative_lengths ? "" : fixed(default_units, 2), units_of_base);
-  if (!relative_lengths) {
-    report(false, notes_offset_,
-           default_note + " is " + fixed(default_units, 2) + " units" + unit_text +
-               ", beyond melodyc's base durations of 1 to 255: the base is " + std::to_string(base) +
-               " and each note's multiplier says its length");
-  } else if (std::fabs(tempo_error) > close_enough) {
+  if (!values.empty()) {
+    const note_value &b = values[base_value];
+    std::string line = std::string(b.dotted ? "a dotted " : b.length == 8 ? "an " : "a ") + length_word(b.length) +
+                       " note lasts " + fixed(b.target * options_.unit_ms, 1) + " ms: the base duration, " +
+                       std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
+    line[0] = static_cast<char>(line[0] - 32);  // "A" or "An" opens the sentence
+    melody_ += "% " + line + "\n";
+  }
+  if (std::fabs(tempo_change) > close_enough) {
     report(false, defaults_offset_,
-           default_note + " is " + fixed(default_units, 2) + " units" + unit_text + " and the base duration " +
-               std::to_string(base) + ": the tune plays " + tempo_text(tempo_error) + "; --unit-ms " +
-               plain_number(default_ms / base, 3) + " keeps the tempo");
+           "the tune plays " + tempo_text(tempo_change) + " at " + plain_number(options_.unit_ms, 6) +
+               " ms a unit; --unit-ms " + plain_number(options_.unit_ms / chosen.played, 3) + " keeps the tempo");
   }
   if (options_.transpose_given && shift != 0) {
     melody_ += "% Transposed by " + std::to_string(shift) + " semitones\n";
@@ -398,50 +524,30 @@ void converter::write_melody(int shift) {
   }
   melody_ += tempo + "\n";
 
-  double worst = 0;
-  std::size_t worst_note = notes_.size();
-  int worst_units = 0;
-  double worst_target = 0;
   int rhythm_warnings = 0;
   std::size_t line_length = 0;
   for (std::size_t i = 0; i < notes_.size(); ++i) {
     const rtttl_note &note = notes_[i];
-    const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
-    // The note's length in units at the tempo the tune plays.
-    const double target = relative_lengths ? base * relative : default_units * relative;
+    const note_value &v = chosen.values[value_of[i]];
     std::string token = "P";
     if (!note.pause) {
       const int m = note.semitone - 12 * octave_offset + shift;
       token = std::string(note_cell_names[m % 12]) + static_cast<char>('0' + m / 12);
     }
-    // A length over 255 units is shortened to 255.
-    int units = 0;
-    if (relative_lengths && target < 255.5) {
-      token += multiplier_text(relative, 12);
-      units = apply_note(token.c_str(), static_cast<unsigned>(base)).units;
-    } else {
-      units = static_cast<int>(std::clamp(std::round(target), 0.0, 255.0));
-      token += duration_text(token, base, units);
-    }
-    const double error = units / target - 1.0;
-    if (std::fabs(error) > std::fabs(worst) || worst_note == notes_.size()) {
-      worst = error;
-      worst_note = i;
-      worst_units = units;
-      worst_target = target;
-    }
-    if (std::fabs(error) > close_enough) {
-      ++rhythm_warnings;
+    token += duration_text(token, base, v.units);
+    if (std::fabs(v.error) > close_enough && ++rhythm_warnings <= shown_rhythm_warnings) {
+      const double target = chosen.played * v.target;
       std::string what = note_label(i) + " is " + fixed(target, 2) + " units" + unit_text + "; ";
-      if (units == 0) {
-        what += "it rounds to 0 units and will not sound; a smaller --unit-ms keeps it";
+      if (v.vanishes) {
+        what += "it would round to 0 units and not sound, so it gets 1 (" + percent(v.error) +
+                "); a smaller --unit-ms keeps it";
       } else if (target > 255.5) {
-        what += "melodyc's longest is 255 units, so it is shortened (" + percent(error) +
+        what += "melodyc's longest is 255 units, so it is shortened (" + percent(v.error) +
                 "); a larger --unit-ms fits it";
       } else {
-        what += "it gets " + std::to_string(units) + " (" + percent(error) + "); a smaller --unit-ms is closer";
+        what += "it gets " + std::to_string(v.units) + " (" + percent(v.error) + "); a smaller --unit-ms is closer";
       }
-      if (rhythm_warnings <= shown_rhythm_warnings) report(false, note.offset, what);
+      report(false, note.offset, what);
     }
     append_token(token, line_length);
   }
@@ -449,30 +555,49 @@ void converter::write_melody(int shift) {
   if (rhythm_warnings > shown_rhythm_warnings) {
     report(false, notes_[notes_.size() - 1].offset,
            std::to_string(rhythm_warnings - shown_rhythm_warnings) + " more notes are off by over " +
-               std::to_string(static_cast<int>(close_enough * 100)) + "%");
+               whole_percent(close_enough) + "%");
   }
-  if (worst_note == notes_.size()) return;
-  summary_ = "the tune plays " + tempo_text(tempo_error);
-  if (std::fabs(worst) < 0.0005) {
+  if (values.empty()) return;
+  const note_value &w = chosen.values[chosen.worst_value];
+  summary_ = "the tune plays " + tempo_text(tempo_change);
+  if (chosen.worst < 0.0005) {
     summary_ += "; every note keeps its length";
   } else {
-    summary_ += "; largest rhythm error " + percent(worst) + ": " + note_label(worst_note) + ", " +
-                std::to_string(worst_units) + (worst_units == 1 ? " unit" : " units") + " for " +
-                fixed(worst_target, 2);
+    summary_ += "; largest rhythm error " + percent(w.error) + ": " + note_label(w.first) + ", " +
+                std::to_string(w.units) + (w.units == 1 ? " unit" : " units") + " for " +
+                fixed(chosen.played * w.target, 2);
   }
-  if (rhythm_warnings > 0 || std::fabs(tempo_error) > close_enough) summary_ += suggested_unit(default_ms);
+  if ((chosen.worst > close_enough || std::fabs(tempo_change) > close_enough) && !unit.empty()) {
+    summary_ += "; --unit-ms " + unit + " fits every note within 2%";
+  }
 }
 
-void converter::default_note_line(const std::string &default_note, double default_ms,
-                                  const std::string &units_when_clamped, const std::string &units_of_base) {
-  std::string line = "% " + default_note + " lasts " + fixed(default_ms, 1) + " ms";
-  if (units_when_clamped.empty()) {
-    line += ": the base duration, " + units_of_base;
-  } else {
-    line += ", " + units_when_clamped + " units; the base duration is " + units_of_base;
+// The tune cannot be written at this unit without distorting it: one error
+// at the note that is furthest off (or lost), with the unit that fits
+// every note.
+void converter::refuse_rhythm(const rhythm &chosen, const std::string &unit_text, const std::string &unit) {
+  std::size_t worst = chosen.worst_value;
+  for (std::size_t i = 0; i < chosen.values.size(); ++i) {
+    if (chosen.values[i].vanishes && !chosen.values[worst].vanishes) worst = i;
   }
-  line[2] = static_cast<char>(line[2] - 32);  // "A" or "An" opens the sentence
-  melody_ += line + "\n";
+  const note_value &v = chosen.values[worst];
+  const std::string widest = whole_percent(widest_tempo_change);
+  std::string what = note_label(v.first) + " is " + fixed(v.target, 2) + " units" + unit_text + " at b=" +
+                     std::to_string(beats_) + ": ";
+  if (v.vanishes) {
+    what += "even " + widest + "% slower it rounds to 0 units and would not sound";
+  } else if (v.target * (1 - widest_tempo_change) > 255.5) {
+    what += "even " + widest + "% faster it is longer than melodyc's 255 units";
+  } else {
+    what += "no tempo within " + widest + "% keeps every note within " + whole_percent(close_enough) +
+            "% of its length (at the closest this one is off by " + percent(v.error) + ")";
+  }
+  if (!unit.empty()) {
+    what += "; --unit-ms " + unit + " fits every note (play it at the same unit, as tonetool wav --unit-ms " +
+            unit + " does)";
+  }
+  what += "; --approximate writes it anyway";
+  report(true, notes_[v.first].offset, what);
 }
 
 std::string converter::tempo_text(double tempo_error) const {
@@ -496,7 +621,8 @@ void converter::append_token(const std::string &token, std::size_t &line_length)
 }
 
 // A unit that makes every length a whole number of units, or nearly, and
-// keeps the tempo: the default note's length over a whole base duration.
+// keeps the tempo: the default note's length over a whole base duration;
+// "" when none does.
 std::string converter::suggested_unit(double default_ms) const {
   bool used[33][2] = {};  // by length and dot
   for (const rtttl_note &note : notes_) used[note.length][note.dotted] = true;
@@ -510,7 +636,7 @@ std::string converter::suggested_unit(double default_ms) const {
         if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
       }
     }
-    if (fits) return "; --unit-ms " + plain_number(default_ms / k, 3) + " fits every note within 2%";
+    if (fits) return plain_number(default_ms / k, 3);
   }
   return "";
 }

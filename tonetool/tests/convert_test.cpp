@@ -77,28 +77,38 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
        "moves up 2 octaves", exact},
       {"--transpose by hand", "--transpose -3", "t:d=4,o=5,b=60:c,e", "A1:8 C#2:8", "", exact},
       {"--unit-ms sets the units", "--unit-ms 250", "t:d=4,o=5,b=60:c,8d", "C2:4 D2:2", "", exact},
-      {"a note over 255 units is shortened", "--unit-ms 40", "t:d=1,o=5,b=25:1c.,2d",
-       "C2:255 D2:120", "warning: note 1 '1c.' is 360.00 units of 40 ms; melodyc's longest",
-       "the tune plays at b=25; largest rhythm error -29.2%: note 1 '1c.', 255 units for 360.00; "
-       "--unit-ms 4800 fits every note within 2%"},
-      {"a 32nd at a fast tempo rounds to nothing", "", "t:d=4,o=5,b=200:32c,c", "C2:0 C2:2",
-       "it rounds to 0 units and will not sound",
-       "the tune plays 16.7% faster than b=200; largest rhythm error -100.0%: note 1 '32c', 0 units "
-       "for 0.25; --unit-ms 37.5 fits every note within 2%"},
+      {"a note over 255 units: the tempo gives way", "--unit-ms 40", "t:d=1,o=5,b=25:1c.,2d",
+       "C2:255 D2:85", "warning: the tune plays 29.2% faster than b=25 at 40 ms a unit; --unit-ms 56.471 keeps",
+       "the tune plays 29.2% faster than b=25; every note keeps its length; --unit-ms 4800 fits every note "
+       "within 2%"},
       {"a rounded base changes the tempo, not the rhythm", "", "t:d=4,o=5,b=200:c,8d",
        "C2:2 D2:1",
-       "warning: a quarter note is 2.40 units of 125 ms and the base duration 2: the tune plays "
-       "16.7% faster than b=200; --unit-ms 150 keeps the tempo",
+       "warning: the tune plays 16.7% faster than b=200 at 125 ms a unit; --unit-ms 150 keeps the tempo",
        "the tune plays 16.7% faster than b=200; every note keeps its length; --unit-ms 150 fits "
        "every note within 2%"},
-      {"a base duration past 255 units", "--unit-ms 30", "t:d=1,o=5,b=25:c,4d", "C2:255 D2:80",
-       "warning: a whole note is 320.00 units",
-       "the tune plays at b=25; largest rhythm error -20.3%: note 1 'c', 255 units for 320.00; "
-       "--unit-ms 2400 fits every note within 2%"},
-      {"past eight notes off, a count", "", "t:d=4,o=5,b=100:16c,16c,16c,16c,16c,16c,16c,16c,16c,16c",
-       "C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1 C2:1", "warning: 2 more notes are off by over 10%",
-       "the tune plays 4.2% slower than b=100; largest rhythm error -20.0%: note 1 '16c', 1 unit for "
-       "1.25; --unit-ms 150 fits every note within 2%"},
+      {"a base duration past 255 units", "--unit-ms 30", "t:d=1,o=5,b=25:c,4d", "C2:252 D2:63",
+       "warning: the tune plays 21.3% faster than b=25 at 30 ms a unit",
+       "the tune plays 21.3% faster than b=25; every note keeps its length; --unit-ms 2400 fits every note "
+       "within 2%"},
+      // The same music in two notations plays the same.
+      {"quarter notes written against d=16", "", "T:d=16,o=5,b=225:4a,4p,4a,4g,4a", "A2:2 P:2 A2:2 G2:2 A2:2", "",
+       "the tune plays 6.2% faster than b=225; every note keeps its length"},
+      {"quarter notes written against d=4", "", "T:d=4,o=5,b=225:a,p,a,g,a", "A2:2 P:2 A2:2 G2:2 A2:2", "",
+       "the tune plays 6.2% faster than b=225; every note keeps its length"},
+      // Every note 4.2% long: the records' own tempo, not the default note's.
+      {"the tempo the records have", "", "t:d=4,o=5,b=50:2c.,c,c", "C2:30 C2:10 C2:10", "",
+       "the tune plays 4.2% slower than b=50; every note keeps its length"},
+      {"'_' is a sharp", "", "t:d=4,o=5,b=60:d_,e,f_", "D#2:8 E2:8 F#2:8",
+       "warning: note 1 'd_': '_' is read as a sharp, as ringtone players read it", exact},
+      {"--approximate past eight notes off, a count", "--approximate",
+       "t:d=4,o=5,b=100:16c,16c.,32c,16c,16c.,32c,16c,16c.,32c,16c,16c.,32c,16c",
+       "C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1", "warning: 1 more notes are off by over 10%",
+       "the tune plays 9.0% slower than b=100; largest rhythm error +52.9%: note 3 '32c', 1 unit for 0.65; "
+       "--unit-ms 75 fits every note within 2%"},
+      {"--approximate keeps a note that would vanish", "--approximate", "t:d=4,o=5,b=200:32c,c", "C2:1 C2:3",
+       "it would round to 0 units and not sound, so it gets 1",
+       "the tune plays 48.1% slower than b=200; largest rhythm error +125.0%: note 1 '32c', 1 unit for 0.44; "
+       "--unit-ms 37.5 fits every note within 2%"},
       {"a byte-order mark before the name", "", "\xEF\xBB\xBFt:d=4,o=5,b=60:c", "C2:8", "", exact},
       {"an unknown default is ignored", "", "t:d=4,l=15,o=5,b=60:c", "C2:8",
        "warning: default 'l=15' ignored", exact},
@@ -115,26 +125,33 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
 }
 
 TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
-  EXPECT_EQ(ringtone_notes("", "Simple Tune:d=4,o=6,b=63:16e6,8p,4c#.7,e6,2a5,32h6.\n"),
-            "E2:2 P:4 C#3:12 E2:8 A1:16 B2:2");
+  const std::string ringtone = "Simple Tune:d=4,o=6,b=63:16e6,8p,4c#.7,e6,2a5,32h6.\n";
+  const std::string moved =
+      "ring.txt:1:34: warning: the notes run from A5 to C#7, beyond D#3 to A6 in ringtone octaves (melodyc's D#0 "
+      "to A3): the whole tune moves down 1 octave; --transpose N sets the shift by hand\n";
+  // At 125 ms a unit the 16th and the dotted 32nd cannot both keep their
+  // lengths: nothing is written, and the unit that fits is named.
+  EXPECT_EQ(ringtone_notes("", ringtone), "");
+  EXPECT_EQ(melody_, "");
+  EXPECT_EQ(err_,
+            "ring.txt:1:26: error: note 1 '16e6' is 1.90 units of 125 ms at b=63: no tempo within 30% keeps every "
+            "note within 10% of its length (at the closest this one is off by -14.7%); --unit-ms 59.524 fits every "
+            "note (play it at the same unit, as tonetool wav --unit-ms 59.524 does); --approximate writes it "
+            "anyway\n" + moved);
+  // At that unit every note keeps its length.
+  EXPECT_EQ(ringtone_notes("--unit-ms 59.524", ringtone), "E2:4 P:8 C#3:24 E2:16 A1:32 B2:3");
   EXPECT_EQ(melody_,
             "% Simple Tune, from tonetool rtttl: d=4, o=6, b=63\n"
-            "% A quarter note lasts 952.4 ms: the base duration, 8 units of 125 ms\n"
+            "% A quarter note lasts 952.4 ms: the base duration, 16 units of 59.524 ms\n"
             "% Moved down 1 octave to fit melodyc's range\n"
-            "1\n"
-            "E2.25 P.5 C#31.5 E2 A12 B2.1875\n");
-  EXPECT_EQ(err_,
-            "ring.txt:1:34: warning: the notes run from A5 to C#7, beyond D#3 to A6 in ringtone "
-            "octaves (melodyc's D#0 to A3): the whole tune moves down 1 octave; --transpose N "
-            "sets the shift by hand\n"
-            "ring.txt:1:47: warning: note 6 '32h6.' is 1.50 units of 125 ms; it gets 2 (+33.3%); "
-            "a smaller --unit-ms is closer\n"
-            "ring.txt: note: the tune plays 5.0% slower than b=63; largest rhythm error +33.3%: "
-            "note 6 '32h6.', 2 units for 1.50; --unit-ms 59.524 fits every note within 2%\n");
-  // Only the short note was off; at the unit suggested every note fits.
-  EXPECT_EQ(ringtone_notes("--unit-ms 59.524", "t:d=4,o=5,b=63:16e,8p,4c#.,32h."),
-            "E2:4 P:8 C#2:24 B2:3");
-  EXPECT_NE(err_.find("the tune plays at b=63; every note keeps its length"), std::string::npos) << err_;
+            "0.5\n"
+            "E2.25 P.5 C#31.5 E2 A12 B2.2\n");
+  EXPECT_EQ(err_, moved + "ring.txt: note: the tune plays at b=63; every note keeps its length\n");
+  // --approximate writes it at 125 ms, each note off named.
+  EXPECT_EQ(ringtone_notes("--approximate", ringtone), "E2:2 P:5 C#3:14 E2:9 A1:19 B2:2");
+  EXPECT_NE(err_.find("ring.txt: note: the tune plays 23.1% slower than b=63; largest rhythm error -14.7%"),
+            std::string::npos)
+      << err_;
 }
 
 TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token) {
@@ -182,6 +199,14 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
       {"by hand, a note out of range", "--transpose 0", "t:d=4,o=5,b=60:c,c8",
        "<stdin>:1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); --transpose -21 to -15 fits every note"},
+      {"a note that would vanish", "", "Skala:d=4,o=5,b=160:32c,32d,32e,32f,32g,32a,32b,32c6",
+       "<stdin>:1:21: error: note 1 '32c' is 0.38 units of 125 ms at b=160: even 30% slower it rounds to 0 units "
+       "and would not sound; --unit-ms 46.875 fits every note (play it at the same unit, as tonetool wav "
+       "--unit-ms 46.875 does); --approximate writes it anyway"},
+      {"no tempo keeps the rhythm", "", "t:d=4,o=5,b=100:16c,16c.,32c",
+       "<stdin>:1:26: error: note 3 '32c' is 0.60 units of 125 ms at b=100: no tempo within 30% keeps every note "
+       "within 10% of its length (at the closest this one is off by +50.0%); --unit-ms 75 fits every note (play "
+       "it at the same unit, as tonetool wav --unit-ms 75 does); --approximate writes it anyway"},
       {"no shift fits", "", "t:o=4:c3,c9",
        "<stdin>:1:7: error: note 1 'c3' is C3 (131 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); the tune spans 72 semitones, more than melodyc's 42"},
