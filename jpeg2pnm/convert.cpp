@@ -29,7 +29,6 @@ struct error_state {
   bool strict;
   int warnings;
   bool write_failed;
-  bool bad_request;
   unsigned long long max_memory_mib;
   char image_size[32];  // the image as stored, at the output scale: "1000x750"
   char message[JMSG_LENGTH_MAX + 300];
@@ -100,15 +99,13 @@ struct row_plan {
   JDIMENSION skipped_columns;      // decoded columns left of the region
 };
 
-bool refuse(char *message, std::size_t size, bool *bad_request, const char *format, ...)
-    __attribute__((format(printf, 4, 5)));
+bool refuse(char *message, std::size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
-bool refuse(char *message, std::size_t size, bool *bad_request, const char *format, ...) {
+bool refuse(char *message, std::size_t size, const char *format, ...) {
   va_list args;
   va_start(args, format);
   std::vsnprintf(message, size, format, args);
   va_end(args);
-  if (bad_request != nullptr) *bad_request = true;
   return false;
 }
 
@@ -127,7 +124,7 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
   cinfo->do_fancy_upsampling = o.fancy_upsampling ? TRUE : FALSE;
   if (o.colors > 0) {
     if (cmyk && (o.rgb || o.grayscale)) {
-      return refuse(message, size, nullptr,
+      return refuse(message, size,
                     "--colors: a CMYK image is quantised as CMYK only; leave out %s",
                     o.rgb ? "--rgb" : "--grayscale");
     }
@@ -141,18 +138,18 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
     // The two-pass quantiser handles colour only; gray and CMYK are
     // quantised in one pass, with a colormap of whole levels per component.
     if (o.passes == quantiser_passes::two && components != 3) {
-      return refuse(message, size, nullptr,
+      return refuse(message, size,
                     "--two-pass: %s output is quantised in one pass only; leave out --two-pass",
                     kind_of_output(components));
     }
     const int fewest = components == 1 ? 2 : components == 3 ? 8 : 16;
     if (o.colors < fewest) {
-      return refuse(message, size, nullptr, "--colors %d: %s output needs at least %d colours",
+      return refuse(message, size, "--colors %d: %s output needs at least %d colours",
                     o.colors, kind_of_output(components), fewest);
     }
     const bool two_pass = components == 3 && o.passes != quantiser_passes::one;
     if (two_pass && o.crop_width > 0) {
-      return refuse(message, size, nullptr,
+      return refuse(message, size,
                     "--crop: libjpeg cannot skip rows of a two-pass quantised decode; add --one-pass");
     }
     cinfo->two_pass_quantize = two_pass ? TRUE : FALSE;
@@ -170,7 +167,7 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
   if (plan->cropped &&
       (static_cast<std::uint64_t>(o.crop_x) + o.crop_width > cinfo->output_width ||
        static_cast<std::uint64_t>(o.crop_y) + o.crop_height > cinfo->output_height)) {
-    return refuse(message, size, &err->bad_request,
+    return refuse(message, size,
                   "--crop %ux%u+%u+%u lies outside the %ux%u image", o.crop_width, o.crop_height,
                   o.crop_x, o.crop_y, cinfo->output_width, cinfo->output_height);
   }
@@ -445,7 +442,6 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   result.ok = ok;
   result.output_opened = outputs.output_opened;
   result.write_failed = err.write_failed;
-  result.bad_request = err.bad_request;
   result.components = outputs.written_components;
   result.warnings = err.warnings;
   result.has_icc_profile = outputs.has_icc_profile;

@@ -13,7 +13,6 @@ struct convert_result {
   bool ok = false;
   bool output_opened = false;  // the destination was asked for and given
   bool write_failed = false;   // writing to it failed
-  bool bad_request = false;    // the options do not fit this image (a usage error)
   int components = 0;          // of the image written: 1, 3 or 4
   int warnings = 0;            // corrupt-data warnings from libjpeg
   std::string message;         // why it failed, or the first warning

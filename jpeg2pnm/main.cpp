@@ -46,7 +46,9 @@ void report_warnings(const std::string &input, const convert_result &r) {
 }
 
 exit_status status_of(const convert_result &r) {
-  if (!r.ok) return r.bad_request ? status_usage : status_failed;
+  // Options that cannot work for this image fail it, as any refusal of
+  // the image does; only a malformed command line is a usage error.
+  if (!r.ok) return status_failed;
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
@@ -369,7 +371,7 @@ int run_program(int argc, char **argv) {
   const parse_result parsed = parse_command_line(argc, argv);
   switch (parsed.outcome) {
     case parse_outcome::help:
-      std::fputs(usage_text, stdout);
+      std::fputs(usage_text().c_str(), stdout);
       return status_clean;
     case parse_outcome::version:
       std::printf("%s (tamlo) %s, libjpeg API version %d\n", program, TAMLO_VERSION,

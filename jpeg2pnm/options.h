@@ -60,4 +60,5 @@ struct parse_result {
 
 parse_result parse_command_line(int argc, char **argv);
 
-extern const char usage_text[];
+// The help jpeg2pnm --help prints.
+std::string usage_text();

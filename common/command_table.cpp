@@ -1,0 +1,131 @@
+#include "command_table.h"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "message_text.h"
+
+namespace {
+
+// The value getopt_long returns for the table's entry `i`: past every
+// letter, so that short and long names of one entry meet in one place.
+constexpr int first_long_value = 256;
+
+// "Try 'tonetool list --help' for more information."
+std::string help_pointer(const command_spec &spec) {
+  std::string name = spec.program;
+  if (spec.command != nullptr) name += std::string(" ") + spec.command;
+  return "Try '" + name + " --help' for more information.";
+}
+
+}  // namespace
+
+parsed_command parse_command(const command_spec &spec, int argc, char **argv) {
+  parsed_command result;
+  std::vector<option> table;
+  std::string letters = ":h";
+  std::size_t meaning = 0;  // the entry an alias stands for: the last one with help
+  for (std::size_t i = 0; i < spec.options.size(); ++i) {
+    const option_entry &e = spec.options[i];
+    if (e.help != nullptr) meaning = i;
+    table.push_back({e.name, e.value != nullptr ? required_argument : no_argument, nullptr,
+                     first_long_value + static_cast<int>(meaning)});
+    if (e.letter != 0) {
+      letters += e.letter;
+      if (e.value != nullptr) letters += ':';
+    }
+  }
+  table.push_back({"help", no_argument, nullptr, 'h'});
+  table.push_back({nullptr, 0, nullptr, 0});
+  optind = 0;  // start afresh: glibc re-initialises on 0
+  opterr = 0;  // messages are ours
+  for (int opt; (opt = getopt_long(argc, argv, letters.c_str(), table.data(), nullptr)) != -1;) {
+    if (opt == 'h') {
+      result.outcome = command_outcome::help;
+      return result;
+    }
+    std::size_t index = spec.options.size();
+    if (opt >= first_long_value) {
+      index = static_cast<std::size_t>(opt - first_long_value);
+    } else {
+      for (std::size_t i = 0; i < spec.options.size(); ++i) {
+        if (opt != '?' && opt != ':' && spec.options[i].letter == opt) index = i;
+      }
+    }
+    if (index == spec.options.size()) {
+      result.outcome = command_outcome::usage_error;
+      result.error = option_error(argv, table.data(), opt);
+      return result;
+    }
+    const std::string problem = spec.options[index].take(optarg != nullptr ? optarg : "");
+    if (!problem.empty()) {
+      result.outcome = command_outcome::usage_error;
+      result.error = problem;
+      return result;
+    }
+  }
+  for (int i = optind; i < argc; ++i) result.operands.emplace_back(argv[i]);
+  return result;
+}
+
+std::string help_text(const command_spec &spec) {
+  std::string text = std::string("Usage: ") + spec.program + (spec.command ? std::string(" ") + spec.command : "") +
+                     " " + spec.synopsis + "\n" + spec.about;
+  std::vector<std::pair<std::string, const char *>> rows;
+  for (const option_entry &e : spec.options) {
+    if (e.help == nullptr) continue;
+    std::string label = e.letter != 0 ? std::string("-") + e.letter + ", " : "    ";
+    label += std::string("--") + e.name + (e.value != nullptr ? std::string("=") + e.value : "");
+    rows.emplace_back(label, e.help);
+  }
+  rows.emplace_back("-h, --help", "show this help and exit");
+  std::size_t width = 0;
+  for (const auto &[label, help] : rows) width = std::max(width, label.size());
+  text += "\n";
+  for (const auto &[label, help] : rows) {
+    std::string lines = help;
+    std::string indent = "  " + label + std::string(width - label.size() + 2, ' ');
+    for (std::size_t start = 0; start <= lines.size();) {
+      const std::size_t end = std::min(lines.find('\n', start), lines.size());
+      text += indent + lines.substr(start, end - start) + "\n";
+      indent.assign(width + 4, ' ');
+      start = end + 1;
+    }
+  }
+  if (*spec.epilogue != '\0') text += std::string("\n") + spec.epilogue;
+  return text;
+}
+
+int usage_error(const command_spec &spec, const std::string &message) {
+  std::fprintf(stderr, "%s: %s\n%s\n", spec.program, message.c_str(), help_pointer(spec).c_str());
+  return status_usage;
+}
+
+bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value) {
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  value = 0;
+  for (const char c : digits) value = value * 10 + (c - '0');
+  if (negative) value = -value;
+  return value >= low && value <= high;
+}
+
+bool parse_decimal(const std::string &text, double low, double high, bool open_low, double &value) {
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && errno == 0 && std::isfinite(value) &&
+         (open_low ? value > low : value >= low) && value <= high;
+}
+
+std::string invalid_value(const char *what, const std::string &text, const char *meaning) {
+  return std::string("invalid ") + what + " " + quoted_value(text) + " (" + meaning + ")";
+}

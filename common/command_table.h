@@ -1,0 +1,79 @@
+// Command lines declared as tables: each option with its names, its value,
+// its help and what it does, parsed once for every program and subcommand
+// (--opt=value, --opt value, -o value, unique abbreviations, -h and --help),
+// with one form for usage errors and help texts made from the same table.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One option. `take` applies the value (empty for a flag) and returns ""
+// or what is wrong with it, as a usage error says it.
+struct option_entry {
+  const char *name;    // the long name: "unit-ms"
+  char letter;         // the short name, or 0
+  const char *value;   // the value's name in help ("MS"); nullptr for a flag
+  const char *help;    // lines separated by '\n'; nullptr for an alias of the entry before
+                       // it (another spelling, kept out of the help)
+  std::function<std::string(const std::string &value)> take;
+};
+
+// A program, or one subcommand of it, and its options.
+struct command_spec {
+  const char *program;   // "tonetool"
+  const char *command;   // "list"; nullptr for the program itself
+  const char *synopsis;  // what follows the name in the usage line: "[--unit-ms MS] [FILE]"
+  const char *about;     // the text between the usage line and the options
+  const char *epilogue;  // the text after the options ("" for none)
+  std::vector<option_entry> options;
+};
+
+enum class command_outcome { run, help, usage_error };
+
+struct parsed_command {
+  command_outcome outcome = command_outcome::run;
+  std::vector<std::string> operands;  // what follows the options
+  std::string error;                  // for usage_error: one line
+};
+
+// Parses argv[1..argc) by the table, applying each option in order.
+parsed_command parse_command(const command_spec &spec, int argc, char **argv);
+
+// "Usage: PROGRAM COMMAND SYNOPSIS", the text about it, the options with
+// their help aligned, and the epilogue.
+std::string help_text(const command_spec &spec);
+
+// "PROGRAM: MESSAGE" and the pointer to the command's own help, on
+// standard error; returns 2, the status of a malformed command line.
+int usage_error(const command_spec &spec, const std::string &message);
+
+// Whole numbers from `low` to `high`: decimal digits, a '-' before them
+// for a negative one, nothing else (up to 18 digits); decimals (as strtod
+// reads them, finite) above or from `low` up to `high`.
+bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value);
+bool parse_decimal(const std::string &text, double low, double high, bool open_low, double &value);
+
+// The usage error of a value that is not a whole number from low to high:
+// "invalid WHAT 'VALUE' (MEANING)"; "" when it is one, stored in `value`.
+template <typename Number>
+std::string take_whole(const std::string &text, std::int64_t low, std::int64_t high, const char *what,
+                       const char *meaning, Number &value);
+
+// Statuses every program shares: a value that cannot work for this input
+// is a failure (1), a malformed command line a usage error (2).
+enum program_status { status_ok = 0, status_failed = 1, status_usage = 2 };
+
+// ---
+
+std::string invalid_value(const char *what, const std::string &text, const char *meaning);
+
+template <typename Number>
+std::string take_whole(const std::string &text, std::int64_t low, std::int64_t high, const char *what,
+                       const char *meaning, Number &value) {
+  std::int64_t number = 0;
+  if (!parse_whole(text, low, high, number)) return invalid_value(what, text, meaning);
+  value = static_cast<Number>(number);
+  return "";
+}
