@@ -84,8 +84,7 @@ void decode(const std::uint8_t *data, std::size_t size, unsigned mode) {
   if (setjmp(err.jump) == 0) {
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
-    if (static_cast<unsigned long>(cinfo.image_width) * cinfo.image_height <= max_pixels &&
-        count_scans(data, size) <= 100) {
+    if (static_cast<unsigned long>(cinfo.image_width) * cinfo.image_height <= max_pixels) {
       set_mode(&cinfo, mode);
       jpeg_calc_output_dimensions(&cinfo);
       if (whole_image_memory(&cinfo) > (std::uint64_t{64} << 20)) ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
@@ -118,6 +117,32 @@ void decode(const std::uint8_t *data, std::size_t size, unsigned mode) {
   jpeg_destroy_decompress(&cinfo);
 }
 
+// The frame as libjpeg reads it, which a rebuild must agree with; false
+// when libjpeg cannot read the header.
+bool frame_read_by_libjpeg(const std::uint8_t *data, std::size_t size, frame_as_read &frame) {
+  jpeg_decompress_struct cinfo;
+  fuzz_error err;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = jump_on_error;
+  err.pub.emit_message = ignore_message;
+  jpeg_create_decompress(&cinfo);
+  bool read = false;
+  if (setjmp(err.jump) == 0) {
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    frame.width = cinfo.image_width;
+    frame.height = cinfo.image_height;
+    frame.components = static_cast<unsigned>(cinfo.num_components);
+    frame.max_h = static_cast<unsigned>(cinfo.max_h_samp_factor);
+    frame.max_v = static_cast<unsigned>(cinfo.max_v_samp_factor);
+    frame.restart_interval = cinfo.restart_interval;
+    read = true;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return read;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -125,7 +150,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const unsigned mode = data[0];
   if ((mode & 0x40) != 0) {
     trimmed_jpeg trimmed;
-    if (trim_rows_above(data + 1, size - 1, static_cast<unsigned>(size * 31 % 4096), trimmed)) {
+    frame_as_read frame;
+    if (frame_read_by_libjpeg(data + 1, size - 1, frame) &&
+        trim_rows_above(data + 1, size - 1, static_cast<unsigned>(size * 31 % 4096), frame, trimmed)) {
       decode(trimmed.data.data(), trimmed.data.size(), mode);
       return 0;
     }

@@ -54,6 +54,6 @@ run_fuzzer() {
 configure_and_build() {
   local dir="$1"
   shift
-  cmake -S "$ROOT" -B "$dir" "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" "$@" >/dev/null || return 1
   cmake --build "$dir" -j "$(nproc)"
 }
