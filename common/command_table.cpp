@@ -102,7 +102,8 @@ std::string help_text(const command_spec &spec) {
 }
 
 int usage_error(const command_spec &spec, const std::string &message) {
-  std::fprintf(stderr, "%s: %s\n%s\n", spec.program, message.c_str(), help_pointer(spec).c_str());
+  const std::string command = spec.command != nullptr ? std::string(spec.command) + ": " : "";
+  std::fprintf(stderr, "%s: %s%s\n%s\n", spec.program, command.c_str(), message.c_str(), help_pointer(spec).c_str());
   return status_usage;
 }
 

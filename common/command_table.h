@@ -45,8 +45,9 @@ parsed_command parse_command(const command_spec &spec, int argc, char **argv);
 // their help aligned, and the epilogue.
 std::string help_text(const command_spec &spec);
 
-// "PROGRAM: MESSAGE" and the pointer to the command's own help, on
-// standard error; returns 2, the status of a malformed command line.
+// "PROGRAM: MESSAGE" (for a subcommand "PROGRAM: COMMAND: MESSAGE") and
+// the pointer to the command's own help, on standard error; returns 2, the
+// status of a malformed command line.
 int usage_error(const command_spec &spec, const std::string &message);
 
 // Whole numbers from `low` to `high`: decimal digits, a '-' before them

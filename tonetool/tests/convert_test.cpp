@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -159,56 +160,56 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
     const char *what, *arguments, *ringtone, *message;
   } cases[] = {
       {"no name", "", "d=4,o=5",
-       "<stdin>:1:1: error: no ':' after the ringtone's name; a ringtone reads NAME:d=4,o=6,b=63:NOTES"},
+       "(standard input):1:1: error: no ':' after the ringtone's name; a ringtone reads NAME:d=4,o=6,b=63:NOTES"},
       {"no notes section", "", "t:d=4",
-       "<stdin>:1:3: error: no ':' between the defaults and the notes; a ringtone reads "
+       "(standard input):1:3: error: no ':' between the defaults and the notes; a ringtone reads "
        "NAME:d=4,o=6,b=63:NOTES"},
       {"a letter that is no note", "", "t:d=4:4c,8x",
-       "<stdin>:1:11: error: note 2 '8x': 'x' is not a note letter: a to g, h (B) or p (pause)"},
+       "(standard input):1:11: error: note 2 '8x': 'x' is not a note letter: a to g, h (B) or p (pause)"},
       {"a length that is no power of two", "", "t::3c",
-       "<stdin>:1:4: error: note 1 '3c': the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)"},
+       "(standard input):1:4: error: note 1 '3c': the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)"},
       {"a 64th", "", "t::c,64c",
-       "<stdin>:1:6: error: note 2 '64c': the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)"},
+       "(standard input):1:6: error: note 2 '64c': the length is 1, 2, 4, 8, 16 or 32 (a 1/length note)"},
       {"two dots", "", "t::4c..",
-       "<stdin>:1:7: error: note 1 '4c..': unexpected a second dot; a note reads "
+       "(standard input):1:7: error: note 1 '4c..': unexpected a second dot; a note reads "
        "[LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p"},
-      {"a sharp pause", "", "t::p#", "<stdin>:1:5: error: note 1 'p#': a pause has no sharp"},
+      {"a sharp pause", "", "t::p#", "(standard input):1:5: error: note 1 'p#': a pause has no sharp"},
       {"a length alone", "", "t::c,\n8",
-       "<stdin>:2:2: error: note 2 '8': no note letter; a note reads [LENGTH]LETTER[#][OCTAVE][.], "
+       "(standard input):2:2: error: note 2 '8': no note letter; a note reads [LENGTH]LETTER[#][OCTAVE][.], "
        "as in 8c#6 or 4p"},
       {"a two-digit octave", "", "t::c10",
-       "<stdin>:1:6: error: note 1 'c10': unexpected '0'; a note reads [LENGTH]LETTER[#][OCTAVE][.], "
+       "(standard input):1:6: error: note 1 'c10': unexpected '0'; a note reads [LENGTH]LETTER[#][OCTAVE][.], "
        "as in 8c#6 or 4p"},
       {"a control character", "", "t::c\x01",
-       "<stdin>:1:5: error: note 1 'c\\x01': unexpected '\\x01'; a note reads "
+       "(standard input):1:5: error: note 1 'c\\x01': unexpected '\\x01'; a note reads "
        "[LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p"},
-      {"an empty note", "", "t::c,,d", "<stdin>:1:6: error: empty note between commas"},
+      {"an empty note", "", "t::c,,d", "(standard input):1:6: error: empty note between commas"},
       {"a default length of 3", "", "t:d=3:c",
-       "<stdin>:1:3: error: default 'd=3': the length is 1, 2, 4, 8, 16 or 32 (a 1/d note)"},
+       "(standard input):1:3: error: default 'd=3': the length is 1, 2, 4, 8, 16 or 32 (a 1/d note)"},
       {"an octave that is no digit", "", "t:o=x:c",
-       "<stdin>:1:3: error: default 'o=x': the octave is a digit, 4 to 7 in most ringtones"},
+       "(standard input):1:3: error: default 'o=x': the octave is a digit, 4 to 7 in most ringtones"},
       {"a tempo of 0", "", "t:b=0:c",
-       "<stdin>:1:3: error: default 'b=0': the tempo is 1 to 900 quarter notes a minute"},
+       "(standard input):1:3: error: default 'b=0': the tempo is 1 to 900 quarter notes a minute"},
       {"a tempo too fast", "", "t:b=901:c",
-       "<stdin>:1:3: error: default 'b=901': the tempo is 1 to 900 quarter notes a minute"},
+       "(standard input):1:3: error: default 'b=901': the tempo is 1 to 900 quarter notes a minute"},
       {"a default without =", "", "t:d4:c",
-       "<stdin>:1:3: error: default 'd4' is not KEY=VALUE, as in d=4, o=6 or b=63"},
-      {"a default given twice", "", "t:d=4,D=8:c", "<stdin>:1:7: error: default 'D=8': d is given twice"},
+       "(standard input):1:3: error: default 'd4' is not KEY=VALUE, as in d=4, o=6 or b=63"},
+      {"a default given twice", "", "t:d=4,D=8:c", "(standard input):1:7: error: default 'D=8': d is given twice"},
       {"two ringtones", "", "a::c,d\nb::e",
-       "<stdin>:2:1: error: a second ringtone begins here; tonetool rtttl reads one ringtone a file"},
+       "(standard input):2:1: error: a second ringtone begins here; tonetool rtttl reads one ringtone a file"},
       {"by hand, a note out of range", "--transpose 0", "t:d=4,o=5,b=60:c,c8",
-       "<stdin>:1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
+       "(standard input):1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); --transpose -21 to -15 fits every note"},
       {"a note that would vanish", "", "Skala:d=4,o=5,b=160:32c,32d,32e,32f,32g,32a,32b,32c6",
-       "<stdin>:1:21: error: note 1 '32c' is 0.38 units of 125 ms at b=160: even 30% slower it rounds to 0 units "
+       "(standard input):1:21: error: note 1 '32c' is 0.38 units of 125 ms at b=160: even 30% slower it rounds to 0 units "
        "and would not sound; --unit-ms 46.875 fits every note (play it at the same unit, as tonetool wav "
        "--unit-ms 46.875 does); --approximate writes it anyway"},
       {"no tempo keeps the rhythm", "", "t:d=4,o=5,b=100:16c,16c.,32c",
-       "<stdin>:1:26: error: note 3 '32c' is 0.60 units of 125 ms at b=100: no tempo within 30% keeps every note "
+       "(standard input):1:26: error: note 3 '32c' is 0.60 units of 125 ms at b=100: no tempo within 30% keeps every note "
        "within 10% of its length (at the closest this one is off by +50.0%); --unit-ms 75 fits every note (play "
        "it at the same unit, as tonetool wav --unit-ms 75 does); --approximate writes it anyway"},
       {"no shift fits", "", "t:o=4:c3,c9",
-       "<stdin>:1:7: error: note 1 'c3' is C3 (131 Hz), outside D#3 to A6 in ringtone octaves "
+       "(standard input):1:7: error: note 1 'c3' is C3 (131 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); the tune spans 72 semitones, more than melodyc's 42"},
   };
   for (const auto &c : cases) {
@@ -221,7 +222,7 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
   for (int i = 0; i < 25; ++i) many += "x,";
   EXPECT_EQ(run("rtttl", many), 1);
   EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 21);
-  EXPECT_NE(err_.find("\n<stdin>: 5 more messages not shown; fix the first ones and run again\n"),
+  EXPECT_NE(err_.find("\n(standard input): 5 more messages not shown; fix the first ones and run again\n"),
             std::string::npos)
       << err_;
   EXPECT_EQ(run("rtttl", "t::" + std::string(1 << 20, 'c')), 1);
@@ -401,31 +402,31 @@ TEST_F(convert_program, c_arrays_compile_and_hold_the_records) {
 }
 
 TEST_F(convert_program, bad_command_lines) {
-  const std::string try_help = "Try 'tonetool --help' for more information.\n";
+
   const struct {
     const char *arguments, *message;
   } cases[] = {
-      {"rtttl --transpose 1.5", "tonetool: invalid transposition '1.5' (whole semitones, -96 to 96)\n"},
-      {"rtttl --transpose 97", "tonetool: invalid transposition '97' (whole semitones, -96 to 96)\n"},
-      {"rtttl --unit-ms 0", "tonetool: invalid unit '0' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl --transpose 1.5", "tonetool: rtttl: invalid transposition '1.5' (whole semitones, -96 to 96)\n"},
+      {"rtttl --transpose 97", "tonetool: rtttl: invalid transposition '97' (whole semitones, -96 to 96)\n"},
+      {"rtttl --unit-ms 0", "tonetool: rtttl: invalid unit '0' (milliseconds, above 0 up to 60000)\n"},
       {"rtttl -o ''", "tonetool: rtttl: option '-o' needs a file name, not ''\n"},
-      {"midi --beat 0", "tonetool: invalid beat '0' (whole units, 1 to 255)\n"},
-      {"midi --beat 256", "tonetool: invalid beat '256' (whole units, 1 to 255)\n"},
+      {"midi --beat 0", "tonetool: midi: invalid beat '0' (whole units, 1 to 255)\n"},
+      {"midi --beat 256", "tonetool: midi: invalid beat '256' (whole units, 1 to 255)\n"},
       {"c --name 9lives",
-       "tonetool: invalid name '9lives' (a C identifier: letters, digits and '_', not first a digit, "
+       "tonetool: c: invalid name '9lives' (a C identifier: letters, digits and '_', not first a digit, "
        "no keyword)\n"},
       {"c --name int",
-       "tonetool: invalid name 'int' (a C identifier: letters, digits and '_', not first a digit, no "
+       "tonetool: c: invalid name 'int' (a C identifier: letters, digits and '_', not first a digit, no "
        "keyword)\n"},
       {"c --name ''",
-       "tonetool: invalid name '' (a C identifier: letters, digits and '_', not first a digit, no "
+       "tonetool: c: invalid name '' (a C identifier: letters, digits and '_', not first a digit, no "
        "keyword)\n"},
       {"c --name time",
-       "tonetool: invalid name 'time' (a name of the C library or POSIX, which the program linking the "
+       "tonetool: c: invalid name 'time' (a name of the C library or POSIX, which the program linking the "
        "array may use)\n"},
-      {"c --name __tune", "tonetool: invalid name '__tune' (reserved for the C implementation: it starts "
+      {"c --name __tune", "tonetool: c: invalid name '__tune' (reserved for the C implementation: it starts "
                           "with __ or _ and a capital)\n"},
-      {"c --name tune_length", "tonetool: invalid name 'tune_length' (it ends in _length or _records, as "
+      {"c --name tune_length", "tonetool: c: invalid name 'tune_length' (it ends in _length or _records, as "
                                "the symbols of another array do)\n"},
       {"c /dev/null/../..", "tonetool: /dev/null/../..: cannot open: Not a directory\n"},
       {"c --nam x --bogus", "tonetool: c: unknown option '--bogus'\n"},
@@ -435,14 +436,17 @@ TEST_F(convert_program, bad_command_lines) {
     const std::string message = c.message;
     const bool usage = message.find("cannot open") == std::string::npos;
     EXPECT_EQ(status, usage ? 2 : 1) << c.arguments;
-    EXPECT_EQ(err_, usage ? message + try_help : message) << c.arguments;
+    const std::string command(c.arguments, std::strcspn(c.arguments, " "));
+    EXPECT_EQ(err_, usage ? message + "Try 'tonetool " + command + " --help' for more information.\n" : message)
+        << c.arguments;
   }
   // A name taken from the file is held to the same rules.
   std::ofstream(dir_ / "alarm.tones") << "";
   EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " c alarm.tones 2>err"), 2);
   EXPECT_EQ(slurp(dir_ / "err"),
-            "tonetool: the array name 'alarm' that 'alarm.tones' gives cannot be used (a name of the C library "
-            "or POSIX, which the program linking the array may use); give one with --name\n" + try_help);
+            "tonetool: c: the array name 'alarm' that 'alarm.tones' gives cannot be used (a name of the C library "
+            "or POSIX, which the program linking the array may use); give one with --name\n"
+            "Try 'tonetool c --help' for more information.\n");
   // An endless input is refused once past any tune, before memory runs out.
   EXPECT_EQ(run("c /dev/zero", ""), 1);
   EXPECT_EQ(err_, "tonetool: /dev/zero: more than 1048576 records, too many for a C array in firmware; "
@@ -452,8 +456,8 @@ TEST_F(convert_program, bad_command_lines) {
                   "is this the right file?\n");
   std::ofstream(dir_ / "1.tones") << "";
   EXPECT_EQ(run("c " + (dir_ / "1.tones").string(), ""), 2);
-  EXPECT_EQ(err_, "tonetool: no C name comes of '" + (dir_ / "1.tones").string() +
-                      "'; give one with --name\n" + try_help);
+  EXPECT_EQ(err_, "tonetool: c: no C name comes of '" + (dir_ / "1.tones").string() +
+                      "'; give one with --name\nTry 'tonetool c --help' for more information.\n");
   // The input is never its own output.
   std::ofstream(dir_ / "ring.txt") << "t::c";
   EXPECT_EQ(run("rtttl -o " + (dir_ / "ring.txt").string() + " " + (dir_ / "ring.txt").string(), ""), 1);

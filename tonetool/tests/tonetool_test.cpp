@@ -131,19 +131,19 @@ TEST_F(tonetool_program, check_reports_status_summary_and_werror) {
   } cases[] = {
       {"check", "2 A1 B1\n", 0, ""},
       {"check", "2 A1X\n", 0,
-       "<stdin>:1:5: warning: the text 'X' after the note is ignored\n    1 | 2 A1X\n      |     ^\n"
+       "(standard input):1:5: warning: the text 'X' after the note is ignored\n    1 | 2 A1X\n      |     ^\n"
        "0 errors, 1 warning\n"},
       {"check --werror", "2 A1X\n", 1,
-       "<stdin>:1:5: error: the text 'X' after the note is ignored [--werror]\n    1 | 2 A1X\n"
+       "(standard input):1:5: error: the text 'X' after the note is ignored [--werror]\n    1 | 2 A1X\n"
        "      |     ^\n1 error, 0 warnings\n"},
       {"check", "2 A9\n", 1,
-       "<stdin>:1:3: error: note 'A9' is out of range: playable notes run from D#0 to A3\n"
+       "(standard input):1:3: error: note 'A9' is out of range: playable notes run from D#0 to A3\n"
        "    1 | 2 A9\n      |   ^~\n1 error, 0 warnings\n"},
       {"check /", "", 1, "tonetool: /: is a directory, not a file\n"},
       {"check --max-errors 1", "2 X1 Y1 Z1\n", 1,
-       "<stdin>:1:3: error: invalid note 'X1': a note is a name (C C# D D# E F F# G G# A A# B, or P for a "
+       "(standard input):1:3: error: invalid note 'X1': a note is a name (C C# D D# E F F# G G# A A# B, or P for a "
        "pause), an octave digit 0 to 3 and an optional duration multiplier, as in A1, C#2.5 or P2\n"
-       "    1 | 2 X1 Y1 Z1\n      |   ^~\n<stdin>: stopped after 1 errors; --max-errors N shows more, 0 all\n"
+       "    1 | 2 X1 Y1 Z1\n      |   ^~\n(standard input): stopped after 1 errors; --max-errors N shows more, 0 all\n"
        "3 errors, 0 warnings\n"},
   };
   for (const auto &c : cases) {
@@ -431,7 +431,10 @@ TEST(list_line, columns_line_up_for_every_period) {
 }
 
 TEST_F(tonetool_program, bad_input_and_command_lines) {
-  const std::string try_help = "Try 'tonetool --help' for more information.\n";
+  // A usage error names its command and points to that command's help.
+  const auto try_help = [](const char *command) {
+    return std::string("Try 'tonetool ") + command + (*command ? " " : "") + "--help' for more information.\n";
+  };
   const struct {
     const char *arguments;
     std::string records;
@@ -447,20 +450,22 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"list /nonexistent", "", 1, "tonetool: /nonexistent: cannot open: No such file or directory\n"},
       {"list /", "", 1, "tonetool: /: is a directory, not a file\n"},
       {"list \"$(printf 'a\\nb')\"", "", 1, "tonetool: 'a\\nb': cannot open: No such file or directory\n"},
-      {"wav --rate 100", "", 2, "tonetool: invalid rate '100' (whole hertz, 8000 to 192000)\n" + try_help},
+      {"wav --rate 100", "", 2, "tonetool: wav: invalid rate '100' (whole hertz, 8000 to 192000)\n" + try_help("wav")},
       {"wav --unit-ms -5", "", 2,
-       "tonetool: invalid unit '-5' (milliseconds, above 0 up to 60000)\n" + try_help},
-      {"wav --volume 2", "", 2, "tonetool: invalid volume '2' (above 0 up to 1)\n" + try_help},
+       "tonetool: wav: invalid unit '-5' (milliseconds, above 0 up to 60000)\n" + try_help("wav")},
+      {"wav --volume 2", "", 2, "tonetool: wav: invalid volume '2' (above 0 up to 1)\n" + try_help("wav")},
       {"wav -o sound.mp3", "", 2,
-       "tonetool: no sound format for 'sound.mp3' (use .wav, .flac, .aiff or .aif, .au or .caf)\n" +
-           try_help},
+       "tonetool: wav: no sound format for 'sound.mp3' (use .wav, .flac, .aiff or .aif, .au or .caf)\n" +
+           try_help("wav")},
       {"wav -o /dev/null", std::string("\x0D\x51\x01", 3), 0, ""},
-      {"wav -o ''", "", 2, "tonetool: wav: option '-o' needs a file name, not ''\n" + try_help},
-      {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help},
-      {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help},
-      {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help},
-      {"play", "", 2, "tonetool: unknown command 'play': list, wav, check, rtttl, midi or c\n" + try_help},
-      {"", "", 2, "tonetool: missing command: list, wav, check, rtttl, midi or c\n" + try_help},
+      {"wav -o ''", "", 2, "tonetool: wav: option '-o' needs a file name, not ''\n" + try_help("wav")},
+      {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help("wav")},
+      {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help("wav")},
+      {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help("list")},
+      {"list a b", "", 2, "tonetool: list: too many inputs: one FILE at most\n" + try_help("list")},
+      {"list -h", "", 0, ""},
+      {"play", "", 2, "tonetool: unknown command 'play': list, wav, check, rtttl, midi or c\n" + try_help("")},
+      {"", "", 2, "tonetool: missing command: list, wav, check, rtttl, midi or c\n" + try_help("")},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;

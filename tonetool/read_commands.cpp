@@ -1,0 +1,169 @@
+#include "read_commands.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "melody_check.h"
+#include "message_text.h"
+#include "note_lookup.h"
+#include "render.h"
+#include "sound_file.h"
+#include "tone_records.h"
+
+namespace {
+
+const char unit_help[] = "milliseconds per duration unit, above 0 up to 60000\n(default 125)";
+
+// The longest melody text check reads: melodyc compiles any length, but a
+// checker shows source lines and so holds the text.
+constexpr std::size_t longest_checked_text = std::size_t{256} << 20;
+
+}  // namespace
+
+int run_list(int argc, char **argv) {
+  double unit_ms = render_settings{}.unit_ms;
+  const command_spec spec{
+      program_name, "list", "[--unit-ms MS] [FILE]",
+      "List the tone records melodyc writes (from FILE, or standard input), one\n"
+      "line per record after a header: index, start time in seconds, period,\n"
+      "frequency, the note melodyc compiles to that period (P for a pause; for\n"
+      "a period no playable note has, the nearest note and how far off it is,\n"
+      "as ~A#4 +12 cents) and the duration in units. Records are listed as they\n"
+      "arrive.\n",
+      "",
+      {unit_option(unit_ms, "milliseconds per duration unit, for the start times,\nabove 0 up to 60000 (default 125)")}};
+  std::vector<std::string> operands;
+  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  input_file in;
+  int status = status_ok;
+  if (!open_input(operands, "", in, status)) return status;
+  // Records are listed as they arrive, each block flushed at once, so that
+  // a live stream shows as it plays and an endless one needs no memory.
+  std::printf("%s\n", list_header().c_str());
+  tone_reader reader = start_tone_reader(in.stream);
+  std::vector<tone> block;
+  std::uint64_t units = 0;
+  std::size_t index = 0;
+  while (read_tone_block(reader, block)) {
+    for (const tone &t : block) {
+      const double start = static_cast<double>(units) * unit_ms / 1000.0;
+      std::printf("%s\n", list_line(index++, start, t.period, t.duration).c_str());
+      units += t.duration;
+    }
+    if (std::fflush(stdout) != 0) {
+      close_input(in);
+      report("(standard output)", std::string("write error: ") + std::strerror(errno));
+      return status_failed;
+    }
+  }
+  return finish_reading(in, reader) ? status_ok : status_failed;
+}
+
+int run_wav(int argc, char **argv) {
+  render_settings settings;
+  std::string output;
+  const command_spec spec{
+      program_name, "wav", "[--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]",
+      "Render the tone records melodyc writes (from FILE, or standard input) as\n"
+      "16-bit sound: each record a square wave of 1,500,000 / period Hz for\n"
+      "duration x unit, a pause silence, rendered as the records arrive.\n",
+      "",
+      {output_option(output,
+                     "the sound file; its extension picks the format (.wav,\n"
+                     ".flac, .aiff or .aif, .au, .caf); - or none writes WAV\n"
+                     "to standard output, and so does a device or FIFO\n"
+                     "without an extension. The output goes where the\n"
+                     "shell's > would go (see tonetool(1)); the input file\n"
+                     "itself is refused"),
+       unit_option(settings.unit_ms, unit_help),
+       {"rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)",
+        [&settings](const std::string &v) {
+          return take_whole(v, 8000, 192000, "rate", "whole hertz, 8000 to 192000", settings.rate);
+        }},
+       {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
+          if (!parse_decimal(v, 0, 1, true, settings.volume)) return invalid_value("volume", v, "above 0 up to 1");
+          return std::string();
+        }}}};
+  std::vector<std::string> operands;
+  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  const bool to_stdout = output.empty() || output == "-";
+  const int format = to_stdout ? 0 : sound_format_for(output);
+  if (!to_stdout && format == 0) {
+    return usage_error(spec, "no sound format for " + quoted_value(output) +
+                                 " (use .wav, .flac, .aiff or .aif, .au or .caf)");
+  }
+  if (to_stdout && isatty(STDOUT_FILENO)) {
+    return usage_error(spec, "not writing sound to a terminal; use -o OUT or a redirect");
+  }
+  input_file in;
+  int status = status_ok;
+  if (!open_input(operands, output, in, status)) return status;
+  // The sound is rendered as the records arrive; from a file their length
+  // is known first, so the header is exact before the first sample.
+  tone_reader reader = start_tone_reader(in.stream);
+  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
+  source.known = units_of_file(reader, source.units);
+  std::string error;
+  const bool ok = to_stdout ? write_sound_stdout(source, settings, error)
+                            : write_sound_file(output, format, source, settings, error);
+  close_input(in);
+  if (!ok && !error.empty()) report(to_stdout ? "(standard output)" : quoted_name(output), error);
+  return ok ? status_ok : status_failed;
+}
+
+int run_check(int argc, char **argv) {
+  bool werror = false;
+  int max_errors = 20;
+  const command_spec spec{
+      program_name, "check", "[--werror] [--max-errors N] [FILE]",
+      "Check a melody text (from FILE, or standard input) for every error melodyc\n"
+      "would stop at and every construct it accepts but a person rarely means,\n"
+      "reported as FILE:LINE:COLUMN: error: (or warning:) with the source line and\n"
+      "a caret under the token, then a summary line.\n",
+      "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
+      "unreadable input; 2 bad command line.\n",
+      {{"werror", 0, nullptr, "treat warnings as errors",
+        [&werror](const std::string &) {
+          werror = true;
+          return std::string();
+        }},
+       {"max-errors", 0, "N", "stop showing findings after N errors (default 20; 0 for\nall); the summary counts them all",
+        [&max_errors](const std::string &v) {
+          return take_whole(v, 0, 1000000, "error count", "a whole number, 0 for all", max_errors);
+        }}}};
+  std::vector<std::string> operands;
+  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  input_file in;
+  int status = status_ok;
+  if (!open_input(operands, "", in, status)) return status;
+  std::string text;
+  if (!read_text(in, longest_checked_text, text)) return status_failed;
+  const std::string name = display(in);
+  // Each finding goes out as it is found, whole (it may hold any byte), up
+  // to the error limit; past it they are only counted.
+  const source_lines lines(text);
+  int shown_errors = 0;
+  bool stopped = false;
+  const check_report report = check_melody(text, lines, [&](const finding &f) {
+    if (stopped) return;
+    const std::string out = format_finding(f, lines, name, werror);
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    if (f.kind == finding_kind::error || werror) ++shown_errors;
+    stopped = max_errors != 0 && shown_errors >= max_errors;
+  });
+  const int errors = report.errors + (werror ? report.warnings : 0);
+  const int warnings = werror ? 0 : report.warnings;
+  if (stopped && errors + warnings > shown_errors) {
+    std::fprintf(stderr, "%s: stopped after %d errors; --max-errors N shows more, 0 all\n", name.c_str(),
+                 shown_errors);
+  }
+  if (errors + warnings > 0) std::fprintf(stderr, "%s\n", report_summary(errors, warnings).c_str());
+  return errors > 0 ? status_failed : status_ok;
+}
