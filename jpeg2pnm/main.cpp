@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "command_table.h"
 #include "convert.h"
 #include "image_limits.h"
 #include "message_text.h"
@@ -23,7 +24,10 @@
 
 namespace {
 
-enum exit_status { status_clean = 0, status_failed = 1, status_usage = 2, status_damaged = 3 };
+// The statuses of every program (command_table.h), and one of jpeg2pnm's
+// own: an image written, but with damaged data.
+using exit_status = int;
+constexpr exit_status status_clean = status_ok, status_damaged = 3;
 
 const char program[] = "jpeg2pnm";
 
@@ -31,10 +35,18 @@ std::string display_name(const std::string &input) {
   return input == "-" ? "(standard input)" : quoted_name(input);
 }
 
-// One line on standard error; a single call, so lines of different
-// threads never interleave.
-void report(const std::string &input, const std::string &text) {
-  std::fprintf(stderr, "%s: %s: %s\n", program, display_name(input).c_str(), text.c_str());
+// jpeg2pnm's one voice: "jpeg2pnm: SUBJECT: TEXT" on standard error, in a
+// single call, so that lines of different threads never interleave.
+void report_about(const std::string &subject, const std::string &text) {
+  std::fprintf(stderr, "%s: %s: %s\n", program, subject.c_str(), text.c_str());
+}
+
+// A message about an input, named as every message names it.
+void report(const std::string &input, const std::string &text) { report_about(display_name(input), text); }
+
+// A malformed command line, in the form every program here uses.
+int command_line_error(const std::string &message) {
+  return usage_error(command_spec{program, nullptr, "", "", "", {}}, message);
 }
 
 void report_warnings(const std::string &input, const convert_result &r) {
@@ -309,13 +321,11 @@ bool make_directory(const std::string &directory) {
   struct stat st {};
   if (stat(directory.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return true;
-    std::fprintf(stderr, "%s: %s: not a directory; name a folder for -d\n", program,
-                 quoted_name(directory).c_str());
+    report_about(quoted_name(directory), "not a directory; name a folder for -d");
     return false;
   }
   if (mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) return true;
-  std::fprintf(stderr, "%s: cannot create directory %s: %s\n", program,
-               quoted_name(directory).c_str(), std::strerror(errno));
+  report_about(quoted_name(directory), std::string("cannot create the folder: ") + std::strerror(errno));
   return false;
 }
 
@@ -325,10 +335,8 @@ exit_status convert_many(const command_line &line) {
   for (const auto &input : inputs) {
     const auto [it, fresh] = stems.emplace(target_stem(line.directory, input), input);
     if (!fresh) {
-      std::fprintf(stderr, "%s: %s and %s would both be written as %s.*; decode them apart\n",
-                   program, quoted_name(it->second).c_str(), quoted_name(input).c_str(),
-                   quoted_name(it->first).c_str());
-      return status_usage;
+      return command_line_error(quoted_name(it->second) + " and " + quoted_name(input) +
+                                " would both be written as " + quoted_name(it->first) + ".*; decode them apart");
     }
   }
   if (!make_directory(line.directory)) return status_failed;
@@ -360,9 +368,7 @@ exit_status run(const command_line &line) {
     return convert_to_file(input, line.output, false, line.convert);
   }
   if (isatty(STDOUT_FILENO)) {
-    std::fprintf(stderr, "%s: not writing image data to a terminal; use -o FILE or a redirect\n",
-                 program);
-    return status_usage;
+    return command_line_error("not writing image data to a terminal; use -o FILE or a redirect");
   }
   return convert_to_stdout(input, line.convert);
 }
@@ -378,9 +384,7 @@ int run_program(int argc, char **argv) {
                   JPEG_LIB_VERSION);
       return status_clean;
     case parse_outcome::usage_error:
-      std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
-                   parsed.error.c_str(), program);
-      return status_usage;
+      return command_line_error(parsed.error);
     case parse_outcome::run:
       break;
   }

@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-float leading_float_value(const char *text) {
-  return static_cast<float>(std::strtod(text, nullptr));
+float leading_float_value(const char *text, int *used) {
+  char *end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (used != nullptr) *used = static_cast<int>(end - text);
+  return static_cast<float>(value);
 }
 
 float digits_and_dots_value(const char *text, int length) {

@@ -1,5 +1,6 @@
 #include "note_rules.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "decimal_text.h"
@@ -28,11 +29,12 @@ bool is_duration_char(char c) { return (c >= '0' && c <= '9') || c == '.'; }
 }  // namespace
 
 tempo_outcome apply_tempo(const char *token) {
-  const float tempo = token != nullptr ? leading_float_value(token) : 0.0f;
-  if (tempo == 0.0f) return {tempo_error::invalid_tempo, tempo, 0};
+  int used = 0;
+  const float tempo = token != nullptr ? leading_float_value(token, &used) : 0.0f;
+  if (tempo == 0.0f) return {tempo_error::invalid_tempo, tempo, 0, 0, used};
   const int base = round_units(1.0L / (static_cast<long double>(tempo) * 0.125L));
-  if (base < 1 || base > 255) return {tempo_error::tempo_out_of_range, tempo, 0};
-  return {tempo_error::none, tempo, static_cast<unsigned>(base)};
+  if (base < 1 || base > 255) return {tempo_error::tempo_out_of_range, tempo, 0, base, used};
+  return {tempo_error::none, tempo, static_cast<unsigned>(base), base, used};
 }
 
 note_outcome apply_note(const char *token, unsigned base_duration) {
@@ -95,4 +97,26 @@ note_outcome apply_note(const char *token, unsigned base_duration) {
   }
   o.record = make_tone_record(period, static_cast<std::uint8_t>(o.units));
   return o;
+}
+
+playable_range playable_notes() {
+  playable_range range{1 << 20, -1};
+  for (int octave = 0; octave <= 9; ++octave) {
+    for (int cell = 0; cell < pause_cell; ++cell) {
+      if (!frequency_in_range(scaled_frequency(cell, octave))) continue;
+      range.lowest = std::min(range.lowest, 12 * octave + cell);
+      range.highest = std::max(range.highest, 12 * octave + cell);
+    }
+  }
+  return range;
+}
+
+std::string note_name(int semitone) {
+  const int octave = semitone >= 0 ? semitone / 12 : -((11 - semitone) / 12);
+  return std::string(note_cell_names[semitone - 12 * octave]) + std::to_string(octave);
+}
+
+std::string playable_text() {
+  const playable_range range = playable_notes();
+  return note_name(range.lowest) + " to " + note_name(range.highest);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // One unit of the output stream: the period in cycles of the 1.5 MHz
@@ -20,6 +21,8 @@ struct tempo_outcome {
   tempo_error error;
   float tempo;             // the token's leading decimal value
   unsigned base_duration;  // 1 to 255 when error is none
+  int units;               // round(8 / tempo) before the range check: -1 below 0, 256 from 255.5 on
+  int used;                // bytes of the token the value takes
 };
 
 // Reads the tempo token (nullptr when the input held none).
@@ -50,3 +53,12 @@ struct note_outcome {
 
 // Applies the note rules to a zero-terminated, upper-cased token.
 note_outcome apply_note(const char *token, unsigned base_duration);
+
+// The playable notes, from the note table and its frequency range, as
+// semitones above C0 (octave * 12 + cell), and how messages name them.
+struct playable_range {
+  int lowest, highest;
+};
+playable_range playable_notes();
+std::string note_name(int semitone);  // "D#0"
+std::string playable_text();          // "D#0 to A3"

@@ -16,9 +16,14 @@
 
 namespace {
 
-const char note_form[] =
-    "a note is a name (C C# D D# E F F# G G# A A# B, or P for a pause), an octave digit 0 "
-    "to 3 and an optional duration multiplier, as in A1, C#2.5 or P2";
+// The octaves that hold a playable note, as a note's description says them.
+std::string octave_digits() {
+  const playable_range range = playable_notes();
+  return std::to_string(range.lowest / 12) + " to " + std::to_string(range.highest / 12);
+}
+
+const std::string note_form = "a note is a name (C C# D D# E F F# G G# A A# B, or P for a pause), an octave digit " +
+                              octave_digits() + " and an optional duration multiplier, as in A1, C#2.5 or P2";
 const char tempo_form[] =
     "the first token is the tempo, a number from 0.0314 to 16; the base duration is "
     "round(8 / tempo) units, so tempo 2 gives 4";
@@ -208,9 +213,7 @@ class checker {
     const tempo_outcome tempo = apply_tempo(t.text);
     if (tempo.error == tempo_error::none) {
       base_duration_ = tempo.base_duration;
-      char *end = nullptr;
-      std::strtod(t.text, &end);
-      const int used = static_cast<int>(end - t.text);
+      const int used = tempo.used;
       if (used < t.length) {
         token_warning(t, used, t.length - used,
                       "text after the tempo " + quoted(std::string_view(t.raw).substr(0, static_cast<std::size_t>(used))) +
@@ -230,14 +233,10 @@ class checker {
       token_error(t, 0, t.length, message, melodyc);
       return;
     }
-    const double value = tempo.tempo;
-    std::string units;
-    if (std::isfinite(value) && value > 0) {
-      const double base = std::floor(8.0 / value + 0.5);
-      units = base > 1e6 ? "over 255" : std::to_string(static_cast<long long>(base));
-    } else {
-      units = "not a count";
-    }
+    // The count melodyc's rule makes, before its range check.
+    const std::string units = tempo.units > 255 ? "over 255"
+                              : tempo.units < 0 ? "not a count"
+                                                : std::to_string(tempo.units);
     token_error(t, 0, t.length,
                 "tempo " + quoted(t.raw) + " is out of range: round(8 / tempo) = " + units +
                     " units, but the base duration must be 1 to 255; tempos from 0.0314 to 16 "
@@ -301,12 +300,12 @@ class checker {
         } else if (octave_byte < '0' || octave_byte > '9') {
           token_error(t, at, 1,
                       "the octave of " + quoted(raw) + " is " + quoted(std::string(1, static_cast<char>(octave_byte))) +
-                          ", not a digit: write a digit 0 to 3 after the name",
+                          ", not a digit: write a digit " + octave_digits() + " after the name",
                       melodyc);
         } else {
           token_error(t, 0, at + 1,
                       "note " + quoted(raw.substr(0, static_cast<std::size_t>(at + 1))) +
-                          " is out of range: playable notes run from D#0 to A3",
+                          " is out of range: playable notes run from " + playable_text(),
                       melodyc);
         }
         return;

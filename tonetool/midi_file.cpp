@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "note_table.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ int commonest_duration(const std::vector<tone> &tones) {
 
 int midi_note_for_period(std::uint16_t period) {
   if (period == 0) return -1;
-  const double frequency = 1500000.0 / period;
+  const double frequency = static_cast<double>(reference_clock_hz) / period;
   const long number = std::lround(69.0 + 12.0 * std::log2(frequency / 440.0));
   return number >= 0 && number <= 127 ? static_cast<int>(number) : -1;
 }
@@ -151,7 +152,7 @@ midi_result make_midi(const std::vector<tone> &tones, const midi_settings &setti
       std::snprintf(text, sizeof text,
                     "record %zu: period %u is %.0f Hz, above MIDI's highest note G9 (12544 Hz); "
                     "MIDI notes need a period of 117 or more",
-                    i, static_cast<unsigned>(t.period), 1500000.0 / t.period);
+                    i, static_cast<unsigned>(t.period), static_cast<double>(reference_clock_hz) / t.period);
       result.error = text;
       return result;
     }

@@ -74,7 +74,7 @@ std::string list_header() {
 std::string list_line(std::size_t index, double start_seconds, std::uint16_t period,
                       unsigned duration) {
   std::string note = note_for_period(period);
-  const double frequency = period == 0 ? 0.0 : 1500000.0 / period;
+  const double frequency = period == 0 ? 0.0 : static_cast<double>(reference_clock_hz) / period;
   if (note.empty()) note = nearest_note(frequency);
   char hz[24] = "";
   if (period != 0) std::snprintf(hz, sizeof hz, "%10.2f Hz", frequency);

@@ -11,9 +11,9 @@
 
 namespace {
 
-// Playable notes as semitones from melodyc's C0: D#0 to A3.
-constexpr int lowest_playable = 3;
-constexpr int highest_playable = 3 * 12 + 9;
+// Playable notes as semitones from melodyc's C0, from melodyc's own table.
+const int lowest_playable = playable_notes().lowest;
+const int highest_playable = playable_notes().highest;
 // Ringtone octave 4 is melodyc's octave 1.
 constexpr int octave_offset = 3;
 // A note whose length is further off than this gets a warning.
@@ -75,11 +75,7 @@ const char *length_word(int length) {
 }
 
 // "C#5": a semitone count from C0 spelt with its octave.
-std::string pitch_name(int semitone) {
-  const int octave = semitone >= 0 ? semitone / 12 : -((11 - semitone) / 12);
-  const int cell = semitone - 12 * octave;
-  return std::string(note_cell_names[cell]) + std::to_string(octave);
-}
+std::string pitch_name(int semitone) { return note_name(semitone); }
 
 double ringtone_hz(int semitone) { return 440.0 * std::exp2((semitone - (4 * 12 + 9)) / 12.0); }
 
@@ -328,7 +324,9 @@ int converter::choose_shift() {
   }
   if (first_outside == notes_.size()) return by_hand;
   const std::string span = pitch_name(low + 12 * octave_offset) + " to " + pitch_name(high + 12 * octave_offset);
-  const std::string playable = "D#3 to A6 in ringtone octaves (melodyc's D#0 to A3)";
+  const std::string playable = pitch_name(lowest_playable + 12 * octave_offset) + " to " +
+                               pitch_name(highest_playable + 12 * octave_offset) + " in ringtone octaves (melodyc's " +
+                               playable_text() + ")";
   if (!options_.transpose_given) {
     for (int octaves = 1; octaves <= 12; ++octaves) {
       for (const int k : {octaves, -octaves}) {

@@ -212,7 +212,7 @@ TEST_F(output_files, missing_folder_for_d_is_created) {
   EXPECT_EQ(slurp(dir_ / "out" / "a.ppm"), ppm_);
 
   EXPECT_EQ(run("-d no/such/out a.jpg"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: cannot create directory no/such/out: No such file or directory\n");
+  EXPECT_EQ(err_, "jpeg2pnm: no/such/out: cannot create the folder: No such file or directory\n");
   EXPECT_EQ(run("-d a.jpg b.jpg"), 1);
   EXPECT_EQ(err_, "jpeg2pnm: a.jpg: not a directory; name a folder for -d\n");
 }
