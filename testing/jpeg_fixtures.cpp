@@ -4,6 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 
+image_recipe recipe_of(int width, int height, int components, int h_sampling, int v_sampling, bool progressive,
+                       int restart_rows) {
+  image_recipe r;
+  r.width = width;
+  r.height = height;
+  r.components = components;
+  r.h_sampling = h_sampling;
+  r.v_sampling = v_sampling;
+  r.progressive = progressive;
+  r.restart_rows = restart_rows;
+  return r;
+}
+
 std::vector<unsigned char> pattern_pixels(const image_recipe &recipe) {
   std::vector<unsigned char> pixels(static_cast<std::size_t>(recipe.width) *
                                     static_cast<std::size_t>(recipe.height) *

@@ -32,6 +32,11 @@ struct image_recipe {
   std::vector<unsigned char> icc_profile;
 };
 
+// A recipe of the commonest shape: size, components, the first
+// component's sampling, progressive or not, restart interval in MCU rows.
+image_recipe recipe_of(int width, int height, int components, int h_sampling = 1, int v_sampling = 1,
+                       bool progressive = false, int restart_rows = 0);
+
 // The pixels encoded for `recipe`: smooth gradients and waves with a little
 // noise, roughly like a photograph; width * height * components bytes.
 std::vector<unsigned char> pattern_pixels(const image_recipe &recipe);

@@ -1,5 +1,5 @@
 // For tests that run a built program: a scratch folder per test, a shell
-// runner that returns the exit status, and whole-file reads.
+// runner that returns the exit status, and whole-file reads and writes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,24 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <iterator>
 #include <string>
+#include <vector>
+
+// A file's bytes, and a file written with them.
+inline std::vector<unsigned char> read_file(const std::filesystem::path &p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+inline void write_file(const std::filesystem::path &p, const std::vector<unsigned char> &bytes) {
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void write_file(const std::filesystem::path &p, const std::string &bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
 
 inline std::string slurp(const std::filesystem::path &p) {
   std::ifstream f(p, std::ios::binary);

@@ -49,19 +49,14 @@ class outputs : public program_test, public testing::WithParamInterface<output_c
     plain.height = 13;
     image_recipe with_profile = plain;
     for (int i = 0; i < 3000; ++i) with_profile.icc_profile.push_back(static_cast<unsigned char>(i * 7));
-    write_bytes(dir_ / "in.jpg", encode_jpeg(plain));
-    write_bytes(dir_ / "icc.jpg", encode_jpeg(with_profile));
-    write_bytes(dir_ / "profile.icc", with_profile.icc_profile);
+    write_file(dir_ / "in.jpg", encode_jpeg(plain));
+    write_file(dir_ / "icc.jpg", encode_jpeg(with_profile));
+    write_file(dir_ / "profile.icc", with_profile.icc_profile);
     std::ofstream(dir_ / "tune.mel") << "2\nA1 C#2.5 P\n";
     std::ofstream(dir_ / "ring.txt") << "t:d=4,o=5,b=120:c,e,g\n";
     ASSERT_EQ(shell("cd '" + dir_.string() + "' && " + JPEG2PNM_PATH + " in.jpg > in.ref && " + JPEG2PNM_PATH +
                     " icc.jpg > icc.ref && " + MELODYC_PATH + " < tune.mel > tune.tones"),
               0);
-  }
-
-  static void write_bytes(const fs::path &p, const std::vector<unsigned char> &bytes) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                             static_cast<std::streamsize>(bytes.size()));
   }
 
   // Runs `script` in `folder` through sh, as root or as nobody; the exit

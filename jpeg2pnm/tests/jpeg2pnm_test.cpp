@@ -16,16 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<unsigned char> read_file(const fs::path &p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path &p, const std::vector<unsigned char> &bytes) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 struct run_result {
   int status;
   std::string err;
@@ -146,7 +136,7 @@ TEST_F(jpeg2pnm_program, several_inputs_on_several_threads) {
 TEST_F(jpeg2pnm_program, failures_leave_no_output_behind) {
   const auto good = encode_jpeg(colour_recipe());
   write_file(dir_ / "garbage.jpg", std::vector<unsigned char>(300, 0x42));
-  write_file(dir_ / "empty.jpg", {});
+  write_file(dir_ / "empty.jpg", std::string());
   // A broken marker segment early in the header.
   auto corrupt = good;
   corrupt[4] = 0xFF;

@@ -34,10 +34,6 @@ namespace fs = std::filesystem;
 
 std::string bytes_of(const std::vector<unsigned char> &v) { return {v.begin(), v.end()}; }
 
-void write_file(const fs::path &p, const std::string &bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
 struct stat status_of(const fs::path &p) {
   struct stat st {};
   EXPECT_EQ(lstat(p.c_str(), &st), 0) << p;
@@ -307,7 +303,8 @@ TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
   {
     // The image is larger than the file system.
     const scoped_tmpfs full(dir_ / "full", "size=64k");
-    if (!full.skip_reason.empty()) GTEST_SKIP() << full.skip_reason;
+    if (!full.skip_reason.empty()) std::printf("full file system not tried: %s\n", full.skip_reason.c_str());
+    if (full.skip_reason.empty()) {
     image_recipe big;
     big.width = 300;
     big.height = 200;
@@ -320,6 +317,7 @@ TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
     EXPECT_EQ(run("-o full/old.ppm big.jpg"), 1);
     EXPECT_EQ(slurp(dir_ / "full" / "old.ppm"), "old");
     EXPECT_EQ(listing(dir_ / "full"), std::vector<std::string>{"old.ppm"});
+    }
   }
   {
     const scoped_tmpfs read_only(dir_ / "ro", "ro");
@@ -330,18 +328,22 @@ TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
   {
     // The write is lost only as the file is closed.
     const test_fs_mount lossy(dir_ / "lossy", "--fail-flush");
-    if (!lossy.skip_reason.empty()) GTEST_SKIP() << lossy.skip_reason;
+    if (!lossy.skip_reason.empty()) std::printf("lossy file system not tried: %s\n", lossy.skip_reason.c_str());
+    if (lossy.skip_reason.empty()) {
     EXPECT_EQ(run("-o lossy/out.ppm in.jpg"), 1);
     EXPECT_EQ(err_, "jpeg2pnm: in.jpg: lossy/out.ppm: write error: Input/output error\n");
     EXPECT_EQ(listing(dir_ / "lossy"), std::vector<std::string>{});
+    }
   }
   {
     const test_fs_mount faulty(dir_ / "faulty", "");
-    if (!faulty.skip_reason.empty()) GTEST_SKIP() << faulty.skip_reason;
+    if (!faulty.skip_reason.empty()) std::printf("failing reads not tried: %s\n", faulty.skip_reason.c_str());
+    if (faulty.skip_reason.empty()) {
     write_file(dir_ / "faulty" / "in.eio", jpeg_);
     EXPECT_EQ(run("-o out.ppm faulty/in.eio"), 1);
     EXPECT_EQ(err_, "jpeg2pnm: faulty/in.eio: read error: Input/output error\n");
     EXPECT_FALSE(fs::exists(dir_ / "out.ppm"));
+    }
   }
 }
 

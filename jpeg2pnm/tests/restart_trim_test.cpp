@@ -23,18 +23,6 @@ frame_as_read read_by_libjpeg(const bytes &file) {
   return f;
 }
 
-image_recipe restart_recipe(int components, int h, int v, int restart_rows, bool progressive) {
-  image_recipe r;
-  r.width = 211;
-  r.height = 143;
-  r.components = components;
-  r.h_sampling = h;
-  r.v_sampling = v;
-  r.restart_rows = restart_rows;
-  r.progressive = progressive;
-  return r;
-}
-
 // A trimmed file decodes to the rows of the whole image below the ones left
 // out, except the first MCU row, whose upsampling lacks the row above.
 TEST(trim_rows_above, starts_at_the_interval_above_the_row) {
@@ -43,10 +31,10 @@ TEST(trim_rows_above, starts_at_the_interval_above_the_row) {
     image_recipe recipe;
     unsigned first_row, skipped, mcu_height;
   } cases[] = {
-      {"4:2:0, every MCU row", restart_recipe(3, 2, 2, 1, false), 120, 96, 16},
-      {"4:2:0, every MCU row, row on an MCU boundary", restart_recipe(3, 2, 2, 1, false), 32, 16, 16},
-      {"4:2:2, every 2 MCU rows", restart_recipe(3, 2, 1, 2, false), 100, 80, 8},
-      {"gray, every 3 MCU rows", restart_recipe(1, 1, 1, 3, false), 140, 120, 8},
+      {"4:2:0, every MCU row", recipe_of(211, 143, 3, 2, 2, false, 1), 120, 96, 16},
+      {"4:2:0, every MCU row, row on an MCU boundary", recipe_of(211, 143, 3, 2, 2, false, 1), 32, 16, 16},
+      {"4:2:2, every 2 MCU rows", recipe_of(211, 143, 3, 2, 1, false, 2), 100, 80, 8},
+      {"gray, every 3 MCU rows", recipe_of(211, 143, 1, 1, 1, false, 3), 140, 120, 8},
   };
   for (const auto &c : cases) {
     const std::vector<unsigned char> file = encode_jpeg(c.recipe);
@@ -73,10 +61,10 @@ TEST(trim_rows_above, leaves_other_files_alone) {
     image_recipe recipe;
     unsigned first_row;
   } cases[] = {
-      {"no restart markers", restart_recipe(3, 2, 2, 0, false), 120},
-      {"progressive", restart_recipe(3, 2, 2, 1, true), 120},
-      {"row in the first two MCU rows", restart_recipe(3, 2, 2, 1, false), 31},
-      {"row in the first interval", restart_recipe(3, 2, 2, 4, false), 70},
+      {"no restart markers", recipe_of(211, 143, 3, 2, 2, false, 0), 120},
+      {"progressive", recipe_of(211, 143, 3, 2, 2, true, 1), 120},
+      {"row in the first two MCU rows", recipe_of(211, 143, 3, 2, 2, false, 1), 31},
+      {"row in the first interval", recipe_of(211, 143, 3, 2, 2, false, 4), 70},
   };
   for (const auto &c : cases) {
     const std::vector<unsigned char> file = encode_jpeg(c.recipe);
@@ -85,7 +73,7 @@ TEST(trim_rows_above, leaves_other_files_alone) {
     EXPECT_TRUE(trimmed.data.empty()) << c.what;
   }
   // Damaged headers and data.
-  std::vector<unsigned char> file = encode_jpeg(restart_recipe(3, 2, 2, 1, false));
+  std::vector<unsigned char> file = encode_jpeg(recipe_of(211, 143, 3, 2, 2, false, 1));
   const frame_as_read frame = read_by_libjpeg(file);
   trimmed_jpeg trimmed;
   for (std::size_t cut : {std::size_t{0}, std::size_t{3}, std::size_t{100}, file.size() / 2}) {
@@ -154,9 +142,9 @@ walked read_file_with_libjpeg(const bytes &file) {
 // The walk agrees with libjpeg on every file, the odd ones that a walker of
 // its own ways would misread included.
 TEST(marker_walk, reads_segments_as_libjpeg_does) {
-  const bytes baseline = encode_jpeg(restart_recipe(3, 2, 2, 1, false));
-  const bytes progressive = encode_jpeg(restart_recipe(3, 2, 2, 0, true));
-  const bytes gray = encode_jpeg(restart_recipe(1, 1, 1, 2, false));
+  const bytes baseline = encode_jpeg(recipe_of(211, 143, 3, 2, 2, false, 1));
+  const bytes progressive = encode_jpeg(recipe_of(211, 143, 3, 2, 2, true, 0));
+  const bytes gray = encode_jpeg(recipe_of(211, 143, 1, 1, 1, false, 2));
   const bytes empty_comment = {0xFF, 0xFE, 0x00, 0x00};
   const bytes fake_dri = {0xFF, 0xDD, 0x00, 0x04, 0x00, 0x07};
   struct case_file {

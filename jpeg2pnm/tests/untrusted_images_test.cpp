@@ -19,16 +19,6 @@ namespace fs = std::filesystem;
 
 using bytes = std::vector<unsigned char>;
 
-bytes read_file(const fs::path &p) {
-  std::ifstream f(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path &p, const bytes &data) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
 // Offset of the first marker `code` (FF code) in a JPEG file.
 std::size_t marker_at(const bytes &file, unsigned char code) {
   for (std::size_t i = 0; i + 1 < file.size(); ++i) {
@@ -78,15 +68,6 @@ bytes inserted_before(bytes file, unsigned char code, const bytes &extra) {
   return file;
 }
 
-image_recipe recipe_of(int width, int height, int components, bool progressive) {
-  image_recipe r;
-  r.width = width;
-  r.height = height;
-  r.components = components;
-  r.progressive = progressive;
-  return r;
-}
-
 class untrusted_images : public program_test {
  protected:
   // Runs jpeg2pnm in dir_. Outside the sanitizers, with its address space
@@ -110,10 +91,10 @@ class untrusted_images : public program_test {
 };
 
 TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
-  const bytes baseline = encode_jpeg(recipe_of(64, 48, 3, false));
-  const bytes progressive_gray = encode_jpeg(recipe_of(64, 48, 1, true));
-  const bytes progressive = encode_jpeg(recipe_of(64, 48, 3, true));
-  image_recipe apart = recipe_of(64, 48, 3, false);
+  const bytes baseline = encode_jpeg(recipe_of(64, 48, 3, 1, 1, false));
+  const bytes progressive_gray = encode_jpeg(recipe_of(64, 48, 1, 1, 1, true));
+  const bytes progressive = encode_jpeg(recipe_of(64, 48, 3, 1, 1, true));
+  image_recipe apart = recipe_of(64, 48, 3, 1, 1, false);
   apart.scan_per_component = true;
   const bytes empty_comment = {0xFF, 0xFE, 0x00, 0x00};
   const struct {
@@ -132,7 +113,7 @@ TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
       {"scans behind a comment of length 0", inserted_before(with_many_scans(progressive, 600), 0xDA, empty_comment),
        "", "the 64x48 image has more than 100 scans, the limit; --max-scans N raises it, 0 lifts it"},
       {"a frame of 65535 rows, cropped", with_claimed_size(encode_jpeg([] {
-         image_recipe r = recipe_of(64, 48, 3, false);
+         image_recipe r = recipe_of(64, 48, 3, 1, 1, false);
          r.restart_rows = 1;
          return r;
        }()), 64, 65535),
@@ -184,8 +165,8 @@ TEST_F(untrusted_images, input_that_is_no_image_is_refused_at_once) {
 }
 
 TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
-  write_file(dir_ / "small.jpg", encode_jpeg(recipe_of(21, 13, 3, false)));
-  image_recipe noisy = recipe_of(1000, 800, 3, true);
+  write_file(dir_ / "small.jpg", encode_jpeg(recipe_of(21, 13, 3, 1, 1, false)));
+  image_recipe noisy = recipe_of(1000, 800, 3, 1, 1, true);
   noisy.quality = 100;
   noisy.pixels.resize(1000 * 800 * 3);
   std::uint32_t random = 1;
@@ -220,7 +201,7 @@ TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
 }
 
 TEST_F(untrusted_images, strict_makes_the_first_warning_fatal) {
-  bytes file = encode_jpeg(recipe_of(37, 23, 3, false));
+  bytes file = encode_jpeg(recipe_of(37, 23, 3, 1, 1, false));
   file.resize(file.size() * 3 / 4);
   write_file(dir_ / "cut.jpg", file);
   EXPECT_EQ(run("-o cut.ppm cut.jpg"), 3);
@@ -247,15 +228,16 @@ TEST_F(untrusted_images, cmyk_is_written_as_ink_and_converted_to_light) {
   // One ink mix over the whole image: cyan 10, magenta 100, yellow 200,
   // black 60 (0 no ink, 255 full).
   const std::vector<int> ink = {10, 100, 200, 60};
-  auto light = [&](int i) { return ((255 - ink[static_cast<std::size_t>(i)]) * (255 - ink[3]) + 127) / 255; };
-  const std::vector<int> rgb = {light(0), light(1), light(2)};
-  const int gray = (19595 * rgb[0] + 38470 * rgb[1] + 7471 * rgb[2] + 32768) >> 16;
+  // As light: (255 - ink) * (255 - black) / 255 for red, green and blue
+  // (187, 119, 42), and as gray with libjpeg's weights of those, 131.
+  const std::vector<int> rgb = {187, 119, 42};
+  const int gray = 131;
   const struct {
     const char *what;
     bool adobe, ycck;
   } kinds[] = {{"Adobe CMYK", true, false}, {"plain CMYK", false, false}, {"YCCK", true, true}};
   for (const auto &k : kinds) {
-    image_recipe r = recipe_of(32, 16, 4, false);
+    image_recipe r = recipe_of(32, 16, 4, 1, 1, false);
     r.quality = 100;
     r.adobe_marker = k.adobe;
     r.ycck = k.ycck;
@@ -289,15 +271,15 @@ TEST_F(untrusted_images, a_crop_is_the_region_of_a_full_decode) {
     const char *what;
     image_recipe recipe;
   } images[] = {
-      {"baseline 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = r.v_sampling = 2; return r; }()},
-      {"baseline 4:2:2", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = 2; return r; }()},
-      {"progressive 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, true); r.h_sampling = r.v_sampling = 2; return r; }()},
-      {"gray", recipe_of(211, 143, 1, false)},
-      {"CMYK", recipe_of(97, 61, 4, false)},
+      {"baseline 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, 1, 1, false); r.h_sampling = r.v_sampling = 2; return r; }()},
+      {"baseline 4:2:2", [] { image_recipe r = recipe_of(211, 143, 3, 1, 1, false); r.h_sampling = 2; return r; }()},
+      {"progressive 4:2:0", [] { image_recipe r = recipe_of(211, 143, 3, 1, 1, true); r.h_sampling = r.v_sampling = 2; return r; }()},
+      {"gray", recipe_of(211, 143, 1, 1, 1, false)},
+      {"CMYK", recipe_of(97, 61, 4, 1, 1, false)},
       // Restart markers: a crop far down starts at the interval above it.
-      {"4:2:0, a restart every MCU row", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = r.v_sampling = 2; r.restart_rows = 1; return r; }()},
-      {"4:2:2, a restart every 2 MCU rows", [] { image_recipe r = recipe_of(211, 143, 3, false); r.h_sampling = 2; r.restart_rows = 2; return r; }()},
-      {"gray, a restart every 3 MCU rows", [] { image_recipe r = recipe_of(211, 143, 1, false); r.restart_rows = 3; return r; }()},
+      {"4:2:0, a restart every MCU row", [] { image_recipe r = recipe_of(211, 143, 3, 1, 1, false); r.h_sampling = r.v_sampling = 2; r.restart_rows = 1; return r; }()},
+      {"4:2:2, a restart every 2 MCU rows", [] { image_recipe r = recipe_of(211, 143, 3, 1, 1, false); r.h_sampling = 2; r.restart_rows = 2; return r; }()},
+      {"gray, a restart every 3 MCU rows", [] { image_recipe r = recipe_of(211, 143, 1, 1, 1, false); r.restart_rows = 3; return r; }()},
   };
   const struct {
     const char *options;
@@ -364,7 +346,7 @@ TEST(crop_layouts, every_sampling_and_scale_crops_like_the_full_decode) {
   for (int h = 1; h <= 4; ++h) {
     for (int v = 1; v <= 4; ++v) {
       if (h * v + 2 > 10) continue;  // over libjpeg's 10 blocks an MCU
-      image_recipe r = recipe_of(211, 143, 3, false);
+      image_recipe r = recipe_of(211, 143, 3, 1, 1, false);
       r.h_sampling = h;
       r.v_sampling = v;
       const bytes file = encode_jpeg(r);
@@ -400,7 +382,7 @@ TEST(crop_layouts, every_sampling_and_scale_crops_like_the_full_decode) {
 }
 
 TEST_F(untrusted_images, crops_that_cannot_be_made_say_why) {
-  write_file(dir_ / "in.jpg", encode_jpeg(recipe_of(64, 48, 3, false)));
+  write_file(dir_ / "in.jpg", encode_jpeg(recipe_of(64, 48, 3, 1, 1, false)));
   EXPECT_EQ(run("--crop 10x10+60+0 -o out.ppm in.jpg"), 1);
   EXPECT_EQ(err_, "jpeg2pnm: in.jpg: --crop 10x10+60+0 lies outside the 64x48 image\n");
   EXPECT_EQ(run("--scale 1/2 --crop 40x10+0+0 -o out.ppm in.jpg"), 1);
@@ -417,7 +399,7 @@ TEST_F(untrusted_images, crops_that_cannot_be_made_say_why) {
                         "more information.\n");
   }
   // With -d every image is cropped.
-  write_file(dir_ / "b.jpg", encode_jpeg(recipe_of(30, 20, 1, false)));
+  write_file(dir_ / "b.jpg", encode_jpeg(recipe_of(30, 20, 1, 1, 1, false)));
   EXPECT_EQ(run("--crop 8x4+3+2 -d out in.jpg b.jpg"), 0) << err_;
   EXPECT_EQ(image("out/in.ppm").width, 8u);
   EXPECT_EQ(image("out/b.pgm").height, 4u);
@@ -425,14 +407,14 @@ TEST_F(untrusted_images, crops_that_cannot_be_made_say_why) {
 
 TEST_F(untrusted_images, the_icc_profile_comes_out_as_it_went_in) {
   // Larger than one marker holds, so it spans several.
-  image_recipe r = recipe_of(40, 30, 3, false);
+  image_recipe r = recipe_of(40, 30, 3, 1, 1, false);
   for (int i = 0; i < 70000; ++i) r.icc_profile.push_back(static_cast<unsigned char>(i * 7 + (i >> 8)));
   write_file(dir_ / "icc.jpg", encode_jpeg(r));
   ASSERT_EQ(run("--icc profile.icc -o out.ppm icc.jpg"), 0) << err_;
   EXPECT_EQ(err_, "");
   EXPECT_TRUE(read_file(dir_ / "profile.icc") == r.icc_profile);
 
-  write_file(dir_ / "plain.jpg", encode_jpeg(recipe_of(40, 30, 3, false)));
+  write_file(dir_ / "plain.jpg", encode_jpeg(recipe_of(40, 30, 3, 1, 1, false)));
   EXPECT_EQ(run("--icc none.icc -o out.ppm plain.jpg"), 0);
   EXPECT_EQ(err_, "jpeg2pnm: plain.jpg: warning: the image has no embedded ICC profile; none.icc not written\n");
   EXPECT_FALSE(fs::exists(dir_ / "none.icc"));

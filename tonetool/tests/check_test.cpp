@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name.h"
 #include "compiler.h"
 
 namespace {
@@ -27,21 +28,14 @@ std::string repeated(const std::string &text, int times) {
 }
 
 struct check_case {
-  const char *name;
+  const char *what;
   std::string text;
   std::string report;
 };
 
-void PrintTo(const check_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const check_case &c, std::ostream *os) { *os << c.what; }
 
 class check_messages : public testing::TestWithParam<check_case> {};
-
-// A stable, readable test name from the case's own.
-std::string case_name(const testing::TestParamInfo<check_case> &param) {
-  std::string name = param.param.name;
-  for (char &c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return name;
-}
 
 TEST_P(check_messages, point_at_the_token_and_say_how_to_fix_it) {
   EXPECT_EQ(report_of(GetParam().text), GetParam().report);
@@ -119,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "\n    1 | 2 H1 A9\n      |   ^~\n"
                        "t.mel:1:6: error: note 'A9' is out of range: playable notes run from D#0 to A3\n"
                        "    1 | 2 H1 A9\n      |      ^~\n"}),
-    case_name);
+    readable_name<check_case>);
 
 INSTANTIATE_TEST_SUITE_P(
     warnings, check_messages,
@@ -147,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "t.mel:1:2: warning: text after the tempo '4' is ignored: 'bpm'\n"
                    "    1 | 4bpm A1\n      |  ^~~\n"},
         check_case{"clean melody", "2 % tempo\nA1 C#2.5 P\n", ""}),
-    case_name);
+    readable_name<check_case>);
 
 // check and melodyc apply the same rules: check finds an error exactly
 // when melodyc fails, and its first error is the one melodyc stops at.
