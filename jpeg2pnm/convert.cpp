@@ -245,8 +245,6 @@ void *image_block(j_decompress_ptr cinfo, std::size_t bytes) {
 // What decode_image hands back besides its result; kept outside it, since
 // a longjmp out of decode_image skips its destructors.
 struct decode_outputs {
-  bool output_opened = false;
-  int written_components = 0;
   std::string refusal;
   bool has_icc_profile = false;
   std::vector<unsigned char> icc_profile;
@@ -292,6 +290,40 @@ bool check_stored(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   return true;
 }
 
+// Decodes the plan's rows through the sink and writes them to `out`: the
+// region's columns, CMYK turned the right way or into light as asked.
+// False on a write error. Its buffers come from the image pool, so that a
+// longjmp out of it leaks nothing.
+bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan, std::FILE *out) {
+  const int components = plan.decoded_components;
+  (*sink->start_output)(cinfo, sink);
+  const std::size_t decoded_bytes =
+      static_cast<std::size_t>(cinfo->output_width) * static_cast<std::size_t>(components);
+  const std::size_t written_bytes =
+      static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.written_components);
+  auto *row = static_cast<unsigned char *>(image_block(cinfo, decoded_bytes));
+  auto *converted = plan.written_components != components
+                        ? static_cast<unsigned char *>(image_block(cinfo, written_bytes))
+                        : nullptr;
+  const JDIMENSION last_row = plan.y + plan.height;
+  while (cinfo->output_scanline < last_row) {
+    const JDIMENSION rows = jpeg_read_scanlines(cinfo, sink->sample_rows, sink->sample_row_count);
+    if (rows == 0) continue;
+    (*sink->put_pixel_rows)(cinfo, sink, rows, row);
+    unsigned char *region =
+        row + static_cast<std::size_t>(plan.skipped_columns) * static_cast<std::size_t>(components);
+    if (plan.ink_inverted) invert_samples(region, static_cast<std::size_t>(plan.width) * 4);
+    if (converted != nullptr) {
+      if (plan.written_components == 3) ink_to_rgb(region, plan.width, converted);
+      else ink_to_gray(region, plan.width, converted);
+      region = converted;
+    }
+    if (std::fwrite(region, 1, written_bytes, out) != written_bytes) return false;
+  }
+  (*sink->finish_output)(cinfo, sink);
+  return true;
+}
+
 // Every object here is trivially destructible, so the longjmp of a fatal
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
 bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
@@ -308,46 +340,16 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   if (!options->icc_path.empty()) {
     outputs->has_icc_profile = take_icc_profile(cinfo, &outputs->icc_profile);
   }
-  outputs->written_components = plan.written_components;
   std::FILE *out = (*open)(plan.written_components, outputs->has_icc_profile, outputs->refusal);
   if (out == nullptr) return false;
-  outputs->output_opened = true;
 
   jpeg_start_decompress(cinfo);
   if (plan.cropped) start_crop(cinfo, &plan);
-  (*sink->start_output)(cinfo, sink);
-  const std::size_t decoded_bytes =
-      static_cast<std::size_t>(cinfo->output_width) * static_cast<std::size_t>(components);
-  const std::size_t written_bytes =
-      static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.written_components);
-  auto *row = static_cast<unsigned char *>(image_block(cinfo, decoded_bytes));
-  auto *converted = plan.written_components != components
-                        ? static_cast<unsigned char *>(image_block(cinfo, written_bytes))
-                        : nullptr;
-  if (!write_header(out, plan.written_components, plan.width, plan.height)) {
+  if (!write_header(out, plan.written_components, plan.width, plan.height) ||
+      !write_rows(cinfo, sink, plan, out)) {
     err->write_failed = true;
     return false;
   }
-  const JDIMENSION last_row = plan.y + plan.height;
-  while (cinfo->output_scanline < last_row) {
-    const JDIMENSION rows =
-        jpeg_read_scanlines(cinfo, sink->sample_rows, sink->sample_row_count);
-    if (rows == 0) continue;
-    (*sink->put_pixel_rows)(cinfo, sink, rows, row);
-    unsigned char *region =
-        row + static_cast<std::size_t>(plan.skipped_columns) * static_cast<std::size_t>(components);
-    if (plan.ink_inverted) invert_samples(region, static_cast<std::size_t>(plan.width) * 4);
-    if (converted != nullptr) {
-      if (plan.written_components == 3) ink_to_rgb(region, plan.width, converted);
-      else ink_to_gray(region, plan.width, converted);
-      region = converted;
-    }
-    if (std::fwrite(region, 1, written_bytes, out) != written_bytes) {
-      err->write_failed = true;
-      return false;
-    }
-  }
-  (*sink->finish_output)(cinfo, sink);
   // Rows below a crop are not needed: the decode ends without them.
   if (cinfo->output_scanline < cinfo->output_height) {
     jpeg_abort_decompress(cinfo);
@@ -440,9 +442,7 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
 
   convert_result result;
   result.ok = ok;
-  result.output_opened = outputs.output_opened;
   result.write_failed = err.write_failed;
-  result.components = outputs.written_components;
   result.warnings = err.warnings;
   result.has_icc_profile = outputs.has_icc_profile;
   result.icc_profile = std::move(outputs.icc_profile);

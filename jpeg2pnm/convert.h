@@ -11,9 +11,7 @@
 
 struct convert_result {
   bool ok = false;
-  bool output_opened = false;  // the destination was asked for and given
-  bool write_failed = false;   // writing to it failed
-  int components = 0;          // of the image written: 1, 3 or 4
+  bool write_failed = false;   // writing to the destination failed: the message is about it
   int warnings = 0;            // corrupt-data warnings from libjpeg
   std::string message;         // why it failed, or the first warning
   bool has_icc_profile = false;

@@ -127,6 +127,7 @@ std::string duration_text(const std::string &name, int base, int units) {
 }
 
 struct rhythm;
+struct note_value;
 
 class converter {
  public:
@@ -150,6 +151,12 @@ class converter {
   std::optional<rtttl_note> parse_note(const item &it, int number);
   int choose_shift();
   void write_melody(int shift);
+  std::vector<note_value> note_values(double default_units, std::vector<std::size_t> &value_of) const;
+  std::size_t base_value(const std::vector<note_value> &values) const;
+  void write_header(const note_value *base_note, int base, const std::string &unit_text, int shift);
+  void write_notes(const rhythm &chosen, const std::vector<std::size_t> &value_of, int base, int shift,
+                   const std::string &unit_text);
+  void summarize(const rhythm &chosen, const std::string &unit);
   void refuse_rhythm(const rhythm &chosen, const std::string &unit_text, const std::string &unit);
   std::string tempo_text(double tempo_error) const;
   void append_token(const std::string &token, std::size_t &line_length);
@@ -452,14 +459,11 @@ std::string whole_percent(double ratio) { return std::to_string(static_cast<int>
 
 }  // namespace
 
-void converter::write_melody(int shift) {
-  const double default_ms = 240000.0 / (beats_ * length_);
-  const double default_units = default_ms / options_.unit_ms;
-  const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
-
-  // The tune's note values, with their lengths at the ringtone's tempo.
+// The tune's note values, with their lengths at the ringtone's tempo;
+// `value_of` gives each note's.
+std::vector<note_value> converter::note_values(double default_units, std::vector<std::size_t> &value_of) const {
   std::vector<note_value> values;
-  std::vector<std::size_t> value_of(notes_.size());
+  value_of.assign(notes_.size(), 0);
   for (std::size_t i = 0; i < notes_.size(); ++i) {
     const rtttl_note &note = notes_[i];
     std::size_t v = 0;
@@ -471,6 +475,27 @@ void converter::write_melody(int shift) {
     ++values[v].notes;
     value_of[i] = v;
   }
+  return values;
+}
+
+// The value whose units are the base duration: the commonest, so that most
+// notes need no multiplier; among equals, the default note's.
+std::size_t converter::base_value(const std::vector<note_value> &values) const {
+  std::size_t base = 0;
+  const auto is_default = [&](const note_value &v) { return v.length == length_ && !v.dotted; };
+  for (std::size_t v = 0; v < values.size(); ++v) {
+    const note_value &a = values[v], &b = values[base];
+    if (a.notes > b.notes || (a.notes == b.notes && is_default(a) && !is_default(b))) base = v;
+  }
+  return base;
+}
+
+void converter::write_melody(int shift) {
+  const double default_ms = 240000.0 / (beats_ * length_);
+  const double default_units = default_ms / options_.unit_ms;
+  const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
+  std::vector<std::size_t> value_of;
+  const std::vector<note_value> values = note_values(default_units, value_of);
   const rhythm chosen = values.empty() ? rhythm{} : best_rhythm(values);
   const bool fits = values.empty() || (!chosen.vanishing && chosen.worst <= close_enough + 1e-9 &&
                                        std::fabs(chosen.played - 1) <= widest_tempo_change + 1e-9);
@@ -479,39 +504,32 @@ void converter::write_melody(int shift) {
     refuse_rhythm(chosen, unit_text, unit);
     return;
   }
-
-  // The base duration is the units of the commonest value, so that most
-  // notes need no multiplier; among equals, the default note's.
-  std::size_t base_value = 0;
-  const auto is_default = [&](const note_value &v) { return v.length == length_ && !v.dotted; };
-  for (std::size_t v = 0; v < values.size(); ++v) {
-    const note_value &a = values[v], &b = values[base_value];
-    if (a.notes > b.notes || (a.notes == b.notes && is_default(a) && !is_default(b))) base_value = v;
-  }
+  const std::size_t base_at = base_value(values);
   const int base = values.empty() ? static_cast<int>(std::clamp<long>(std::lround(default_units), 1, 255))
-                                  : chosen.values[base_value].units;
-  std::string tempo;
-  for (int precision = 3; precision <= 9; ++precision) {
-    tempo = plain_number(8.0 / base, precision);
-    if (apply_tempo(tempo.c_str()).base_duration == static_cast<unsigned>(base)) break;
+                                  : chosen.values[base_at].units;
+  write_header(values.empty() ? nullptr : &values[base_at], base, unit_text, shift);
+  if (std::fabs(chosen.played - 1) > close_enough) {
+    report(false, defaults_offset_,
+           "the tune plays " + tempo_text(chosen.played - 1) + " at " + plain_number(options_.unit_ms, 6) +
+               " ms a unit; --unit-ms " + plain_number(options_.unit_ms / chosen.played, 3) + " keeps the tempo");
   }
-  const double tempo_change = chosen.played - 1;
+  write_notes(chosen, value_of, base, shift, unit_text);
+  if (!values.empty()) summarize(chosen, unit);
+}
 
+// The comments that open the melody and its tempo token, for the base
+// duration `base` (the units of the value `base_note`).
+void converter::write_header(const note_value *base_note, int base, const std::string &unit_text, int shift) {
   melody_ += "% " + (name_.empty() ? std::string("(a ringtone with no name)") : name_) +
              ", from tonetool rtttl: d=" + std::to_string(length_) + ", o=" + std::to_string(octave_) +
              ", b=" + std::to_string(beats_) + "\n";
-  if (!values.empty()) {
-    const note_value &b = values[base_value];
+  if (base_note != nullptr) {
+    const note_value &b = *base_note;
     std::string line = std::string(b.dotted ? "a dotted " : b.length == 8 ? "an " : "a ") + length_word(b.length) +
                        " note lasts " + fixed(b.target * options_.unit_ms, 1) + " ms: the base duration, " +
                        std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
     line[0] = static_cast<char>(line[0] - 32);  // "A" or "An" opens the sentence
     melody_ += "% " + line + "\n";
-  }
-  if (std::fabs(tempo_change) > close_enough) {
-    report(false, defaults_offset_,
-           "the tune plays " + tempo_text(tempo_change) + " at " + plain_number(options_.unit_ms, 6) +
-               " ms a unit; --unit-ms " + plain_number(options_.unit_ms / chosen.played, 3) + " keeps the tempo");
   }
   if (options_.transpose_given && shift != 0) {
     melody_ += "% Transposed by " + std::to_string(shift) + " semitones\n";
@@ -520,8 +538,18 @@ void converter::write_melody(int shift) {
     melody_ += "% Moved " + std::string(shift > 0 ? "up " : "down ") + std::to_string(octaves) +
                (octaves == 1 ? " octave" : " octaves") + " to fit melodyc's range\n";
   }
+  std::string tempo;
+  for (int precision = 3; precision <= 9; ++precision) {
+    tempo = plain_number(8.0 / base, precision);
+    if (apply_tempo(tempo.c_str()).base_duration == static_cast<unsigned>(base)) break;
+  }
   melody_ += tempo + "\n";
+}
 
+// One token a note, wrapped at 72 columns, and a warning for each note
+// more than close_enough off (the first few, then a count).
+void converter::write_notes(const rhythm &chosen, const std::vector<std::size_t> &value_of, int base, int shift,
+                            const std::string &unit_text) {
   int rhythm_warnings = 0;
   std::size_t line_length = 0;
   for (std::size_t i = 0; i < notes_.size(); ++i) {
@@ -555,9 +583,13 @@ void converter::write_melody(int shift) {
            std::to_string(rhythm_warnings - shown_rhythm_warnings) + " more notes are off by over " +
                whole_percent(close_enough) + "%");
   }
-  if (values.empty()) return;
+}
+
+// The last line: the tempo change and the largest rhythm error the records
+// have, and after a warning a unit that fits every note.
+void converter::summarize(const rhythm &chosen, const std::string &unit) {
   const note_value &w = chosen.values[chosen.worst_value];
-  summary_ = "the tune plays " + tempo_text(tempo_change);
+  summary_ = "the tune plays " + tempo_text(chosen.played - 1);
   if (chosen.worst < 0.0005) {
     summary_ += "; every note keeps its length";
   } else {
@@ -565,7 +597,7 @@ void converter::write_melody(int shift) {
                 std::to_string(w.units) + (w.units == 1 ? " unit" : " units") + " for " +
                 fixed(chosen.played * w.target, 2);
   }
-  if ((chosen.worst > close_enough || std::fabs(tempo_change) > close_enough) && !unit.empty()) {
+  if ((chosen.worst > close_enough || std::fabs(chosen.played - 1) > close_enough) && !unit.empty()) {
     summary_ += "; --unit-ms " + unit + " fits every note within 2%";
   }
 }

@@ -44,8 +44,10 @@ class jpeg2pnm_program : public program_test {
   }
 };
 
-image_recipe colour_recipe() {
+// A 4:2:0 image of odd size; gray or CMYK with other `components`.
+image_recipe colour_recipe(int components = 3) {
   image_recipe s;
+  s.components = components;
   s.width = 37;
   s.height = 23;
   s.h_sampling = s.v_sampling = 2;
@@ -53,10 +55,7 @@ image_recipe colour_recipe() {
 }
 
 TEST_F(jpeg2pnm_program, each_output_type_matches_a_plain_decode) {
-  image_recipe gray = colour_recipe();
-  gray.components = 1;
-  image_recipe cmyk = colour_recipe();
-  cmyk.components = 4;
+  const image_recipe gray = colour_recipe(1), cmyk = colour_recipe(4);
   const struct {
     const char *what;
     image_recipe recipe;
@@ -209,10 +208,7 @@ TEST_F(jpeg2pnm_program, bad_command_lines_exit_2_with_one_line_and_a_hint) {
 // Options the image itself rules out are refused once its header is read,
 // with what would work instead, and no output file.
 TEST_F(jpeg2pnm_program, options_the_image_cannot_take_are_refused) {
-  image_recipe gray = colour_recipe();
-  gray.components = 1;
-  image_recipe cmyk = colour_recipe();
-  cmyk.components = 4;
+  const image_recipe gray = colour_recipe(1), cmyk = colour_recipe(4);
   const struct {
     const char *what;
     image_recipe recipe;
