@@ -260,6 +260,54 @@ class checker {
     return sharps[at - letters] + rest;
   }
 
+  // A name that is no note, with the likely slip named.
+  void invalid_note(const token_seen &t, const melody_failure &melodyc) {
+    const std::string_view raw = t.raw;
+    std::string message = "invalid note " + quoted(raw) + ": " + note_form;
+    const bool flat = raw.size() >= 2 && raw[0] != '\0' && (raw[1] == 'b' || raw[1] == 'B') &&
+                      std::strchr("CDEFGABcdefgab", raw[0]) != nullptr;
+    if (raw.rfind("\xEF\xBB\xBF", 0) == 0) {
+      message += "; the token starts with a byte-order mark (EF BB BF): save the file without one";
+    } else if (flat && !as_sharp(raw).empty()) {
+      message += "; flats are written as sharps: " + quoted(as_sharp(raw));
+    } else if (has_non_ascii(raw)) {
+      message += "; it holds bytes that are not ASCII (such as a typographic sharp): write "
+                 "sharps as '#'";
+    }
+    token_error(t, 0, t.length, message, melodyc);
+  }
+
+  // The octave byte of a note out of range: missing, no digit, or a digit
+  // beyond the playable notes.
+  void note_out_of_range(const token_seen &t, const note_outcome &note, const std::string &name,
+                         const melody_failure &melodyc) {
+    const std::string_view raw = t.raw;
+    const int at = note.octave_index;
+    const auto octave_byte = static_cast<unsigned char>(t.text[at]);
+    if (octave_byte == '\0') {
+      token_error(t, 0, t.length,
+                  "note " + quoted(raw) + " has no octave: write a digit " + octave_digits() + " after the name, as in " +
+                      name + "1",
+                  melodyc);
+    } else if (octave_byte >= 0x80) {
+      token_error(t, at, t.length - at,
+                  "after " + quoted(name) + " comes the byte " + byte_hex(octave_byte) +
+                      ", which is not ASCII (a typographic sharp?) and is read as the octave: "
+                      "write sharps as '#', as in " + name + "#1",
+                  melodyc);
+    } else if (octave_byte < '0' || octave_byte > '9') {
+      token_error(t, at, 1,
+                  "the octave of " + quoted(raw) + " is " + quoted(std::string(1, static_cast<char>(octave_byte))) +
+                      ", not a digit: write a digit " + octave_digits() + " after the name",
+                  melodyc);
+    } else {
+      token_error(t, 0, at + 1,
+                  "note " + quoted(raw.substr(0, static_cast<std::size_t>(at + 1))) +
+                      " is out of range: playable notes run from " + playable_text(),
+                  melodyc);
+    }
+  }
+
   void check_note(const token_seen &t) {
     const bool tempo_known = base_duration_ != 0;
     const note_outcome note = apply_note(t.text, tempo_known ? base_duration_ : 1);
@@ -268,48 +316,12 @@ class checker {
     melody_failure melodyc{};
     describe_note_failure(note, t.text, t.end_line, melodyc);
     switch (note.error) {
-      case note_error::invalid_note: {
-        std::string message = "invalid note " + quoted(raw) + ": " + note_form;
-        const bool flat = raw.size() >= 2 && raw[0] != '\0' && (raw[1] == 'b' || raw[1] == 'B') &&
-                          std::strchr("CDEFGABcdefgab", raw[0]) != nullptr;
-        if (raw.rfind("\xEF\xBB\xBF", 0) == 0) {
-          message += "; the token starts with a byte-order mark (EF BB BF): save the file without one";
-        } else if (flat && !as_sharp(raw).empty()) {
-          message += "; flats are written as sharps: " + quoted(as_sharp(raw));
-        } else if (has_non_ascii(raw)) {
-          message += "; it holds bytes that are not ASCII (such as a typographic sharp): write "
-                     "sharps as '#'";
-        }
-        token_error(t, 0, t.length, message, melodyc);
+      case note_error::invalid_note:
+        invalid_note(t, melodyc);
         return;
-      }
-      case note_error::note_out_of_range: {
-        const int at = note.octave_index;
-        const auto octave_byte = static_cast<unsigned char>(t.text[at]);
-        if (octave_byte == '\0') {
-          token_error(t, 0, t.length,
-                      "note " + quoted(raw) + " has no octave: write a digit 0 to 3 after the name, as in " +
-                          name + "1",
-                      melodyc);
-        } else if (octave_byte >= 0x80) {
-          token_error(t, at, t.length - at,
-                      "after " + quoted(name) + " comes the byte " + byte_hex(octave_byte) +
-                          ", which is not ASCII (a typographic sharp?) and is read as the octave: "
-                          "write sharps as '#', as in " + name + "#1",
-                      melodyc);
-        } else if (octave_byte < '0' || octave_byte > '9') {
-          token_error(t, at, 1,
-                      "the octave of " + quoted(raw) + " is " + quoted(std::string(1, static_cast<char>(octave_byte))) +
-                          ", not a digit: write a digit " + octave_digits() + " after the name",
-                      melodyc);
-        } else {
-          token_error(t, 0, at + 1,
-                      "note " + quoted(raw.substr(0, static_cast<std::size_t>(at + 1))) +
-                          " is out of range: playable notes run from " + playable_text(),
-                      melodyc);
-        }
+      case note_error::note_out_of_range:
+        note_out_of_range(t, note, name, melodyc);
         return;
-      }
       case note_error::invalid_duration:
         token_error(t, note.duration_start, note.duration_end - note.duration_start,
                     "invalid duration " +
