@@ -16,6 +16,7 @@
 
 #include "command_table.h"
 #include "convert.h"
+#include "input_file.h"
 #include "image_limits.h"
 #include "message_text.h"
 #include "options.h"
@@ -31,9 +32,7 @@ constexpr exit_status status_clean = status_ok, status_damaged = 3;
 
 const char program[] = "jpeg2pnm";
 
-std::string display_name(const std::string &input) {
-  return input == "-" ? "(standard input)" : quoted_name(input);
-}
+std::string display_name(const std::string &input) { return input_name(input); }
 
 // jpeg2pnm's one voice: "jpeg2pnm: SUBJECT: TEXT" on standard error, in a
 // single call, so that lines of different threads never interleave.
@@ -64,26 +63,15 @@ exit_status status_of(const convert_result &r) {
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
-// Opens an input for reading; a folder is refused here, since reading one
-// fails only later and less clearly.
+// Opens an input for reading, or reports why it cannot be.
 std::FILE *open_input(const std::string &input) {
-  std::FILE *in = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
-  if (in == nullptr) {
-    report(input, std::string("cannot open: ") + std::strerror(errno));
-    return nullptr;
-  }
-  struct stat st {};
-  if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode)) {
-    report(input, "is a directory, not a JPEG file");
-    if (in != stdin) std::fclose(in);
-    return nullptr;
-  }
+  std::string error;
+  std::FILE *in = open_input_file(input, "a JPEG file", error);
+  if (in == nullptr) report(input, error);
   return in;
 }
 
-void close_input(const std::string &input, std::FILE *in) {
-  if (input != "-") std::fclose(in);
-}
+void close_input(const std::string &, std::FILE *in) { close_input_file(in); }
 
 // The whole input, at most `limit` bytes (0: no limit): the limits look at
 // all of it before anything is decoded. Input that does not start as a

@@ -1,10 +1,9 @@
 #include "command_line.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "input_file.h"
 #include "message_text.h"
 #include "output_file.h"
 
@@ -46,15 +45,10 @@ int parse_subcommand(const command_spec &spec, int argc, char **argv, std::vecto
 bool open_input(const std::vector<std::string> &operands, const std::string &output, input_file &in, int &status) {
   status = status_failed;
   in.name = operands.empty() ? "-" : operands.front();
-  in.stream = in.name == "-" ? stdin : std::fopen(in.name.c_str(), "rb");
+  std::string error;
+  in.stream = open_input_file(in.name, "a file", error);
   if (!in.stream) {
-    report(quoted_name(in.name), std::string("cannot open: ") + std::strerror(errno));
-    return false;
-  }
-  struct stat st {};
-  if (fstat(fileno(in.stream), &st) == 0 && S_ISDIR(st.st_mode)) {
-    report(display(in), "is a directory, not a file");
-    close_input(in);
+    report(display(in), error);
     return false;
   }
   if (!output.empty() && output != "-" && output_is_input(output, fileno(in.stream))) {
@@ -67,13 +61,11 @@ bool open_input(const std::vector<std::string> &operands, const std::string &out
 }
 
 void close_input(input_file &in) {
-  if (in.stream && in.stream != stdin) std::fclose(in.stream);
+  close_input_file(in.stream);
   in.stream = nullptr;
 }
 
-std::string display(const input_file &in) {
-  return in.name == "-" ? "(standard input)" : quoted_name(in.name);
-}
+std::string display(const input_file &in) { return input_name(in.name); }
 
 namespace {
 

@@ -107,7 +107,6 @@ class checker {
     std::FILE *in = text_.empty() ? std::fopen("/dev/null", "r")
                                   : fmemopen(const_cast<char *>(text_.data()), text_.size(), "r");
     if (in == nullptr) {
-      report_.read_failed = true;
       return report_;
     }
     auto input = std::make_unique<token_input>();
@@ -204,7 +203,6 @@ class checker {
       }
       add(finding_kind::error, t.line, t.column, 1, std::move(message), &melodyc);
     } else {
-      report_.read_failed = true;
       add(finding_kind::error, line, 1, 1, "the melody could not be read to its end", &melodyc);
     }
   }

@@ -26,7 +26,6 @@ struct check_report {
   std::vector<finding> findings;  // in the order of the text, when kept
   int errors = 0;
   int warnings = 0;
-  bool read_failed = false;
 };
 
 // A melody text split into lines once, so that any line is found at once

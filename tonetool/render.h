@@ -26,7 +26,9 @@ std::int64_t sample_at(std::int64_t units, const render_settings &settings);
 std::int64_t rendered_length(const std::vector<tone> &tones, const render_settings &settings);
 
 // 16-bit mono samples: each tone a square wave of 1,500,000 / period Hz
-// for duration * unit, each pause silence.
+// for duration * unit, each pause silence. tonetool itself renders block by
+// block (render_more); this whole-buffer rendering is the reference the
+// blocks are tested against, kept beside them so the two share one shape.
 std::vector<std::int16_t> render_tones(const std::vector<tone> &tones,
                                        const render_settings &settings);
 
