@@ -8,6 +8,7 @@
 #include "message_text.h"
 #include "note_rules.h"
 #include "note_table.h"
+#include "rhythm.h"
 
 namespace {
 
@@ -16,8 +17,6 @@ const int lowest_playable = playable_notes().lowest;
 const int highest_playable = playable_notes().highest;
 // Ringtone octave 4 is melodyc's octave 1.
 constexpr int octave_offset = 3;
-// A note whose length is further off than this gets a warning.
-constexpr double close_enough = 0.10;
 constexpr int shown_rhythm_warnings = 8;
 constexpr std::size_t kept_messages = 1000;
 
@@ -125,9 +124,6 @@ std::string duration_text(const std::string &name, int base, int units) {
   }
   return text;
 }
-
-struct rhythm;
-struct note_value;
 
 class converter {
  public:
@@ -369,93 +365,10 @@ int converter::choose_shift() {
 
 namespace {
 
-// How far one uniform change of tempo may go, and how far a note may then
-// be off its length, for a tune to be written without --approximate.
-constexpr double widest_tempo_change = 0.30;
-
-}  // namespace
-
-// One note value of the tune (a length, dotted or not): its length in
-// units at the ringtone's own tempo, the notes that have it, and the units
-// it is written with.
-struct note_value {
-  int length;
-  bool dotted;
-  double target;         // units at the ringtone's tempo
-  std::size_t notes;     // how many notes have it
-  std::size_t first;     // index of the first of them
-  int units = 0;         // as written: 1 to 255
-  bool vanishes = false;  // rounded to 0 units (and written as 1)
-  double error = 0;      // units / (played * target) - 1
-};
-
-// The tune's rhythm at one uniform change of tempo (records last `scale`
-// times the ringtone's notes): each value rounded to whole units within
-// melodyc's 1 to 255, the change the records really make over the whole
-// tune (`played`) and each value's error against it.
-struct rhythm {
-  std::vector<note_value> values;
-  double played = 1;  // the records' length over the ringtone's
-  double worst = 0;   // the largest error, as a magnitude
-  std::size_t worst_value = 0;
-  bool vanishing = false;
-};
-
-namespace {
-
-rhythm rhythm_at(std::vector<note_value> values, double scale) {
-  rhythm r;
-  double written = 0, wanted = 0;
-  for (note_value &v : values) {
-    const double rounded = std::round(scale * v.target);
-    v.vanishes = rounded < 1;
-    v.units = static_cast<int>(std::clamp(rounded, 1.0, 255.0));
-    written += static_cast<double>(v.notes) * v.units;
-    wanted += static_cast<double>(v.notes) * v.target;
-  }
-  r.played = written / wanted;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    note_value &v = values[i];
-    v.error = v.units / (r.played * v.target) - 1.0;
-    r.vanishing = r.vanishing || v.vanishes;
-    if (std::fabs(v.error) > r.worst || i == 0) {
-      r.worst = std::fabs(v.error);
-      r.worst_value = i;
-    }
-  }
-  r.values = std::move(values);
-  return r;
-}
-
-// Whether `a` writes the tune better than `b`: no note lost, then the
-// smaller largest error (to the percent), then the smaller change of tempo.
-bool better(const rhythm &a, const rhythm &b) {
-  if (a.vanishing != b.vanishing) return !a.vanishing;
-  const double ea = std::ceil(a.worst * 100 - 1e-9), eb = std::ceil(b.worst * 100 - 1e-9);
-  if (ea != eb) return ea < eb;
-  return std::fabs(a.played - 1) < std::fabs(b.played - 1);
-}
-
-// The best rhythm for one uniform change of tempo of at most
-// widest_tempo_change: every change at which some value lands on whole
-// units is tried, and the unchanged tempo.
-rhythm best_rhythm(const std::vector<note_value> &values) {
-  rhythm best = rhythm_at(values, 1.0);
-  const double low = 1 - widest_tempo_change, high = 1 + widest_tempo_change;
-  for (const note_value &v : values) {
-    const double first = std::max(1.0, std::floor(low * v.target));
-    const double last = std::min(255.0, std::ceil(high * v.target));
-    for (double u = first; u <= last; ++u) {
-      const double scale = u / v.target;
-      if (scale < low || scale > high) continue;
-      const rhythm r = rhythm_at(values, scale);
-      if (better(r, best)) best = r;
-    }
-  }
-  return best;
-}
-
-std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
+// A ringtone note value's key: its length and dot.
+std::int64_t value_key(int length, bool dotted) { return 2 * length + (dotted ? 1 : 0); }
+int key_length(std::int64_t key) { return static_cast<int>(key / 2); }
+bool key_dotted(std::int64_t key) { return key % 2 != 0; }
 
 }  // namespace
 
@@ -467,10 +380,10 @@ std::vector<note_value> converter::note_values(double default_units, std::vector
   for (std::size_t i = 0; i < notes_.size(); ++i) {
     const rtttl_note &note = notes_[i];
     std::size_t v = 0;
-    while (v < values.size() && (values[v].length != note.length || values[v].dotted != note.dotted)) ++v;
+    while (v < values.size() && values[v].key != value_key(note.length, note.dotted)) ++v;
     if (v == values.size()) {
       const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
-      values.push_back({note.length, note.dotted, default_units * relative, 0, i});
+      values.push_back({value_key(note.length, note.dotted), default_units * relative, 0, i});
     }
     ++values[v].notes;
     value_of[i] = v;
@@ -482,7 +395,7 @@ std::vector<note_value> converter::note_values(double default_units, std::vector
 // notes need no multiplier; among equals, the default note's.
 std::size_t converter::base_value(const std::vector<note_value> &values) const {
   std::size_t base = 0;
-  const auto is_default = [&](const note_value &v) { return v.length == length_ && !v.dotted; };
+  const auto is_default = [&](const note_value &v) { return v.key == value_key(length_, false); };
   for (std::size_t v = 0; v < values.size(); ++v) {
     const note_value &a = values[v], &b = values[base];
     if (a.notes > b.notes || (a.notes == b.notes && is_default(a) && !is_default(b))) base = v;
@@ -496,9 +409,8 @@ void converter::write_melody(int shift) {
   const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
   std::vector<std::size_t> value_of;
   const std::vector<note_value> values = note_values(default_units, value_of);
-  const rhythm chosen = values.empty() ? rhythm{} : best_rhythm(values);
-  const bool fits = values.empty() || (!chosen.vanishing && chosen.worst <= close_enough + 1e-9 &&
-                                       std::fabs(chosen.played - 1) <= widest_tempo_change + 1e-9);
+  const rhythm chosen = values.empty() ? rhythm{} : best_rhythm(values, 255);
+  const bool fits = values.empty() || keeps_the_tune(chosen);
   const std::string unit = suggested_unit(default_ms);
   if (!fits && !options_.approximate) {
     refuse_rhythm(chosen, unit_text, unit);
@@ -506,7 +418,7 @@ void converter::write_melody(int shift) {
   }
   const std::size_t base_at = base_value(values);
   const int base = values.empty() ? static_cast<int>(std::clamp<long>(std::lround(default_units), 1, 255))
-                                  : chosen.values[base_at].units;
+                                  : static_cast<int>(chosen.values[base_at].units);
   write_header(values.empty() ? nullptr : &values[base_at], base, unit_text, shift);
   if (std::fabs(chosen.played - 1) > close_enough) {
     report(false, defaults_offset_,
@@ -525,7 +437,8 @@ void converter::write_header(const note_value *base_note, int base, const std::s
              ", b=" + std::to_string(beats_) + "\n";
   if (base_note != nullptr) {
     const note_value &b = *base_note;
-    std::string line = std::string(b.dotted ? "a dotted " : b.length == 8 ? "an " : "a ") + length_word(b.length) +
+    const int length = key_length(b.key);
+    std::string line = std::string(key_dotted(b.key) ? "a dotted " : length == 8 ? "an " : "a ") + length_word(length) +
                        " note lasts " + fixed(b.target * options_.unit_ms, 1) + " ms: the base duration, " +
                        std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
     line[0] = static_cast<char>(line[0] - 32);  // "A" or "An" opens the sentence
@@ -560,7 +473,7 @@ void converter::write_notes(const rhythm &chosen, const std::vector<std::size_t>
       const int m = note.semitone - 12 * octave_offset + shift;
       token = std::string(note_cell_names[m % 12]) + static_cast<char>('0' + m / 12);
     }
-    token += duration_text(token, base, v.units);
+    token += duration_text(token, base, static_cast<int>(v.units));
     if (std::fabs(v.error) > close_enough && ++rhythm_warnings <= shown_rhythm_warnings) {
       const double target = chosen.played * v.target;
       std::string what = note_label(i) + " is " + fixed(target, 2) + " units" + unit_text + "; ";

@@ -1,0 +1,69 @@
+#include "rhythm.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Of many values, the changes tried come from the commonest, which
+// decide how the tune sounds; each try costs a pass over every value.
+constexpr std::size_t values_tried = 16;
+
+rhythm rhythm_at(std::vector<note_value> values, double scale, std::int64_t longest) {
+  rhythm r;
+  double written = 0, wanted = 0;
+  for (note_value &v : values) {
+    const double rounded = std::round(scale * v.target);
+    v.vanishes = rounded < 1;
+    v.units = static_cast<std::int64_t>(std::clamp(rounded, 1.0, static_cast<double>(longest)));
+    written += static_cast<double>(v.notes) * static_cast<double>(v.units);
+    wanted += static_cast<double>(v.notes) * v.target;
+  }
+  r.played = written / wanted;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    note_value &v = values[i];
+    v.error = static_cast<double>(v.units) / (r.played * v.target) - 1.0;
+    r.vanishing = r.vanishing || v.vanishes;
+    if (std::fabs(v.error) > r.worst || i == 0) {
+      r.worst = std::fabs(v.error);
+      r.worst_value = i;
+    }
+  }
+  r.values = std::move(values);
+  return r;
+}
+
+bool better(const rhythm &a, const rhythm &b) {
+  if (a.vanishing != b.vanishing) return !a.vanishing;
+  const double ea = std::ceil(a.worst * 100 - 1e-9), eb = std::ceil(b.worst * 100 - 1e-9);
+  if (ea != eb) return ea < eb;
+  return std::fabs(a.played - 1) < std::fabs(b.played - 1);
+}
+
+}  // namespace
+
+rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest) {
+  rhythm best = rhythm_at(values, 1.0, longest);
+  std::vector<const note_value *> tried;
+  for (const note_value &v : values) tried.push_back(&v);
+  std::stable_sort(tried.begin(), tried.end(), [](const note_value *a, const note_value *b) { return a->notes > b->notes; });
+  if (tried.size() > values_tried) tried.resize(values_tried);
+  const double low = 1 - widest_tempo_change, high = 1 + widest_tempo_change;
+  for (const note_value *v : tried) {
+    const double first = std::max(1.0, std::floor(low * v->target));
+    const double last = std::min(static_cast<double>(longest), std::ceil(high * v->target));
+    for (double u = first; u <= last && u - first < 4096; ++u) {
+      const double scale = u / v->target;
+      if (scale < low || scale > high) continue;
+      const rhythm r = rhythm_at(values, scale, longest);
+      if (better(r, best)) best = r;
+    }
+  }
+  return best;
+}
+
+bool keeps_the_tune(const rhythm &r) {
+  return !r.vanishing && r.worst <= close_enough + 1e-9 && std::fabs(r.played - 1) <= widest_tempo_change + 1e-9;
+}
+
+std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
