@@ -9,7 +9,9 @@
 #include "c_source.h"
 #include "command_line.h"
 #include "message_text.h"
+#include "from_midi.h"
 #include "midi_file.h"
+#include "midi_reader.h"
 #include "rtttl.h"
 
 namespace {
@@ -160,4 +162,72 @@ int run_c(int argc, char **argv) {
   std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
   for (std::size_t at; (at = source.find("*/")) != std::string::npos;) source.insert(at + 1, " ");
   return write_whole_output(output, c_source(stream.tones, name, source)) ? status_ok : status_failed;
+}
+
+int run_from_midi(int argc, char **argv) {
+  from_midi_options settings;
+  std::string output;
+  bool list = false;
+  const command_spec spec{
+      program_name, "from-midi",
+      "[--list] [--track N] [--channel N] [--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
+      "Turn the melody of a standard MIDI file (format 0 or 1; from FILE, or\n"
+      "standard input) into a melody text for melodyc. The melody is the channel\n"
+      "whose notes are highest on average, across tracks, never percussion: a\n"
+      "chord gives its top note, a note ends where the next begins, a gap is a\n"
+      "pause. Pitches move by whole octaves to fit melodyc's range. At the unit\n"
+      "in use the tune is written when one uniform change of tempo of at most\n"
+      "30% keeps every note within 10% of its length; otherwise an error names\n"
+      "the note furthest off and a --unit-ms that fits. A note longer than 255\n"
+      "units becomes several records of its pitch.\n",
+      "Exit status: 0 converted (or listed); 1 a file that is not MIDI, is\n"
+      "damaged, holds no notes, or a melody the unit or the range cannot keep\n"
+      "(nothing is written); 2 bad command line.\n",
+      {{"list", 0, nullptr, "list each track and channel with its notes, range and\nname, and write nothing",
+        [&list](const std::string &) {
+          list = true;
+          return std::string();
+        }},
+       {"track", 0, "N", "take the melody from track N only (1 for the first)",
+        [&settings](const std::string &v) { return take_whole(v, 1, 65535, "track", "1 to 65535", settings.track); }},
+       {"channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)",
+        [&settings](const std::string &v) { return take_whole(v, 1, 16, "channel", "1 to 16", settings.channel); }},
+       output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
+       unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
+                                     "the melody at the same unit"),
+       {"transpose", 0, "N", "move every note by N semitones, -96 to 96, instead of\nthe automatic octave shift",
+        [&settings](const std::string &v) {
+          settings.transpose_given = true;
+          return take_whole(v, -96, 96, "transposition", "whole semitones, -96 to 96", settings.transpose);
+        }},
+       {"approximate", 0, nullptr, "write a tune whose rhythm the unit cannot keep anyway",
+        [&settings](const std::string &) {
+          settings.approximate = true;
+          return std::string();
+        }}}};
+  std::vector<std::string> operands;
+  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  input_file in;
+  int status = status_ok;
+  if (!open_input(operands, output, in, status)) return status;
+  const std::string name = display(in);
+  std::string bytes;
+  if (!read_text(in, longest_midi_file, bytes)) return status_failed;
+  midi_song song;
+  std::string error;
+  if (!read_midi(bytes, song, error)) {
+    std::fprintf(stderr, "%s: error: %s\n", name.c_str(), error.c_str());
+    return status_failed;
+  }
+  if (list) return write_whole_output("-", midi_listing(song)) ? status_ok : status_failed;
+  const std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
+  const from_midi_result result = melody_from_midi(song, source, settings);
+  for (const std::string &w : result.warnings) std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), w.c_str());
+  if (!result.error.empty()) {
+    std::fprintf(stderr, "%s: error: %s\n", name.c_str(), result.error.c_str());
+    return status_failed;
+  }
+  if (!write_whole_output(output, result.melody)) return status_failed;
+  std::fprintf(stderr, "%s: note: %s\n", name.c_str(), result.summary.c_str());
+  return status_ok;
 }

@@ -24,6 +24,7 @@ const subcommand subcommands[] = {
     {"wav", "render as sound (WAV, FLAC, AIFF, AU or CAF)", run_wav},
     {"check", "every error and suspicious construct of a melody text", run_check},
     {"rtttl", "an RTTTL ringtone as a melody text", run_rtttl},
+    {"from-midi", "the melody of a standard MIDI file as a melody text", run_from_midi},
     {"midi", "the records as a standard MIDI file", run_midi},
     {"c", "the records as C source for firmware", run_c},
 };
@@ -44,7 +45,7 @@ std::string usage_text() {
       "Read back the tone records melodyc writes (from FILE, or standard input),\n"
       "or check or make a melody text.\n\n";
   for (const subcommand &c : subcommands) {
-    text += "  " + std::string(c.name) + std::string(7 - std::string(c.name).size(), ' ') + c.summary + "\n";
+    text += "  " + std::string(c.name) + std::string(11 - std::string(c.name).size(), ' ') + c.summary + "\n";
   }
   text +=
       "  -h, --help, --version\n"

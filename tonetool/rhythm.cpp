@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#include "note_rules.h"
 
 namespace {
 
@@ -67,3 +70,60 @@ bool keeps_the_tune(const rhythm &r) {
 }
 
 std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
+
+std::string fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string percent(double ratio) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+.1f%%", 100.0 * ratio);
+  return text;
+}
+
+std::string plain_number(double value, int decimals) {
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  return s;
+}
+
+namespace {
+
+// A multiplier as melodyc reads it after the octave digit: "" for 1,
+// ".25" rather than "0.25".
+std::string multiplier_text(double multiplier, int decimals) {
+  std::string s = plain_number(multiplier, decimals);
+  if (s == "1") return "";
+  if (s.rfind("0.", 0) == 0) s.erase(0, 1);
+  return s;
+}
+
+}  // namespace
+
+std::string duration_text(const std::string &name, int base, int units) {
+  // Half a unit is the most that still rounds to 0.
+  const double multiplier = units == 0 ? 0.4 / base : static_cast<double>(units) / base;
+  std::string text;
+  for (int decimals = 0; decimals <= 12; ++decimals) {
+    text = multiplier_text(multiplier, decimals);
+    const note_outcome outcome = apply_note((name + text).c_str(), static_cast<unsigned>(base));
+    if (outcome.error == note_error::none && outcome.units == units) break;
+  }
+  return text;
+}
+
+std::string tempo_token(int base) {
+  std::string tempo;
+  for (int precision = 3; precision <= 9; ++precision) {
+    tempo = plain_number(8.0 / base, precision);
+    if (apply_tempo(tempo.c_str()).base_duration == static_cast<unsigned>(base)) break;
+  }
+  return tempo;
+}

@@ -50,3 +50,18 @@ bool keeps_the_tune(const rhythm &r);
 
 // A whole-number percentage: "30".
 std::string whole_percent(double ratio);
+
+// Numbers as the messages and melody texts write them: `value` with
+// `decimals` decimals; a ratio as a signed percentage ("+4.2%"); at most
+// `decimals` decimals without trailing zeros.
+std::string fixed(double value, int decimals);
+std::string percent(double ratio);
+std::string plain_number(double value, int decimals);
+
+// The shortest multiplier text that melodyc turns into `units` (0 to 255)
+// at base duration `base` after the note name `name` ("" for the base
+// itself, ".25" for a quarter of it).
+std::string duration_text(const std::string &name, int base, int units);
+
+// The shortest tempo token that gives base duration `base`.
+std::string tempo_token(int base);

@@ -78,53 +78,6 @@ std::string pitch_name(int semitone) { return note_name(semitone); }
 
 double ringtone_hz(int semitone) { return 440.0 * std::exp2((semitone - (4 * 12 + 9)) / 12.0); }
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-std::string percent(double ratio) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%+.1f%%", 100.0 * ratio);
-  return text;
-}
-
-// A number with at most `decimals` decimals, without trailing zeros.
-std::string plain_number(double value, int decimals) {
-  char text[400];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  std::string s = text;
-  if (s.find('.') != std::string::npos) {
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-  }
-  return s;
-}
-
-// A multiplier as melodyc reads it after the octave digit: "" for 1,
-// ".25" rather than "0.25".
-std::string multiplier_text(double multiplier, int decimals) {
-  std::string s = plain_number(multiplier, decimals);
-  if (s == "1") return "";
-  if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-  return s;
-}
-
-// The shortest multiplier text that melodyc turns into `units` at base
-// duration `base` after the note name `name`.
-std::string duration_text(const std::string &name, int base, int units) {
-  // Half a unit is the most that still rounds to 0.
-  const double multiplier = units == 0 ? 0.4 / base : static_cast<double>(units) / base;
-  std::string text;
-  for (int decimals = 0; decimals <= 12; ++decimals) {
-    text = multiplier_text(multiplier, decimals);
-    const note_outcome outcome = apply_note((name + text).c_str(), static_cast<unsigned>(base));
-    if (outcome.error == note_error::none && outcome.units == units) break;
-  }
-  return text;
-}
-
 class converter {
  public:
   converter(std::string_view text, const rtttl_options &options) : text_(text), options_(options) {
@@ -451,12 +404,7 @@ void converter::write_header(const note_value *base_note, int base, const std::s
     melody_ += "% Moved " + std::string(shift > 0 ? "up " : "down ") + std::to_string(octaves) +
                (octaves == 1 ? " octave" : " octaves") + " to fit melodyc's range\n";
   }
-  std::string tempo;
-  for (int precision = 3; precision <= 9; ++precision) {
-    tempo = plain_number(8.0 / base, precision);
-    if (apply_tempo(tempo.c_str()).base_duration == static_cast<unsigned>(base)) break;
-  }
-  melody_ += tempo + "\n";
+  melody_ += tempo_token(base) + "\n";
 }
 
 // One token a note, wrapped at 72 columns, and a warning for each note

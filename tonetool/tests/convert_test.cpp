@@ -18,21 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "NOTE:UNITS ..." from the lines of `tonetool list`.
-std::string notes_and_units(const std::string &listing) {
-  std::istringstream lines(listing);
-  std::string line, result;
-  std::getline(lines, line);  // the header
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::vector<std::string> w;
-    for (std::string word; words >> word;) w.push_back(word);
-    if (w.size() < 2) continue;
-    result += (result.empty() ? "" : " ") + w[w.size() - 2] + ":" + w.back();
-  }
-  return result;
-}
-
 class convert_program : public tonetool_program {
  protected:
   // tonetool rtttl ARGUMENTS on `ringtone`, its melody through melodyc and

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,9 @@
 #include "program_test.h"
 #include "tone_records.h"
 
-namespace {
 
 // Compiles a melody in-process to its tone records.
-std::vector<tone> compile_tones(const std::string &melody) {
+inline std::vector<tone> compile_tones(const std::string &melody) {
   std::string text = melody;
   std::FILE *in = fmemopen(text.data(), text.size(), "r");
   char *bytes = nullptr;
@@ -56,7 +56,22 @@ class tonetool_program : public program_test {
   std::string out_, err_;
 };
 
-std::string record_bytes(const std::vector<tone> &tones) {
+// "NOTE:UNITS ..." from the lines of `tonetool list`.
+inline std::string notes_and_units(const std::string &listing) {
+  std::istringstream lines(listing);
+  std::string line, result;
+  std::getline(lines, line);  // the header
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::vector<std::string> w;
+    for (std::string word; words >> word;) w.push_back(word);
+    if (w.size() < 2) continue;
+    result += (result.empty() ? "" : " ") + w[w.size() - 2] + ":" + w.back();
+  }
+  return result;
+}
+
+inline std::string record_bytes(const std::vector<tone> &tones) {
   std::string bytes;
   for (const tone &t : tones) {
     const tone_record record = make_tone_record(t.period, t.duration);
@@ -65,4 +80,3 @@ std::string record_bytes(const std::vector<tone> &tones) {
   return bytes;
 }
 
-}  // namespace

@@ -483,8 +483,8 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help("list")},
       {"list a b", "", 2, "tonetool: list: too many inputs: one FILE at most\n" + try_help("list")},
       {"list -h", "", 0, ""},
-      {"play", "", 2, "tonetool: unknown command 'play': list, wav, check, rtttl, midi or c\n" + try_help("")},
-      {"", "", 2, "tonetool: missing command: list, wav, check, rtttl, midi or c\n" + try_help("")},
+      {"play", "", 2, "tonetool: unknown command 'play': list, wav, check, rtttl, from-midi, midi or c\n" + try_help("")},
+      {"", "", 2, "tonetool: missing command: list, wav, check, rtttl, from-midi, midi or c\n" + try_help("")},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;
@@ -494,7 +494,7 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
 }
 
 TEST_F(tonetool_program, each_command_has_its_own_help) {
-  for (const char *command : {"list", "wav", "check", "rtttl", "midi", "c"}) {
+  for (const char *command : {"list", "wav", "check", "rtttl", "from-midi", "midi", "c"}) {
     EXPECT_EQ(run(std::string(command) + " --help", ""), 0) << command;
     EXPECT_EQ(out_.rfind(std::string("Usage: tonetool ") + command, 0), 0u) << out_;
     EXPECT_EQ(err_, "");

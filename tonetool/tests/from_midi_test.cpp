@@ -1,0 +1,183 @@
+// tonetool from-midi: MIDI files written by Debian's python3-mido (an
+// independent writer) give the melody's notes and units through melodyc;
+// MIDI files tonetool midi writes come back as the records they were made
+// of; hand-made bytes give one line naming what is wrong.
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tonetool_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Builds in.mid with mido: line() gives a track's events from (key,
+// ticks, rest before) triples, save() writes the file.
+const char mido_preamble[] = R"(
+from mido import MidiFile, MidiTrack, Message, MetaMessage
+def line(notes, ch=0, zero_on=False):
+    ev = []
+    for key, ticks, rest in notes:
+        ev.append((rest, Message('note_on', note=key, velocity=64, channel=ch)))
+        off = Message('note_on', note=key, velocity=0, channel=ch) if zero_on else Message('note_off', note=key, channel=ch)
+        ev.append((ticks, off))
+    return ev
+def tempo(us, delta=0):
+    return [(delta, MetaMessage('set_tempo', tempo=us))]
+def chord(keys, ticks, ch=0):
+    ev = [(0, Message('note_on', note=k, velocity=64, channel=ch)) for k in keys]
+    return ev + [(ticks if i == 0 else 0, Message('note_off', note=k, channel=ch)) for i, k in enumerate(keys)]
+def save(tracks, tpq=480, fmt=1):
+    m = MidiFile(type=fmt, ticks_per_beat=tpq)
+    for events in tracks:
+        t = MidiTrack()
+        for delta, msg in events:
+            t.append(msg.copy(time=delta))
+        m.tracks.append(t)
+    m.save('in.mid')
+)";
+
+class from_midi_program : public tonetool_program {
+ protected:
+  void SetUp() override {
+    tonetool_program::SetUp();
+    if (shell("/usr/bin/python3 -c 'import mido' 2>/dev/null") != 0) {
+      GTEST_SKIP() << "Debian's python3-mido is not installed: no independent MIDI writer";
+    }
+  }
+
+  // from-midi ARGUMENTS on in.mid, through melodyc and tonetool list: the
+  // notes and units, or "" when a step fails (err_ then says why).
+  std::string notes_of(const std::string &arguments) {
+    const std::string d = "'" + dir_.string() + "'";
+    const int status = shell("cd " + d + " && " + TONETOOL_PATH + " from-midi " + arguments +
+                             " in.mid >melody 2>err && " + MELODYC_PATH + " <melody >tones && " + TONETOOL_PATH +
+                             " list tones >listing");
+    err_ = slurp(dir_ / "err");
+    return status == 0 ? notes_and_units(slurp(dir_ / "listing")) : "";
+  }
+
+  void make_with_mido(const std::string &script) {
+    std::ofstream(dir_ / "make.py") << mido_preamble << script << "\n";
+    ASSERT_EQ(shell("cd '" + dir_.string() + "' && /usr/bin/python3 make.py"), 0) << script;
+  }
+};
+
+TEST_F(from_midi_program, the_melody_of_files_mido_writes) {
+  // At 120 beats a minute a quarter note is 500 ms: 4 units of 125 ms.
+  const struct {
+    const char *what, *script, *arguments, *notes;
+  } cases[] = {
+      {"format 0, quarter notes", "save([line([(69, 480, 0), (71, 480, 0), (72, 480, 0)])], fmt=0)", "",
+       "A1:4 B1:4 C2:4"},
+      {"96 ticks a quarter", "save([line([(69, 96, 0), (71, 48, 0), (72, 192, 0)])], tpq=96)", "",
+       "A1:4 B1:2 C2:8"},
+      {"a tempo change in the middle",
+       "save([tempo(500000) + line([(69, 480, 0), (69, 480, 0)]) + tempo(250000) + line([(69, 480, 0)])])", "",
+       "A1:4 A1:4 A1:2"},
+      {"a tempo change in another track", "save([tempo(1000000), line([(69, 480, 0), (71, 480, 0)])])", "",
+       "A1:8 B1:8"},
+      {"a chord gives its top note", "save([chord([60, 64, 69], 480) + chord([62, 65, 71], 480)])", "",
+       "A1:4 B1:4"},
+      {"a bass line in another track is not the melody",
+       "save([line([(69, 480, 0), (71, 480, 0)]), line([(45, 960, 0)], ch=1)])", "", "A1:4 B1:4"},
+      {"--channel takes the bass, moved up into range",
+       "save([line([(69, 480, 0), (71, 480, 0)]), line([(45, 960, 0)], ch=1)])", "--channel 2", "A0:8"},
+      {"--track takes one track's notes",
+       "save([line([(69, 480, 0)]), line([(64, 480, 0)], ch=1)])", "--track 2", "E1:4"},
+      {"drums are never the melody",
+       "save([line([(69, 480, 0), (71, 480, 0)]), line([(81, 240, 0), (82, 240, 0), (81, 480, 0)], ch=9)])", "",
+       "A1:4 B1:4"},
+      {"note-off as note-on of velocity 0", "save([line([(69, 240, 0), (71, 480, 0)], zero_on=True)])", "",
+       "A1:2 B1:4"},
+      {"a rest between notes is a pause; leading silence is dropped",
+       "save([line([(69, 480, 960), (71, 480, 480)])])", "", "A1:4 P:4 B1:4"},
+      {"an overlapping note ends where the next begins",
+       "save([[(0, Message('note_on', note=69, velocity=64)), (480, Message('note_on', note=71, velocity=64)),"
+       " (480, Message('note_off', note=69)), (480, Message('note_off', note=71))]])",
+       "", "A1:4 B1:8"},
+      {"repeated notes stay separate", "save([line([(69, 480, 0), (69, 480, 0)])])", "", "A1:4 A1:4"},
+      {"a note past 255 units is several records", "save([tempo(5000000) + line([(69, 3840, 0)])])", "",
+       "A1:255 A1:65"},
+  };
+  for (const auto &c : cases) {
+    make_with_mido(c.script);
+    EXPECT_EQ(notes_of(c.arguments), c.notes) << c.what << "\n" << err_;
+  }
+}
+
+// What tonetool midi writes comes back as the records it was made of.
+TEST_F(from_midi_program, records_survive_a_round_trip) {
+  for (const auto &entry : fs::directory_iterator(EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".mel") continue;
+    const std::string d = "'" + dir_.string() + "'", mel = "'" + entry.path().string() + "'";
+    ASSERT_EQ(shell("cd " + d + " && " + MELODYC_PATH + " <" + mel + " >a.tones && " + TONETOOL_PATH +
+                    " midi -o in.mid a.tones && " + TONETOOL_PATH + " from-midi in.mid 2>err | " + MELODYC_PATH +
+                    " >b.tones"),
+              0)
+        << entry.path() << ": " << slurp(dir_ / "err");
+    EXPECT_EQ(slurp(dir_ / "a.tones"), slurp(dir_ / "b.tones")) << entry.path();
+  }
+}
+
+TEST_F(from_midi_program, list_names_every_track_and_channel) {
+  make_with_mido(
+      "save([[(0, MetaMessage('track_name', name='Lead'))] + line([(69, 480, 0), (76, 480, 0)]),"
+      " line([(45, 960, 0)], ch=1), line([(36, 240, 0)], ch=9)])");
+  EXPECT_EQ(run("from-midi --list " + (dir_ / "in.mid").string(), ""), 0) << err_;
+  EXPECT_EQ(out_,
+            "track 1, channel 1: 2 notes, A4 to E5, 'Lead'\n"
+            "track 2, channel 2: 1 note, A2 to A2\n"
+            "track 3, channel 10: 1 note, C2 to C2 (percussion)\n");
+}
+
+// A standard MIDI file of one track holding `events` (after the delta
+// times), with `division` ticks a quarter note.
+std::string midi_bytes(const std::string &events, const std::string &division = std::string("\x01\xE0", 2),
+                       const std::string &format = std::string("\0\0", 2)) {
+  const auto size = static_cast<unsigned>(events.size());
+  return std::string("MThd\0\0\0\6", 8) + format + std::string("\0\1", 2) + division + "MTrk" +
+         std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
+                     static_cast<char>(size)} +
+         events;
+}
+
+TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
+  const std::string a_note = std::string("\0\x90\x45\x40\x83\x60\x80\x45\x40\0\xFF\x2F\0", 13);
+  const struct {
+    const char *what;
+    std::string bytes, message;
+  } cases[] = {
+      {"not MIDI", "hello, world", "not a standard MIDI file (it does not start with MThd)"},
+      {"a truncated header", std::string("MThd\0\0\0\6\0\0", 10), "the file ends inside its header"},
+      {"a track's length past the end", midi_bytes(a_note).substr(0, 30),
+       "track 1's length 13 runs past the end of the file (at byte 14)"},
+      {"a number of five bytes", midi_bytes(std::string("\xFF\xFF\xFF\xFF\x7F\x90\x45\x40", 8)),
+       "track 1: a variable-length number of more than four bytes (at byte 26)"},
+      {"running status with no status", midi_bytes(std::string("\0\x45\x40", 3)),
+       "track 1: a data byte with no status before it (at byte 24)"},
+      {"no notes", midi_bytes(std::string("\0\xFF\x2F\0", 4)), "the file holds no notes"},
+      {"format 2", midi_bytes(a_note, std::string("\x01\xE0", 2), std::string("\0\2", 2)),
+       "format 2 (independent sequences) is not read: save the tune as format 0 or 1"},
+      {"percussion only", midi_bytes(std::string("\0\x99\x24\x40\x83\x60\x89\x24\x40\0\xFF\x2F\0", 13)),
+       "no notes on that track and channel, percussion aside; --list shows where the notes are"},
+      {"a tune no octave shift fits",
+       midi_bytes(std::string("\0\x90\x10\x40\x60\x80\x10\x40\0\x90\x7F\x40\x60\x80\x7F\x40", 16)),
+       "the notes run from E0 to G9, 111 semitones, more than melodyc's 42; --transpose -36 fits 1 of the 2 notes"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(run("from-midi", c.bytes), 1) << c.what;
+    EXPECT_EQ(err_, "(standard input): error: " + c.message + "\n") << c.what;
+    EXPECT_EQ(out_, "") << c.what;
+  }
+  // SMPTE time: 25 frames a second of 40 ticks, so 1000 ticks a second; a
+  // note of 500 ticks is 4 units.
+  EXPECT_EQ(run("from-midi", midi_bytes(std::string("\0\x90\x45\x40\x83\x74\x80\x45\x40\0\xFF\x2F\0", 13),
+                                        std::string("\xE7\x28", 2))),
+            0)
+      << err_;
+  EXPECT_EQ(out_.substr(out_.rfind('\n', out_.size() - 2) + 1), "A1\n");
+}
+
+}  // namespace
