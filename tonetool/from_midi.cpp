@@ -57,7 +57,8 @@ int melody_channel(const std::vector<midi_note> &notes) {
 }
 
 // One line of notes: a chord gives its top note, a note ends where the next
-// begins, a gap is a rest; the silence before the first note is dropped.
+// begins, a gap is a rest, and so is the silence after the last note up to
+// the end of its track; the silence before the first note is dropped.
 std::vector<line_note> melody_line(const midi_song &song, const std::vector<midi_note> &notes) {
   std::vector<line_note> line;
   for (std::size_t i = 0; i < notes.size();) {
@@ -76,6 +77,9 @@ std::vector<line_note> melody_line(const midi_song &song, const std::vector<midi
     line.push_back({key, start, end, 0});
     i = j;
   }
+  std::uint64_t track_end = 0;
+  for (const midi_note &n : notes) track_end = std::max(track_end, song.track_ends[n.track]);
+  if (!line.empty() && line.back().end < track_end) line.push_back({-1, line.back().end, track_end, 0});
   for (line_note &n : line) n.ms = (midi_seconds(song, n.end) - midi_seconds(song, n.start)) * 1000.0;
   return line;
 }

@@ -119,6 +119,7 @@ bool read_track(const unsigned char *data, std::size_t size, std::size_t base, i
     }
     if (on) sounding[channel * 128 + first].push_back(tick);
   }
+  song.track_ends.push_back(tick);
   // Notes still sounding end with the track.
   for (unsigned channel = 0; channel < 16; ++channel) {
     for (unsigned key = 0; key < 128; ++key) {

@@ -31,6 +31,7 @@ struct midi_song {
   std::vector<midi_note> notes;     // in order of start, then track
   std::vector<midi_tempo> tempos;   // in order of tick
   std::vector<std::string> track_names;  // "" where a track has none
+  std::vector<std::uint64_t> track_ends;  // the tick of each track's end
 };
 
 // The limits that keep a hostile file's cost in proportion to its notes.

@@ -373,7 +373,11 @@ TEST_F(tonetool_program, readme_examples_are_what_the_programs_print) {
   EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH +
                   " rtttl --unit-ms 59.524 ring.txt >ring.mel 2>ring.err && " + TONETOOL_PATH + " c tune.tones >tune.c"),
             0);
-  for (const char *shown : {"refused.err", "ring.mel", "ring.err", "tune.c"}) {
+  // The MIDI file tonetool midi writes of the melody, read back.
+  EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " midi -o tune.mid tune.tones && " + TONETOOL_PATH +
+                  " from-midi tune.mid >from.mel 2>from.err"),
+            0);
+  for (const char *shown : {"refused.err", "ring.mel", "ring.err", "tune.c", "from.mel", "from.err"}) {
     const std::string text = slurp(dir_ / shown);
     EXPECT_NE(readme.find("\n" + text + "```\n"), std::string::npos) << shown << ":\n" << text;
   }
