@@ -148,11 +148,15 @@ std::string note_label(const line_note &n, const midi_song &song) {
 }
 
 // The tokens of one note of `units`, several records of at most 255 when
-// it is longer, each written against the base duration.
-void append_tokens(const std::string &name, std::int64_t units, int base, std::vector<std::string> &tokens) {
+// it is longer, each written against the base duration. The multiplier of
+// a count of units is the same for every note: `texts` keeps them.
+void append_tokens(const std::string &name, std::int64_t units, int base, std::map<std::int64_t, std::string> &texts,
+                   std::vector<std::string> &tokens) {
   while (units > 0) {
     const std::int64_t part = std::min(units, longest_record);
-    tokens.push_back(name + duration_text(name, base, static_cast<int>(part)));
+    auto it = texts.find(part);
+    if (it == texts.end()) it = texts.emplace(part, duration_text("A1", base, static_cast<int>(part))).first;
+    tokens.push_back(name + it->second);
     units -= part;
   }
 }
@@ -212,12 +216,14 @@ from_midi_result melody_from_midi(const midi_song &song, const std::string &sour
                               (octaves == 1 ? " octave" : " octaves") + "; --transpose N sets the shift by hand");
   }
 
-  // Time: the note values (lengths to a tenth of a millisecond) in units.
+  // Time: the note values in units. Lengths within half a percent of each
+  // other are one value, so that a played (not quantised) file has a few
+  // thousand values at most, whatever its length.
   std::vector<note_value> values;
   std::map<std::int64_t, std::size_t> value_at;
   std::vector<std::size_t> value_of(line.size());
   for (std::size_t i = 0; i < line.size(); ++i) {
-    const std::int64_t key = std::llround(line[i].ms * 10);
+    const std::int64_t key = std::llround(std::log(std::max(line[i].ms, 0.001)) / std::log(1.005));
     const auto [it, fresh] = value_at.emplace(key, values.size());
     if (fresh) values.push_back({key, line[i].ms / options.unit_ms, 0, i});
     ++values[it->second].notes;
@@ -247,6 +253,18 @@ from_midi_result melody_from_midi(const midi_song &song, const std::string &sour
     return result;
   }
 
+  // Records beyond any tune, which a file's claims of hour-long notes
+  // would otherwise pile up.
+  std::uint64_t records = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    records += static_cast<std::uint64_t>((chosen.values[value_of[i]].units + longest_record - 1) / longest_record);
+  }
+  if (records > most_midi_notes) {
+    result.error = "the melody would be " + std::to_string(records) + " records, more than the " +
+                   std::to_string(most_midi_notes) + " of any tune; a larger --unit-ms, or is this the right file?";
+    return result;
+  }
+
   // The base duration: the commonest value's units, within 1 to 255.
   std::size_t base_value = 0;
   for (std::size_t v = 0; v < values.size(); ++v) {
@@ -272,6 +290,7 @@ from_midi_result melody_from_midi(const midi_song &song, const std::string &sour
   }
   result.melody += tempo_token(base) + "\n";
   std::vector<std::string> tokens;
+  std::map<std::int64_t, std::string> texts;
   int off = 0;
   for (std::size_t i = 0; i < line.size(); ++i) {
     const line_note &n = line[i];
@@ -281,7 +300,7 @@ from_midi_result melody_from_midi(const midi_song &song, const std::string &sour
       const int m = n.key - key_offset + shift;
       name = std::string(note_cell_names[m % 12]) + static_cast<char>('0' + m / 12);
     }
-    append_tokens(name, v.units, base, tokens);
+    append_tokens(name, v.units, base, texts, tokens);
     if (std::fabs(v.error) > close_enough && ++off <= 8) {
       result.warnings.push_back(note_label(n, song) + " is " + fixed(chosen.played * v.target, 2) + " units" +
                                 unit_text + "; it gets " + std::to_string(v.units) + " (" + percent(v.error) + ")");

@@ -55,7 +55,10 @@ rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest) 
   for (const note_value *v : tried) {
     const double first = std::max(1.0, std::floor(low * v->target));
     const double last = std::min(static_cast<double>(longest), std::ceil(high * v->target));
-    for (double u = first; u <= last && u - first < 4096; ++u) {
+    // A long value has many whole counts within the range; a few hundred,
+    // evenly spread, find the best closely enough.
+    const double step = std::max(1.0, std::floor((last - first) / 256));
+    for (double u = first; u <= last; u += step) {
       const double scale = u / v->target;
       if (scale < low || scale > high) continue;
       const rhythm r = rhythm_at(values, scale, longest);
