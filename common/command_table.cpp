@@ -17,21 +17,21 @@ namespace {
 constexpr int first_long_value = 256;
 
 // "Try 'tonetool list --help' for more information."
-std::string help_pointer(const command_spec &spec) {
-  std::string name = spec.program;
-  if (spec.command != nullptr) name += std::string(" ") + spec.command;
+std::string help_pointer(const command_form &form) {
+  std::string name = form.program;
+  if (form.command != nullptr) name += std::string(" ") + form.command;
   return "Try '" + name + " --help' for more information.";
 }
 
 }  // namespace
 
-parsed_command parse_command(const command_spec &spec, int argc, char **argv) {
+parsed_command parse_command(const command_form &form, int argc, char **argv) {
   parsed_command result;
   std::vector<option> table;
   std::string letters = ":h";
   std::size_t meaning = 0;  // the entry an alias stands for: the last one with help
-  for (std::size_t i = 0; i < spec.options.size(); ++i) {
-    const option_entry &e = spec.options[i];
+  for (std::size_t i = 0; i < form.options.size(); ++i) {
+    const option_entry &e = form.options[i];
     if (e.help != nullptr) meaning = i;
     table.push_back({e.name, e.value != nullptr ? required_argument : no_argument, nullptr,
                      first_long_value + static_cast<int>(meaning)});
@@ -49,20 +49,20 @@ parsed_command parse_command(const command_spec &spec, int argc, char **argv) {
       result.outcome = command_outcome::help;
       return result;
     }
-    std::size_t index = spec.options.size();
+    std::size_t index = form.options.size();
     if (opt >= first_long_value) {
       index = static_cast<std::size_t>(opt - first_long_value);
     } else {
-      for (std::size_t i = 0; i < spec.options.size(); ++i) {
-        if (opt != '?' && opt != ':' && spec.options[i].letter == opt) index = i;
+      for (std::size_t i = 0; i < form.options.size(); ++i) {
+        if (opt != '?' && opt != ':' && form.options[i].letter == opt) index = i;
       }
     }
-    if (index == spec.options.size()) {
+    if (index == form.options.size()) {
       result.outcome = command_outcome::usage_error;
       result.error = option_error(argv, table.data(), opt);
       return result;
     }
-    const std::string problem = spec.options[index].take(optarg != nullptr ? optarg : "");
+    const std::string problem = form.options[index].take(optarg != nullptr ? optarg : "");
     if (!problem.empty()) {
       result.outcome = command_outcome::usage_error;
       result.error = problem;
@@ -73,11 +73,11 @@ parsed_command parse_command(const command_spec &spec, int argc, char **argv) {
   return result;
 }
 
-std::string help_text(const command_spec &spec) {
-  std::string text = std::string("Usage: ") + spec.program + (spec.command ? std::string(" ") + spec.command : "") +
-                     " " + spec.synopsis + "\n" + spec.about;
+std::string help_text(const command_form &form) {
+  std::string text = std::string("Usage: ") + form.program + (form.command ? std::string(" ") + form.command : "") +
+                     " " + form.synopsis + "\n" + form.about;
   std::vector<std::pair<std::string, const char *>> rows;
-  for (const option_entry &e : spec.options) {
+  for (const option_entry &e : form.options) {
     if (e.help == nullptr) continue;
     std::string label = e.letter != 0 ? std::string("-") + e.letter + ", " : "    ";
     label += std::string("--") + e.name + (e.value != nullptr ? std::string("=") + e.value : "");
@@ -97,13 +97,13 @@ std::string help_text(const command_spec &spec) {
       start = end + 1;
     }
   }
-  if (*spec.epilogue != '\0') text += std::string("\n") + spec.epilogue;
+  if (*form.epilogue != '\0') text += std::string("\n") + form.epilogue;
   return text;
 }
 
-int usage_error(const command_spec &spec, const std::string &message) {
-  const std::string command = spec.command != nullptr ? std::string(spec.command) + ": " : "";
-  std::fprintf(stderr, "%s: %s%s\n%s\n", spec.program, command.c_str(), message.c_str(), help_pointer(spec).c_str());
+int usage_error(const command_form &form, const std::string &message) {
+  const std::string command = form.command != nullptr ? std::string(form.command) + ": " : "";
+  std::fprintf(stderr, "%s: %s%s\n%s\n", form.program, command.c_str(), message.c_str(), help_pointer(form).c_str());
   return status_usage;
 }
 
@@ -125,6 +125,13 @@ bool parse_decimal(const std::string &text, double low, double high, bool open_l
   value = std::strtod(text.c_str(), &end);
   return !text.empty() && *end == '\0' && errno == 0 && std::isfinite(value) &&
          (open_low ? value > low : value >= low) && value <= high;
+}
+
+option_entry flag_option(const char *name, const char *help, bool &flag) {
+  return {name, 0, nullptr, help, [&flag](const std::string &) {
+            flag = true;
+            return std::string();
+          }};
 }
 
 std::string invalid_value(const char *what, const std::string &text, const char *meaning) {

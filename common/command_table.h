@@ -21,7 +21,7 @@ struct option_entry {
 };
 
 // A program, or one subcommand of it, and its options.
-struct command_spec {
+struct command_form {
   const char *program;   // "tonetool"
   const char *command;   // "list"; nullptr for the program itself
   const char *synopsis;  // what follows the name in the usage line: "[--unit-ms MS] [FILE]"
@@ -39,16 +39,16 @@ struct parsed_command {
 };
 
 // Parses argv[1..argc) by the table, applying each option in order.
-parsed_command parse_command(const command_spec &spec, int argc, char **argv);
+parsed_command parse_command(const command_form &form, int argc, char **argv);
 
 // "Usage: PROGRAM COMMAND SYNOPSIS", the text about it, the options with
 // their help aligned, and the epilogue.
-std::string help_text(const command_spec &spec);
+std::string help_text(const command_form &form);
 
 // "PROGRAM: MESSAGE" (for a subcommand "PROGRAM: COMMAND: MESSAGE") and
 // the pointer to the command's own help, on standard error; returns 2, the
 // status of a malformed command line.
-int usage_error(const command_spec &spec, const std::string &message);
+int usage_error(const command_form &form, const std::string &message);
 
 // Whole numbers from `low` to `high`: decimal digits, a '-' before them
 // for a negative one, nothing else (up to 18 digits); decimals (as strtod
@@ -61,6 +61,13 @@ bool parse_decimal(const std::string &text, double low, double high, bool open_l
 template <typename Number>
 std::string take_whole(const std::string &text, std::int64_t low, std::int64_t high, const char *what,
                        const char *meaning, Number &value);
+
+// An option that sets `flag`, and one that takes a whole number from
+// `low` to `high` into `target` ("invalid WHAT 'VALUE' (MEANING)" else).
+option_entry flag_option(const char *name, const char *help, bool &flag);
+template <typename Number>
+option_entry whole_option(const char *name, char letter, const char *value, const char *help, std::int64_t low,
+                          std::int64_t high, const char *what, const char *meaning, Number &target);
 
 // Statuses every program shares: a value that cannot work for this input
 // is a failure (1), a malformed command line a usage error (2).
@@ -77,4 +84,12 @@ std::string take_whole(const std::string &text, std::int64_t low, std::int64_t h
   if (!parse_whole(text, low, high, number)) return invalid_value(what, text, meaning);
   value = static_cast<Number>(number);
   return "";
+}
+
+template <typename Number>
+option_entry whole_option(const char *name, char letter, const char *value, const char *help, std::int64_t low,
+                          std::int64_t high, const char *what, const char *meaning, Number &target) {
+  return {name, letter, value, help, [=, &target](const std::string &text) {
+            return take_whole(text, low, high, what, meaning, target);
+          }};
 }

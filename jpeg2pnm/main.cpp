@@ -45,7 +45,7 @@ void report(const std::string &input, const std::string &text) { report_about(di
 
 // A malformed command line, in the form every program here uses.
 int command_line_error(const std::string &message) {
-  return usage_error(command_spec{program, nullptr, "", "", "", {}}, message);
+  return usage_error(command_form{program, nullptr, "", "", "", {}}, message);
 }
 
 void report_warnings(const std::string &input, const convert_result &r) {
@@ -70,8 +70,6 @@ std::FILE *open_input(const std::string &input) {
   if (in == nullptr) report(input, error);
   return in;
 }
-
-void close_input(const std::string &, std::FILE *in) { close_input_file(in); }
 
 // The whole input, at most `limit` bytes (0: no limit): the limits look at
 // all of it before anything is decoded. Input that does not start as a
@@ -230,13 +228,13 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   struct stat out_st {}, in_st {};
   if (o.image_to_stdout && fstat(STDOUT_FILENO, &out_st) == 0 && fstat(fileno(in), &in_st) == 0 &&
       S_ISREG(out_st.st_mode) && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
-    close_input(input, in);
+    close_input_file(in);
     report(input, same_file_message("(standard output)"));
     return status_failed;
   }
   std::vector<unsigned char> data;
   if (!read_input(input, in, input_limit(options), data)) {
-    close_input(input, in);
+    close_input_file(in);
     return status_failed;
   }
   const int input_fd = fileno(in);
@@ -244,7 +242,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     return open_outputs(o, options, input_fd, components, has_icc_profile, error);
   };
   const convert_result r = convert_jpeg(data.data(), data.size(), options, open);
-  close_input(input, in);
+  close_input_file(in);
   if (!r.ok) {
     discard_output(o.image);
     discard_output(o.profile);

@@ -77,7 +77,7 @@ bool parse_scale(const char *text, unsigned &num, unsigned &denom, std::string &
 }
 
 // jpeg2pnm's options, applied to `result`.
-command_spec command_of(parse_result &result, bool &dither_given) {
+command_form command_of(parse_result &result, bool &dither_given) {
   command_line &line = result.line;
   convert_options &c = line.convert;
   const auto limit = [](const char *name, std::uint64_t &target) {
@@ -99,12 +99,6 @@ command_spec command_of(parse_result &result, bool &dither_given) {
       return std::string();
     };
   };
-  const auto flag = [](bool &target, bool value) {
-    return [&target, value](const std::string &) {
-      target = value;
-      return std::string();
-    };
-  };
   const auto named = [](const char *what, const char *kind, std::string &target) {
     return [what, kind, &target](const std::string &v) {
       if (v.empty()) return std::string("option '") + what + "' needs a " + kind + " name, not ''";
@@ -123,12 +117,12 @@ command_spec command_of(parse_result &result, bool &dither_given) {
            named("-o", "file", line.output)},
           {"directory", 'd', "DIR", "write one file per input into DIR (created if\nmissing), named after the input with .pgm, .ppm\nor .pam",
            named("-d", "folder", line.directory)},
-          {"jobs", 'j', "N", "decode N inputs at once, 1 to 1024 (default: one\nper core)",
-           [&line](const std::string &v) { return take_whole(v, 1, 1024, "job count", "1 to 1024", line.jobs); }},
-          {"grayscale", 0, nullptr, "decode to gray", flag(c.grayscale, true)},
+          whole_option("jobs", 'j', "N", "decode N inputs at once, 1 to 1024 (default: one\nper core)", 1, 1024,
+                       "job count", "1 to 1024", line.jobs),
+          flag_option("grayscale", "decode to gray", c.grayscale),
           {"greyscale", 0, nullptr, nullptr, nullptr},
-          {"colors", 0, "N", "quantise to N colours: 2 to 256 for gray output,\n8 to 256 for colour, 16 to 256 for CMYK",
-           [&c](const std::string &v) { return take_whole(v, 2, 256, "colour count", "2 to 256", c.colors); }},
+          whole_option("colors", 0, "N", "quantise to N colours: 2 to 256 for gray output,\n8 to 256 for colour, 16 to 256 for CMYK",
+                       2, 256, "colour count", "2 to 256", c.colors),
           {"colours", 0, "N", nullptr, nullptr},
           {"one-pass", 0, nullptr, "quantise with a fixed colormap (gray and CMYK\nalways are)",
            passes(quantiser_passes::one)},
@@ -159,9 +153,13 @@ command_spec command_of(parse_result &result, bool &dither_given) {
              else return invalid_value("DCT method", v, "int, fast or float");
              return std::string();
            }},
-          {"nosmooth", 0, nullptr, "no fancy upsampling of chroma", flag(c.fancy_upsampling, false)},
-          {"rgb", 0, nullptr, "CMYK and YCCK images to RGB (PPM), or with\n--grayscale to gray, instead of ink amounts (PAM)",
-           flag(c.rgb, true)},
+          {"nosmooth", 0, nullptr, "no fancy upsampling of chroma",
+           [&c](const std::string &) {
+             c.fancy_upsampling = false;
+             return std::string();
+           }},
+          flag_option("rgb", "CMYK and YCCK images to RGB (PPM), or with\n--grayscale to gray, instead of ink amounts (PAM)",
+                      c.rgb),
           {"crop", 0, "WxH+X+Y", "decode only this region of the (scaled) image",
            [&c](const std::string &v) {
              if (parse_crop(v, c)) return std::string();
@@ -173,7 +171,7 @@ command_spec command_of(parse_result &result, bool &dither_given) {
              c.icc_path = v;
              return std::string();
            }},
-          {"strict", 0, nullptr, "fail an image at its first corrupt-data warning", flag(c.strict, true)},
+          flag_option("strict", "fail an image at its first corrupt-data warning", c.strict),
           {"max-pixels", 0, "N", "refuse images of more than N pixels as decoded\n(default 268435456, 16384x16384; 0 for no limit)",
            limit("max-pixels", c.max_pixels)},
           {"max-memory", 0, "MIB", "refuse images whose decode needs more than MIB MiB\nof working memory (default 2560, enough for every\nimage within the pixel limit; 0 for no limit)",
@@ -182,8 +180,8 @@ command_spec command_of(parse_result &result, bool &dither_given) {
            limit("max-scans", c.max_scans)},
           {"max-input", 0, "MIB", "read at most MIB MiB of an input (default: 8 bytes\nfor each pixel --max-pixels allows, 2048; 0 for\nno limit)",
            limit("max-input", c.max_input_mib)},
-          {"allow-truncated", 0, nullptr, "decode a file whose data is too short for its\nimage as far as it goes (refused by default)",
-           flag(c.allow_truncated, true)},
+          flag_option("allow-truncated", "decode a file whose data is too short for its\nimage as far as it goes (refused by default)",
+                      c.allow_truncated),
           {"version", 0, nullptr, "show the version and exit",
            [&result](const std::string &) {
              result.outcome = parse_outcome::version;

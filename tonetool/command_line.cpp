@@ -30,14 +30,22 @@ option_entry unit_option(double &unit_ms, const char *help) {
           }};
 }
 
-int parse_subcommand(const command_spec &spec, int argc, char **argv, std::vector<std::string> &operands) {
-  const parsed_command parsed = parse_command(spec, argc, argv);
+option_entry transpose_option(bool &given, int &semitones) {
+  return {"transpose", 0, "N", "move every note by N semitones, -96 to 96, instead of\nthe automatic octave shift",
+          [&given, &semitones](const std::string &v) {
+            given = true;
+            return take_whole(v, -96, 96, "transposition", "whole semitones, -96 to 96", semitones);
+          }};
+}
+
+int parse_subcommand(const command_form &form, int argc, char **argv, std::vector<std::string> &operands) {
+  const parsed_command parsed = parse_command(form, argc, argv);
   if (parsed.outcome == command_outcome::help) {
-    std::fputs(help_text(spec).c_str(), stdout);
+    std::fputs(help_text(form).c_str(), stdout);
     return status_ok;
   }
-  if (parsed.outcome == command_outcome::usage_error) return usage_error(spec, parsed.error);
-  if (parsed.operands.size() > 1) return usage_error(spec, "too many inputs: one FILE at most");
+  if (parsed.outcome == command_outcome::usage_error) return usage_error(form, parsed.error);
+  if (parsed.operands.size() > 1) return usage_error(form, "too many inputs: one FILE at most");
   operands = parsed.operands;
   return -1;
 }

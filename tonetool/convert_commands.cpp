@@ -32,7 +32,7 @@ constexpr std::size_t longest_c_array = std::size_t{1} << 20;
 int run_rtttl(int argc, char **argv) {
   rtttl_options settings;
   std::string output;
-  const command_spec spec{
+  const command_form form{
       program_name, "rtttl", "[--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
       "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
       "standard input) into a melody text for melodyc: a comment with its name,\n"
@@ -50,19 +50,12 @@ int run_rtttl(int argc, char **argv) {
       {output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
        unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
                                      "the melody at the same unit"),
-       {"transpose", 0, "N", "move every note by N semitones, -96 to 96, instead of\nthe automatic octave shift",
-        [&settings](const std::string &v) {
-          settings.transpose_given = true;
-          return take_whole(v, -96, 96, "transposition", "whole semitones, -96 to 96", settings.transpose);
-        }},
-       {"approximate", 0, nullptr, "write a tune whose rhythm the unit cannot keep anyway,\neach note rounded, with a "
-                                   "warning for each note off",
-        [&settings](const std::string &) {
-          settings.approximate = true;
-          return std::string();
-        }}}};
+       transpose_option(settings.transpose_given, settings.transpose),
+       flag_option("approximate", "write a tune whose rhythm the unit cannot keep anyway,\neach note rounded, with a "
+                                  "warning for each note off",
+                   settings.approximate)}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
   if (!open_input(operands, output, in, status)) return status;
@@ -89,7 +82,7 @@ int run_rtttl(int argc, char **argv) {
 int run_midi(int argc, char **argv) {
   midi_settings settings;
   std::string output;
-  const command_spec spec{
+  const command_form form{
       program_name, "midi", "[--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]",
       "Write the tone records melodyc writes (from FILE, or standard input) as a\n"
       "standard MIDI file: format 0, one track with a tempo event, each tone a\n"
@@ -100,15 +93,13 @@ int run_midi(int argc, char **argv) {
       {output_option(output, "the MIDI file, written whole or not at all; - or none\nwrites to standard output (not a "
                              "terminal)"),
        unit_option(settings.unit_ms, unit_help),
-       {"beat", 0, "UNITS", "units in a quarter note, 1 to 255, for the note values\neditors show (default: the "
-                            "duration most records\nhave, shortened to what MIDI holds)",
-        [&settings](const std::string &v) {
-          return take_whole(v, 1, 255, "beat", "whole units, 1 to 255", settings.beat_units);
-        }}}};
+       whole_option("beat", 0, "UNITS", "units in a quarter note, 1 to 255, for the note values\neditors show (default: "
+                    "the duration most records\nhave, shortened to what MIDI holds)",
+                    1, 255, "beat", "whole units, 1 to 255", settings.beat_units)}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   if ((output.empty() || output == "-") && isatty(STDOUT_FILENO)) {
-    return usage_error(spec, "not writing MIDI to a terminal; use -o OUT or a redirect");
+    return usage_error(form, "not writing MIDI to a terminal; use -o OUT or a redirect");
   }
   input_file in;
   int status = status_ok;
@@ -125,7 +116,7 @@ int run_midi(int argc, char **argv) {
 
 int run_c(int argc, char **argv) {
   std::string output, name;
-  const command_spec spec{
+  const command_form form{
       program_name, "c", "[--name NAME] [-o OUT] [FILE]",
       "Write the tone records melodyc writes (from FILE, or standard input) as C\n"
       "source: const unsigned char NAME[] with three bytes a record and a comment\n"
@@ -142,18 +133,18 @@ int run_c(int argc, char **argv) {
         }},
        output_option(output, "the source file, written whole or not at all\n(default: standard output)")}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
   if (!open_input(operands, output, in, status)) return status;
   if (name.empty()) name = in.name == "-" ? "melody" : c_name_for_file(in.name);
   if (name.empty()) {
     close_input(in);
-    return usage_error(spec, "no C name comes of " + quoted_value(in.name) + "; give one with --name");
+    return usage_error(form, "no C name comes of " + quoted_value(in.name) + "; give one with --name");
   }
   if (const std::string problem = c_name_problem(name); !problem.empty()) {
     close_input(in);
-    return usage_error(spec, "the array name " + quoted_value(name) + " that " + quoted_value(in.name) +
+    return usage_error(form, "the array name " + quoted_value(name) + " that " + quoted_value(in.name) +
                                  " gives cannot be used (" + problem + "); give one with --name");
   }
   tone_stream stream;
@@ -168,7 +159,7 @@ int run_from_midi(int argc, char **argv) {
   from_midi_options settings;
   std::string output;
   bool list = false;
-  const command_spec spec{
+  const command_form form{
       program_name, "from-midi",
       "[--list] [--track N] [--channel N] [--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
       "Turn the melody of a standard MIDI file (format 0 or 1; from FILE, or\n"
@@ -183,30 +174,18 @@ int run_from_midi(int argc, char **argv) {
       "Exit status: 0 converted (or listed); 1 a file that is not MIDI, is\n"
       "damaged, holds no notes, or a melody the unit or the range cannot keep\n"
       "(nothing is written); 2 bad command line.\n",
-      {{"list", 0, nullptr, "list each track and channel with its notes, range and\nname, and write nothing",
-        [&list](const std::string &) {
-          list = true;
-          return std::string();
-        }},
-       {"track", 0, "N", "take the melody from track N only (1 for the first)",
-        [&settings](const std::string &v) { return take_whole(v, 1, 65535, "track", "1 to 65535", settings.track); }},
-       {"channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)",
-        [&settings](const std::string &v) { return take_whole(v, 1, 16, "channel", "1 to 16", settings.channel); }},
+      {flag_option("list", "list each track and channel with its notes, range and\nname, and write nothing", list),
+       whole_option("track", 0, "N", "take the melody from track N only (1 for the first)", 1, 65535, "track",
+                    "1 to 65535", settings.track),
+       whole_option("channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)", 1,
+                    16, "channel", "1 to 16", settings.channel),
        output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
        unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
                                      "the melody at the same unit"),
-       {"transpose", 0, "N", "move every note by N semitones, -96 to 96, instead of\nthe automatic octave shift",
-        [&settings](const std::string &v) {
-          settings.transpose_given = true;
-          return take_whole(v, -96, 96, "transposition", "whole semitones, -96 to 96", settings.transpose);
-        }},
-       {"approximate", 0, nullptr, "write a tune whose rhythm the unit cannot keep anyway",
-        [&settings](const std::string &) {
-          settings.approximate = true;
-          return std::string();
-        }}}};
+       transpose_option(settings.transpose_given, settings.transpose),
+       flag_option("approximate", "write a tune whose rhythm the unit cannot keep anyway", settings.approximate)}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
   if (!open_input(operands, output, in, status)) return status;

@@ -57,7 +57,7 @@ std::string usage_text() {
 }
 
 int run_command(int argc, char **argv) {
-  const command_spec top{program_name, nullptr, "COMMAND [OPTION]... [FILE]", "", "", {}};
+  const command_form top{program_name, nullptr, "COMMAND [OPTION]... [FILE]", "", "", {}};
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "--help" || command == "-h") {
     std::fputs(usage_text().c_str(), stdout);

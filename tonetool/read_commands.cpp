@@ -29,7 +29,7 @@ constexpr std::size_t longest_checked_text = std::size_t{256} << 20;
 
 int run_list(int argc, char **argv) {
   double unit_ms = render_settings{}.unit_ms;
-  const command_spec spec{
+  const command_form form{
       program_name, "list", "[--unit-ms MS] [FILE]",
       "List the tone records melodyc writes (from FILE, or standard input), one\n"
       "line per record after a header: index, start time in seconds, period,\n"
@@ -40,7 +40,7 @@ int run_list(int argc, char **argv) {
       "",
       {unit_option(unit_ms, "milliseconds per duration unit, for the start times,\nabove 0 up to 60000 (default 125)")}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
   if (!open_input(operands, "", in, status)) return status;
@@ -69,7 +69,7 @@ int run_list(int argc, char **argv) {
 int run_wav(int argc, char **argv) {
   render_settings settings;
   std::string output;
-  const command_spec spec{
+  const command_form form{
       program_name, "wav", "[--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]",
       "Render the tone records melodyc writes (from FILE, or standard input) as\n"
       "16-bit sound: each record a square wave of 1,500,000 / period Hz for\n"
@@ -83,24 +83,22 @@ int run_wav(int argc, char **argv) {
                      "shell's > would go (see tonetool(1)); the input file\n"
                      "itself is refused"),
        unit_option(settings.unit_ms, unit_help),
-       {"rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)",
-        [&settings](const std::string &v) {
-          return take_whole(v, 8000, 192000, "rate", "whole hertz, 8000 to 192000", settings.rate);
-        }},
+       whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)", 8000, 192000, "rate",
+                    "whole hertz, 8000 to 192000", settings.rate),
        {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
           if (!parse_decimal(v, 0, 1, true, settings.volume)) return invalid_value("volume", v, "above 0 up to 1");
           return std::string();
         }}}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   const bool to_stdout = output.empty() || output == "-";
   const int format = to_stdout ? 0 : sound_format_for(output);
   if (!to_stdout && format == 0) {
-    return usage_error(spec, "no sound format for " + quoted_value(output) +
+    return usage_error(form, "no sound format for " + quoted_value(output) +
                                  " (use .wav, .flac, .aiff or .aif, .au or .caf)");
   }
   if (to_stdout && isatty(STDOUT_FILENO)) {
-    return usage_error(spec, "not writing sound to a terminal; use -o OUT or a redirect");
+    return usage_error(form, "not writing sound to a terminal; use -o OUT or a redirect");
   }
   input_file in;
   int status = status_ok;
@@ -121,7 +119,7 @@ int run_wav(int argc, char **argv) {
 int run_check(int argc, char **argv) {
   bool werror = false;
   int max_errors = 20;
-  const command_spec spec{
+  const command_form form{
       program_name, "check", "[--werror] [--max-errors N] [FILE]",
       "Check a melody text (from FILE, or standard input) for every error melodyc\n"
       "would stop at and every construct it accepts but a person rarely means,\n"
@@ -129,17 +127,12 @@ int run_check(int argc, char **argv) {
       "a caret under the token, then a summary line.\n",
       "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
       "unreadable input; 2 bad command line.\n",
-      {{"werror", 0, nullptr, "treat warnings as errors",
-        [&werror](const std::string &) {
-          werror = true;
-          return std::string();
-        }},
-       {"max-errors", 0, "N", "stop showing findings after N errors (default 20; 0 for\nall); the summary counts them all",
-        [&max_errors](const std::string &v) {
-          return take_whole(v, 0, 1000000, "error count", "a whole number, 0 for all", max_errors);
-        }}}};
+      {flag_option("werror", "treat warnings as errors", werror),
+       whole_option("max-errors", 0, "N", "stop showing findings after N errors (default 20; 0 for\nall); the summary "
+                    "counts them all",
+                    0, 1000000, "error count", "a whole number, 0 for all", max_errors)}};
   std::vector<std::string> operands;
-  if (const int status = parse_subcommand(spec, argc, argv, operands); status >= 0) return status;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
   if (!open_input(operands, "", in, status)) return status;

@@ -73,9 +73,6 @@ const char *length_word(int length) {
   }
 }
 
-// "C#5": a semitone count from C0 spelt with its octave.
-std::string pitch_name(int semitone) { return note_name(semitone); }
-
 double ringtone_hz(int semitone) { return 440.0 * std::exp2((semitone - (4 * 12 + 9)) / 12.0); }
 
 class converter {
@@ -279,9 +276,9 @@ int converter::choose_shift() {
     if ((m < lowest_playable || m > highest_playable) && first_outside == notes_.size()) first_outside = i;
   }
   if (first_outside == notes_.size()) return by_hand;
-  const std::string span = pitch_name(low + 12 * octave_offset) + " to " + pitch_name(high + 12 * octave_offset);
-  const std::string playable = pitch_name(lowest_playable + 12 * octave_offset) + " to " +
-                               pitch_name(highest_playable + 12 * octave_offset) + " in ringtone octaves (melodyc's " +
+  const std::string span = note_name(low + 12 * octave_offset) + " to " + note_name(high + 12 * octave_offset);
+  const std::string playable = note_name(lowest_playable + 12 * octave_offset) + " to " +
+                               note_name(highest_playable + 12 * octave_offset) + " in ringtone octaves (melodyc's " +
                                playable_text() + ")";
   if (!options_.transpose_given) {
     for (int octaves = 1; octaves <= 12; ++octaves) {
@@ -310,7 +307,7 @@ int converter::choose_shift() {
     if (m >= lowest_playable && m <= highest_playable) continue;
     const int sounding = m + 12 * octave_offset;
     report(true, notes_[i].offset,
-           note_label(i) + " is " + pitch_name(sounding) + " (" + fixed(ringtone_hz(sounding), 0) +
+           note_label(i) + " is " + note_name(sounding) + " (" + fixed(ringtone_hz(sounding), 0) +
                " Hz)" + (by_hand ? " after the transposition" : "") + ", outside " + playable + hint);
   }
   return by_hand;
