@@ -107,12 +107,33 @@ int usage_error(const command_form &form, const std::string &message) {
   return status_usage;
 }
 
-bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value) {
-  const bool negative = !text.empty() && text[0] == '-';
-  const std::string digits = text.substr(negative ? 1 : 0);
-  if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
+namespace {
+
+// Every number on a command line: decimal digits, with a fraction after a
+// '.' where `fraction` allows it, and a sign only where `signed_value`
+// says negatives mean something. No hex, no exponent, no spaces.
+bool plain_number(const std::string &text, bool signed_value, bool fraction) {
+  std::size_t i = signed_value && !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  bool digits = false, point = false;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      digits = true;
+    } else if (text[i] == '.' && fraction && !point) {
+      point = true;
+    } else {
+      return false;
+    }
   }
+  return digits;
+}
+
+}  // namespace
+
+bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value) {
+  if (!plain_number(text, low < 0, false)) return false;
+  const bool negative = text[0] == '-';
+  const std::string digits = text.substr(text[0] == '-' || text[0] == '+' ? 1 : 0);
+  if (digits.size() > 18) return false;
   value = 0;
   for (const char c : digits) value = value * 10 + (c - '0');
   if (negative) value = -value;
@@ -120,11 +141,12 @@ bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, s
 }
 
 bool parse_decimal(const std::string &text, double low, double high, bool open_low, double &value) {
+  if (!plain_number(text, low < 0, true)) return false;
   errno = 0;
   char *end = nullptr;
   value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && errno == 0 && std::isfinite(value) &&
-         (open_low ? value > low : value >= low) && value <= high;
+  return *end == '\0' && errno == 0 && std::isfinite(value) && (open_low ? value > low : value >= low) &&
+         value <= high;
 }
 
 option_entry flag_option(const char *name, const char *help, bool &flag) {

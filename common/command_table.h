@@ -50,9 +50,11 @@ std::string help_text(const command_form &form);
 // status of a malformed command line.
 int usage_error(const command_form &form, const std::string &message);
 
-// Whole numbers from `low` to `high`: decimal digits, a '-' before them
-// for a negative one, nothing else (up to 18 digits); decimals (as strtod
-// reads them, finite) above or from `low` up to `high`.
+// Numbers as every command line here takes them: decimal digits, a
+// fraction after a '.' for decimals, a sign ('-' or '+') only when `low`
+// is negative; no hex, exponent or spaces. Whole numbers have up to 18
+// digits, and lie from `low` to `high`; decimals lie above or from `low`
+// up to `high`.
 bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value);
 bool parse_decimal(const std::string &text, double low, double high, bool open_low, double &value);
 

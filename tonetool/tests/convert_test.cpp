@@ -394,6 +394,16 @@ TEST_F(convert_program, bad_command_lines) {
       {"rtttl --transpose 1.5", "tonetool: rtttl: invalid transposition '1.5' (whole semitones, -96 to 96)\n"},
       {"rtttl --transpose 97", "tonetool: rtttl: invalid transposition '97' (whole semitones, -96 to 96)\n"},
       {"rtttl --unit-ms 0", "tonetool: rtttl: invalid unit '0' (milliseconds, above 0 up to 60000)\n"},
+      // One rule for numbers: decimal digits, a fraction where it means
+      // something, a sign only for --transpose.
+      {"rtttl --unit-ms 0x7d", "tonetool: rtttl: invalid unit '0x7d' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl --unit-ms 0x1p7", "tonetool: rtttl: invalid unit '0x1p7' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl --unit-ms 1e2", "tonetool: rtttl: invalid unit '1e2' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl --unit-ms ' 125'", "tonetool: rtttl: invalid unit ' 125' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl --unit-ms '125 '", "tonetool: rtttl: invalid unit '125 ' (milliseconds, above 0 up to 60000)\n"},
+      {"rtttl --unit-ms +125", "tonetool: rtttl: invalid unit '+125' (milliseconds, above 0 up to 60000)\n"},
+      {"midi --beat +4", "tonetool: midi: invalid beat '+4' (whole units, 1 to 255)\n"},
+      {"rtttl --transpose 0x4", "tonetool: rtttl: invalid transposition '0x4' (whole semitones, -96 to 96)\n"},
       {"rtttl -o ''", "tonetool: rtttl: option '-o' needs a file name, not ''\n"},
       {"midi --beat 0", "tonetool: midi: invalid beat '0' (whole units, 1 to 255)\n"},
       {"midi --beat 256", "tonetool: midi: invalid beat '256' (whole units, 1 to 255)\n"},
