@@ -519,7 +519,7 @@ bool same_output(const output_file &a, const output_file &b) {
 }
 
 void install_output_cleanup() {
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
     struct sigaction old {};
     if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     struct sigaction action {};

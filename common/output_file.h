@@ -22,7 +22,8 @@
 // link) is found when the output is opened, before any content is made.
 // The new content goes to an unnamed temporary file (O_TMPFILE) where the
 // file system has them, so that nothing is left behind even by SIGKILL;
-// elsewhere to a hidden named one, removed on SIGINT, SIGTERM and SIGHUP
+// elsewhere to a hidden named one, removed on SIGINT, SIGTERM, SIGHUP and
+// SIGPIPE
 // once install_output_cleanup has run.
 #pragma once
 
@@ -76,6 +77,7 @@ bool output_is_open_file(const output_file &out, int fd);
 bool same_output(const output_file &a, const output_file &b);
 
 // Removes the named temporary files of unfinished outputs on SIGINT,
-// SIGTERM and SIGHUP, then ends the process as killed by that signal.
+// SIGTERM, SIGHUP and SIGPIPE (a reader that went away), then ends the
+// process as killed by that signal.
 // Signals that are ignored at start stay ignored. Call once, early.
 void install_output_cleanup();

@@ -1,8 +1,23 @@
 #include "standard_output.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+void hold_closed_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free descriptor, which is `fd` itself. Where
+    // /dev/null is missing (a bare chroot) the root folder serves: it can
+    // be neither read as a file nor written.
+    int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (held < 0) held = open("/", O_RDONLY | O_DIRECTORY);
+    if (held >= 0 && held != fd) close(held);
+  }
+}
 
 bool close_standard_output(std::string &error) {
   const bool flushed = std::fflush(stdout) == 0;

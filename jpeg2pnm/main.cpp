@@ -1,5 +1,6 @@
 // jpeg2pnm: decodes JPEG images to PGM, PPM or PAM through the tamlo_jpeg
 // row sink.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +105,12 @@ bool read_input(const std::string &input, std::FILE *in, std::uint64_t limit,
   data.resize(size);
   if (std::ferror(in)) {
     report(input, std::string("read error: ") + std::strerror(errno));
+    return false;
+  }
+  if (size == 1) {
+    char message[64];
+    std::snprintf(message, sizeof message, "Not a JPEG file: one byte long (0x%02x)", data[0]);
+    report(input, message);
     return false;
   }
   return true;
@@ -315,10 +322,39 @@ bool make_directory(const std::string &directory) {
   return false;
 }
 
+// The soft limit on open descriptors, raised to the hard limit once.
+rlim_t descriptor_limit() {
+  static const rlim_t limit = [] {
+    struct rlimit r {};
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0) return rlim_t{1024};
+    if (r.rlim_cur < r.rlim_max) {
+      const rlim_t wanted = r.rlim_max;
+      r.rlim_cur = wanted;
+      if (setrlimit(RLIMIT_NOFILE, &r) == 0) return wanted;
+      getrlimit(RLIMIT_NOFILE, &r);
+    }
+    return r.rlim_cur;
+  }();
+  return limit;
+}
+
+// How many images may be decoded at once: each holds its input, its
+// output, the output's folder and an existing file it replaces open, and
+// a few descriptors stay for the program itself.
+unsigned jobs_within_descriptor_limit() {
+  constexpr rlim_t per_job = 4, own = 8;
+  const rlim_t limit = descriptor_limit();
+  if (limit == RLIM_INFINITY || limit >= own + per_job * 1024) return 1024;
+  return limit <= own + per_job ? 1u : static_cast<unsigned>((limit - own) / per_job);
+}
+
 exit_status convert_many(const command_line &line) {
   const auto &inputs = line.inputs;
   std::map<std::string, std::string> stems;
   for (const auto &input : inputs) {
+    // A folder has no output name; opening it says what it is.
+    struct stat st {};
+    if (input != "-" && stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
     const auto [it, fresh] = stems.emplace(target_stem(line.directory, input), input);
     if (!fresh) {
       return command_line_error(quoted_name(it->second) + " and " + quoted_name(input) +
@@ -328,6 +364,13 @@ exit_status convert_many(const command_line &line) {
   if (!make_directory(line.directory)) return status_failed;
   unsigned jobs = line.jobs ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = std::min<unsigned>(jobs, static_cast<unsigned>(inputs.size()));
+  const unsigned most = jobs_within_descriptor_limit();
+  if (jobs > most) {
+    report_about("-j " + std::to_string(line.jobs ? line.jobs : jobs),
+                 "running " + std::to_string(most) + (most == 1 ? " job" : " jobs") + ", as many as the limit of " +
+                     std::to_string(descriptor_limit()) + " open files (ulimit -n) allows");
+    jobs = most;
+  }
 
   std::atomic<std::size_t> next{0};
   std::vector<exit_status> statuses(inputs.size(), status_clean);
@@ -380,6 +423,7 @@ int run_program(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  hold_closed_standard_descriptors();
   install_output_cleanup();
   return finish_standard_output(program, run_program(argc, argv));
 }

@@ -190,6 +190,24 @@ command_form command_of(parse_result &result, bool &dither_given) {
       }};
 }
 
+// True when `path`'s extension names an image format jpeg2pnm does not
+// write: writing PNM data under it would mislead every program that
+// trusts the name.
+bool names_another_format(const std::string &path) {
+  static const char *const others[] = {"png", "jpg",  "jpeg", "jpe", "jfif", "jxl", "jp2", "j2k", "gif",
+                                       "bmp", "tif",  "tiff", "webp", "heic", "heif", "avif", "ico", "tga",
+                                       "psd", "exr",  "hdr", "pbm", "xpm", "xbm", "svg", "pcx", "dng"};
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot + 1 == path.size()) return false;
+  std::string extension = path.substr(dot + 1);
+  for (char &ch : extension) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+  for (const char *other : others) {
+    if (extension == other) return true;
+  }
+  return false;
+}
+
 parse_result usage_error(std::string message) {
   parse_result r;
   r.outcome = parse_outcome::usage_error;
@@ -226,6 +244,10 @@ parse_result parse_command_line(int argc, char **argv) {
   }
   if (!line.directory.empty() && !c.icc_path.empty()) {
     return usage_error("--icc writes one profile: use it without -d");
+  }
+  if (names_another_format(line.output)) {
+    return usage_error("-o " + quoted_value(line.output) +
+                       " names another image format; jpeg2pnm writes .pnm, .ppm, .pgm, .pam, or no extension");
   }
   const bool image_to_stdout = line.directory.empty() && (line.output.empty() || line.output == "-");
   if (c.icc_path == "-" && image_to_stdout) {

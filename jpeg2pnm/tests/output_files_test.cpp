@@ -171,7 +171,7 @@ TEST_F(output_files, a_fifo_or_device_is_written_directly) {
 }
 
 TEST_F(output_files, the_input_itself_is_refused_as_output) {
-  fs::create_symlink("in.jpg", dir_ / "alias.jpg");
+  fs::create_symlink("in.jpg", dir_ / "alias.ppm");
   fs::create_directory(dir_ / "out");
   write_file(dir_ / "out" / "x.ppm", jpeg_);  // a JPEG file named .ppm
   const struct {
@@ -179,12 +179,10 @@ TEST_F(output_files, the_input_itself_is_refused_as_output) {
     const char *input;
     std::string message;
   } cases[] = {
-      {"-o in.jpg in.jpg", "in.jpg",
-       "jpeg2pnm: in.jpg: the output in.jpg is this input file itself; choose another output\n"},
-      {"-o alias.jpg in.jpg", "in.jpg",
-       "jpeg2pnm: in.jpg: the output alias.jpg is this input file itself; choose another output\n"},
-      {"-o in.jpg alias.jpg", "in.jpg",
-       "jpeg2pnm: alias.jpg: the output in.jpg is this input file itself; choose another output\n"},
+      {"-o alias.ppm in.jpg", "in.jpg",
+       "jpeg2pnm: in.jpg: the output alias.ppm is this input file itself; choose another output\n"},
+      {"-o alias.ppm alias.ppm", "in.jpg",
+       "jpeg2pnm: alias.ppm: the output alias.ppm is this input file itself; choose another output\n"},
       {"-d out out/x.ppm", "out/x.ppm",
        "jpeg2pnm: out/x.ppm: the output out/x.ppm is this input file itself; choose another output\n"},
       {"in.jpg >> in.jpg", "in.jpg",
@@ -211,6 +209,72 @@ TEST_F(output_files, missing_folder_for_d_is_created) {
   EXPECT_EQ(err_, "jpeg2pnm: no/such/out: cannot create the folder: No such file or directory\n");
   EXPECT_EQ(run("-d a.jpg b.jpg"), 1);
   EXPECT_EQ(err_, "jpeg2pnm: a.jpg: not a directory; name a folder for -d\n");
+  // Folders among the inputs are named as what they are.
+  fs::create_directories(dir_ / "d1");
+  fs::create_directories(dir_ / "d2");
+  EXPECT_EQ(run("-d out d1/ d2/ a.jpg"), 1);
+  EXPECT_EQ(err_, "jpeg2pnm: d1/: is a directory, not a JPEG file\njpeg2pnm: d2/: is a directory, not a JPEG file\n");
+}
+
+// -j never asks for more descriptors than the limit allows: it is raised
+// to the hard limit, and the jobs are held to it, with one line saying so.
+TEST_F(output_files, jobs_are_held_to_the_descriptor_limit) {
+  fs::create_directory(dir_ / "in");
+  for (int i = 0; i < 200; ++i) write_file(dir_ / "in" / (std::to_string(i) + ".jpg"), jpeg_);
+  for (const char *existing : {"new", "replaced"}) {
+    EXPECT_EQ(shell("cd '" + dir_.string() + "' && ulimit -n 30 && " + JPEG2PNM_PATH +
+                    " -j 1024 -d out in/*.jpg 2>err"),
+              0)
+        << existing;
+    EXPECT_EQ(slurp(dir_ / "err"),
+              "jpeg2pnm: -j 1024: running 5 jobs, as many as the limit of 30 open files (ulimit -n) allows\n");
+    EXPECT_EQ(listing(dir_ / "out").size(), 200u);
+    EXPECT_EQ(slurp(dir_ / "out" / "199.ppm"), ppm_);
+  }
+}
+
+// A standard descriptor closed at start never receives a file the program
+// opens: warnings of a batch never land inside an image, an image meant
+// for a closed standard output is an error said once.
+TEST_F(output_files, closed_standard_descriptors_receive_no_file) {
+  fs::create_directory(dir_ / "in");
+  const std::string truncated = jpeg_.substr(0, jpeg_.size() - 30);
+  for (int i = 0; i < 60; ++i) {
+    write_file(dir_ / "in" / ("p" + std::to_string(i) + ".jpg"), i % 2 ? truncated : jpeg_);
+  }
+  const std::string program = std::string("cd '") + dir_.string() + "' && " + JPEG2PNM_PATH;
+  ASSERT_EQ(shell(program + " -j 4 --allow-truncated -d out in/*.jpg 2>&-"), 3);
+  ASSERT_EQ(listing(dir_ / "out").size(), 60u);
+  for (int i = 0; i < 60; ++i) {
+    const std::string image = slurp(dir_ / "out" / ("p" + std::to_string(i) + ".ppm"));
+    EXPECT_EQ(image.size(), ppm_.size()) << i;
+    EXPECT_EQ(image.find("jpeg2pnm"), std::string::npos) << i;
+    if (i % 2 == 0) {
+      EXPECT_EQ(image, ppm_) << i;
+    }
+  }
+  const struct {
+    const char *arguments;  // the standard error goes to err unless closed here
+    int status;
+    const char *message;
+    const char *written;  // the file that must hold the image, if any
+  } cases[] = {
+      {"in.jpg -o one.ppm 2>&-", 0, "", "one.ppm"},
+      {"--allow-truncated in/p1.jpg -o half.ppm 2>&-", 3, "", nullptr},
+      {"in.jpg -o one.ppm <&-", 0, "", "one.ppm"},
+      {"-d out2 in.jpg >&- <&-", 0, "", "out2/in.ppm"},
+      {"in.jpg >&-", 1, "jpeg2pnm: in.jpg: (standard output): write error: Bad file descriptor\n", nullptr},
+      {"-o x.ppm <&-", 1, "jpeg2pnm: (standard input): read error: Bad file descriptor\n", nullptr},
+  };
+  for (const auto &c : cases) {
+    fs::remove(dir_ / "one.ppm");
+    EXPECT_EQ(shell(program + " 2>err " + c.arguments), c.status) << c.arguments;
+    EXPECT_EQ(slurp(dir_ / "err"), c.message) << c.arguments;
+    if (c.written != nullptr) {
+      EXPECT_EQ(slurp(dir_ / c.written), ppm_) << c.arguments;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "x.ppm"));
 }
 
 // Spawns jpeg2pnm with `arguments`, its standard error to `err`.
@@ -282,6 +346,18 @@ TEST_F(output_files, signals_in_the_middle_of_a_decode_leave_nothing_behind) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == t.signal_number)
         << "signal " << t.signal_number << ", status " << status << ": " << slurp(dir_ / "err");
     EXPECT_EQ(listing(t.folder), std::vector<std::string>{}) << "signal " << t.signal_number;
+  }
+  // A reader that goes away ends the process as SIGPIPE does, and the
+  // profile's named temporary file goes with it.
+  if (named.skip_reason.empty()) {
+    image_recipe with_profile = big;
+    with_profile.icc_profile.assign(3000, 7);
+    write_file(dir_ / "icc.jpg", bytes_of(encode_jpeg(with_profile)));
+    EXPECT_EQ(shell("cd '" + dir_.string() + "' && { " + JPEG2PNM_PATH +
+                    " icc.jpg --icc named/p.icc 2>err; echo $? > status; } | head -c 100 > /dev/null"),
+              0);
+    EXPECT_EQ(slurp(dir_ / "status"), std::to_string(128 + SIGPIPE) + "\n") << slurp(dir_ / "err");
+    EXPECT_EQ(listing(dir_ / "named"), std::vector<std::string>{});
   }
 }
 

@@ -141,11 +141,13 @@ TEST_F(untrusted_images, bombs_are_refused_before_decoding) {
 
 TEST_F(untrusted_images, input_that_is_no_image_is_refused_at_once) {
   write_file(dir_ / "big.jpg", bytes(3 << 20, 0xFF));
+  write_file(dir_ / "one.jpg", std::string("x"));
   const struct {
     const char *arguments;
     std::string message;
   } cases[] = {
       {"< /dev/zero", "(standard input): Not a JPEG file: starts with 0x00 0x00"},
+      {"< one.jpg", "(standard input): Not a JPEG file: one byte long (0x78)"},
       {"--max-input 1 big.jpg", "big.jpg: longer than 1048576 bytes, more than any image within the limits "
                                 "takes; --max-input MIB raises the limit, 0 lifts it"},
       {"--max-input 2 < big.jpg", "(standard input): longer than 2097152 bytes, more than any image within "
