@@ -31,12 +31,42 @@ ppm_row_sink_private *private_of(ppm_row_sink *sink) {
   return reinterpret_cast<ppm_row_sink_private *>(sink);
 }
 
+// Colour spaces whose output rows hold one byte per component sample.
+bool one_byte_per_component(J_COLOR_SPACE space) {
+  switch (space) {
+    case JCS_GRAYSCALE:
+    case JCS_RGB:
+    case JCS_YCbCr:
+    case JCS_CMYK:
+    case JCS_YCCK:
+#ifdef JCS_EXTENSIONS
+    case JCS_EXT_RGB:
+    case JCS_EXT_RGBX:
+    case JCS_EXT_BGR:
+    case JCS_EXT_BGRX:
+    case JCS_EXT_XBGR:
+    case JCS_EXT_XRGB:
+#endif
+#ifdef JCS_ALPHA_EXTENSIONS
+    case JCS_EXT_RGBA:
+    case JCS_EXT_BGRA:
+    case JCS_EXT_ABGR:
+    case JCS_EXT_ARGB:
+#endif
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Parameters may change between the initialiser and jpeg_start_decompress;
 // rows libjpeg would write past the sink's, or of another layout, are
 // refused here, before the first scanline is read.
 void tamlo_jpeg_start_output_ppm(j_decompress_ptr cinfo, ppm_row_sink *public_sink) {
   const ppm_row_sink_private *const sink = private_of(public_sink);
-  if (cinfo->out_color_components != sink->components) ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
+  if (cinfo->out_color_components != sink->components || !one_byte_per_component(cinfo->out_color_space)) {
+    ERREXIT(cinfo, JERR_CONVERSION_NOTIMPL);
+  }
   if ((cinfo->quantize_colors != FALSE) != (sink->quantized != FALSE)) {
     ERREXIT(cinfo, JERR_MODE_CHANGE);
   }
@@ -55,7 +85,14 @@ std::uint32_t current_row_bytes(j_decompress_ptr cinfo, const ppm_row_sink_priva
   return bytes < sink->row_bytes ? static_cast<std::uint32_t>(bytes) : sink->row_bytes;
 }
 
+// A row wider than the sink's means the host widened the output after the
+// initialiser and skipped start_output: libjpeg has already written past
+// the sink's row, so the decode stops here rather than deliver it.
 void deliver(j_decompress_ptr cinfo, ppm_row_sink_private *sink, unsigned char *dest) {
+  if (static_cast<std::uint64_t>(cinfo->output_width) * static_cast<std::uint64_t>(sink->components) >
+      sink->row_samples) {
+    ERREXIT(cinfo, JERR_WIDTH_OVERFLOW);
+  }
   std::memcpy(dest, sink->out_row, current_row_bytes(cinfo, sink));
 }
 
@@ -122,34 +159,6 @@ void tamlo_jpeg_put_demapped_gray(j_decompress_ptr cinfo, ppm_row_sink *public_s
   const std::uint32_t count = current_row_bytes(cinfo, sink);
   for (std::uint32_t i = 0; i < count; ++i) sink->out_row[i] = samples[i];
   deliver(cinfo, sink, dest);
-}
-
-// Colour spaces whose output rows hold one byte per component sample.
-bool one_byte_per_component(J_COLOR_SPACE space) {
-  switch (space) {
-    case JCS_GRAYSCALE:
-    case JCS_RGB:
-    case JCS_YCbCr:
-    case JCS_CMYK:
-    case JCS_YCCK:
-#ifdef JCS_EXTENSIONS
-    case JCS_EXT_RGB:
-    case JCS_EXT_RGBX:
-    case JCS_EXT_BGR:
-    case JCS_EXT_BGRX:
-    case JCS_EXT_XBGR:
-    case JCS_EXT_XRGB:
-#endif
-#ifdef JCS_ALPHA_EXTENSIONS
-    case JCS_EXT_RGBA:
-    case JCS_EXT_BGRA:
-    case JCS_EXT_ABGR:
-    case JCS_EXT_ARGB:
-#endif
-      return true;
-    default:
-      return false;
-  }
 }
 
 }  // namespace

@@ -203,14 +203,43 @@ TEST(sink, colormap_in_place_at_each_row_is_used) {
   jpeg_abort_decompress(&img.cinfo);
 }
 
-TEST(sink, packed_rgb565_output_is_refused) {
-  open_image img(images().at("rgb444"));
-  img.cinfo.out_color_space = JCS_RGB565;
-  try {
-    tamlo_jpeg_jinit_write_ppm(&img.cinfo);
-    FAIL() << "RGB565 output accepted";
-  } catch (const jpeg_failure &f) {
-    EXPECT_STREQ(f.message, "Unsupported color conversion request");
+// Settings a host changes where the sink cannot follow them are refused
+// through the error manager, never answered with rows of stale bytes.
+TEST(sink, settings_the_rows_cannot_follow_are_refused) {
+  const struct {
+    const char *what;
+    bool after_init;   // changed after the initialiser rather than before
+    bool skip_start;   // the host never calls start_output
+    void (*change)(jpeg_decompress_struct &);
+    const char *message;
+  } cases[] = {
+      {"RGB565 before the initialiser", false, false,
+       [](jpeg_decompress_struct &c) { c.out_color_space = JCS_RGB565; }, "Unsupported color conversion request"},
+      {"RGB565 after the initialiser", true, false,
+       [](jpeg_decompress_struct &c) { c.out_color_space = JCS_RGB565; }, "Unsupported color conversion request"},
+      {"a larger scale, start_output skipped", true, true, [](jpeg_decompress_struct &c) { c.scale_num = 4; },
+       "Image too wide for this implementation"},
+  };
+  for (const auto &c : cases) {
+    open_image img(images().at("rgb444"));
+    img.cinfo.scale_num = c.skip_start ? 2 : 8;
+    img.cinfo.scale_denom = 8;
+    try {
+      if (!c.after_init) c.change(img.cinfo);
+      ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(&img.cinfo);
+      if (c.after_init) c.change(img.cinfo);
+      jpeg_start_decompress(&img.cinfo);
+      if (!c.skip_start) (*sink->start_output)(&img.cinfo, sink);
+      std::vector<unsigned char> row(img.cinfo.output_width * 3);
+      // Rows land in a buffer as wide as libjpeg's, so only the sink can see the mismatch.
+      while (img.cinfo.output_scanline < img.cinfo.output_height) {
+        jpeg_read_scanlines(&img.cinfo, sink->sample_rows, 1);
+        (*sink->put_pixel_rows)(&img.cinfo, sink, 1, row.data());
+      }
+      ADD_FAILURE() << c.what << ": accepted";
+    } catch (const jpeg_failure &f) {
+      EXPECT_STREQ(f.message, c.message) << c.what;
+    }
   }
 }
 
