@@ -207,9 +207,12 @@ bool write_header(std::FILE *out, int components, JDIMENSION w, JDIMENSION h) {
 // Whether libjpeg's own narrowing of rows gives the columns a full decode
 // has. This libjpeg gets them wrong when it scales down by 2/8 to 7/8 an
 // image with a component upsampled by unequal factors that are both above
-// one (such as luma sampled 2x4 or 4x2): there the columns are cut here
-// from whole rows.
+// one (such as luma sampled 2x4 or 4x2), and in progressive files whose
+// data ends early: there the columns are cut here from whole rows.
 bool column_crop_is_exact(j_decompress_ptr cinfo) {
+  // A progressive file that ends before its last scans is smoothed across
+  // blocks, and across the cut too when libjpeg narrows the rows.
+  if (cinfo->progressive_mode) return false;
   const bool partly_scaled = cinfo->scale_num * 8 > cinfo->scale_denom && cinfo->scale_num < cinfo->scale_denom;
   if (!partly_scaled) return true;
   for (int c = 0; c < cinfo->num_components; ++c) {
