@@ -1,5 +1,7 @@
 #include "image_limits.h"
 
+#include <algorithm>
+
 namespace {
 
 std::uint64_t round_up(std::uint64_t value, std::uint64_t step) {
@@ -20,6 +22,11 @@ std::uint64_t least_image_data(j_decompress_ptr cinfo) {
     blocks += static_cast<std::uint64_t>(comp.width_in_blocks) * comp.height_in_blocks;
   }
   return (blocks + 7) / 8;
+}
+
+std::uint64_t arithmetic_pixel_limit(std::uint64_t data_bytes) {
+  constexpr std::uint64_t pixels_per_byte = 64, least = std::uint64_t{1} << 22;
+  return data_bytes > least / pixels_per_byte ? data_bytes * pixels_per_byte : least;
 }
 
 std::uint64_t whole_image_memory(j_decompress_ptr cinfo) {
@@ -49,6 +56,14 @@ std::string limit_exceeded(j_decompress_ptr cinfo, std::uint64_t data_bytes,
     return "the image is " + size_of(cinfo) + " (" + std::to_string(pixels) +
            " pixels), over the limit of " + std::to_string(options.max_pixels) +
            " pixels; --max-pixels N raises it, 0 lifts it";
+  }
+  const std::uint64_t stored = static_cast<std::uint64_t>(cinfo->image_width) * cinfo->image_height;
+  if (cinfo->arith_code && !options.max_pixels_given && options.max_pixels != 0 &&
+      stored > std::min(options.max_pixels, arithmetic_pixel_limit(data_bytes))) {
+    return "the " + std::to_string(cinfo->image_width) + "x" + std::to_string(cinfo->image_height) +
+           " image is arithmetic-coded in " + std::to_string(data_bytes) + " bytes, which allow " +
+           std::to_string(arithmetic_pixel_limit(data_bytes)) +
+           " pixels (64 a byte, at least 4194304); --max-pixels N sets the limit for every coding, 0 lifts it";
   }
   const std::uint64_t least = least_image_data(cinfo);
   if (!options.allow_truncated && data_bytes < least) {

@@ -19,6 +19,15 @@
 // which has no such floor. Call after jpeg_read_header.
 std::uint64_t least_image_data(j_decompress_ptr cinfo);
 
+// The most pixels an arithmetic-coded image as stored may have when
+// --max-pixels is at its default: 64 for each byte of its entropy-coded
+// data, and at least 4194304 (2048x2048). Arithmetic coding can code a
+// flat image in almost no data, so without this a file of a few hundred
+// bytes could claim the whole pixel limit in up to --max-scans scans and
+// cost minutes and gigabytes; real photographs take far more than a bit
+// for 64 pixels.
+std::uint64_t arithmetic_pixel_limit(std::uint64_t data_bytes);
+
 // Bytes of the whole-image buffers libjpeg will allocate: the coefficient
 // arrays of a progressive, multiple-scan sequential or buffered decode,
 // and the image buffer of two-pass quantisation. Call after

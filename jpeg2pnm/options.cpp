@@ -173,7 +173,10 @@ command_form command_of(parse_result &result, bool &dither_given) {
            }},
           flag_option("strict", "fail an image at its first corrupt-data warning", c.strict),
           {"max-pixels", 0, "N", "refuse images of more than N pixels as decoded\n(default 268435456, 16384x16384; 0 for no limit)",
-           limit("max-pixels", c.max_pixels)},
+           [&c, limit](const std::string &v) {
+             c.max_pixels_given = true;
+             return limit("max-pixels", c.max_pixels)(v);
+           }},
           {"max-memory", 0, "MIB", "refuse images whose decode needs more than MIB MiB\nof working memory (default 2560, enough for every\nimage within the pixel limit; 0 for no limit)",
            limit("max-memory", c.max_memory_mib)},
           {"max-scans", 0, "N", "refuse images of more than N scans (default 100;\n0 for no limit)",

@@ -28,6 +28,9 @@ struct convert_options {
   bool rgb = false;
   // Limits on what an image may ask for; 0 for none.
   std::uint64_t max_pixels = std::uint64_t{1} << 28;
+  // --max-pixels given: it then holds for arithmetic-coded files too, in
+  // place of the limit scaled to their data (see image_limits.h).
+  bool max_pixels_given = false;
   std::uint64_t max_memory_mib = 2560;
   std::uint64_t max_scans = 100;
   // The most bytes read of one input; derived from max_pixels unless set.

@@ -1,5 +1,7 @@
 #include "jpeg_fixtures.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +87,27 @@ std::vector<unsigned char> encode_jpeg(const image_recipe &recipe) {
       cinfo.write_Adobe_marker = recipe.adobe_marker || recipe.ycck ? TRUE : FALSE;
     }
     if (recipe.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.arith_code = recipe.arithmetic ? TRUE : FALSE;
+    std::vector<jpeg_scan_info> bands;
+    if (recipe.progressive_scans > 1) {
+      const int components = cinfo.num_components;
+      bands.push_back({});
+      bands[0].comps_in_scan = components;
+      for (int c = 0; c < components; ++c) bands[0].component_index[c] = c;
+      const int per_component = std::min(63, (recipe.progressive_scans - 1 + components - 1) / components);
+      for (int c = 0; c < components; ++c) {
+        for (int b = 0; b < per_component && static_cast<int>(bands.size()) < recipe.progressive_scans; ++b) {
+          jpeg_scan_info band{};
+          band.comps_in_scan = 1;
+          band.component_index[0] = c;
+          band.Ss = 1 + b * 63 / per_component;
+          band.Se = (b + 1) * 63 / per_component;
+          bands.push_back(band);
+        }
+      }
+      cinfo.scan_info = bands.data();
+      cinfo.num_scans = static_cast<int>(bands.size());
+    }
     jpeg_scan_info scans[MAX_COMPONENTS] = {};
     if (recipe.scan_per_component) {
       for (int c = 0; c < cinfo.num_components; ++c) {

@@ -19,6 +19,11 @@ struct image_recipe {
   bool progressive = false;
   // Sequential, but each component in a scan of its own.
   bool scan_per_component = false;
+  // Progressive in this many scans (2 or more): the DC of every component
+  // in one, then each component's AC coefficients in bands of their own.
+  int progressive_scans = 0;
+  // Arithmetic coding instead of Huffman's.
+  bool arithmetic = false;
   int restart_rows = 0;  // restart interval in MCU rows, 0 for none
   int quality = 90;
   std::uint32_t seed = 1;

@@ -216,6 +216,25 @@ TEST_F(untrusted_images, each_limit_is_lifted_by_zero) {
     EXPECT_EQ(run(std::string(c.lifted) + " -o out.ppm " + c.input), 0) << c.lifted << ": " << err_;
     fs::remove(dir_ / "out.ppm");
   }
+  // Arithmetic coding has no data floor: a flat image costs next to no
+  // data, so its pixels are held to 64 a byte (at least 2048x2048) unless
+  // --max-pixels is given.
+  for (const int width : {2048, 2049}) {
+    image_recipe flat = recipe_of(width, 2048, 1, 1, 1, false);
+    flat.pixels.assign(static_cast<std::size_t>(width) * 2048, 90);
+    flat.arithmetic = true;
+    flat.progressive_scans = 30;
+    write_file(dir_ / "flat.jpg", encode_jpeg(flat));
+    EXPECT_EQ(run("--strict -o out.pgm flat.jpg"), width == 2048 ? 0 : 1) << width;
+    if (width == 2049) {
+      EXPECT_TRUE(err_.starts_with("jpeg2pnm: flat.jpg: the 2049x2048 image is arithmetic-coded in ")) << err_;
+      EXPECT_TRUE(err_.ends_with(" bytes, which allow 4194304 pixels (64 a byte, at least 4194304); "
+                                 "--max-pixels N sets the limit for every coding, 0 lifts it\n"))
+          << err_;
+      EXPECT_EQ(run("--max-pixels 0 -o out.pgm flat.jpg"), 0) << err_;
+      EXPECT_EQ(run("--max-pixels 5000000 -o out.pgm flat.jpg"), 0) << err_;
+    }
+  }
   EXPECT_EQ(run("--max-scans x in.jpg"), 2);
   EXPECT_EQ(err_,
             "jpeg2pnm: invalid limit 'x' for '--max-scans' (a whole number; 0 for none)\n"
