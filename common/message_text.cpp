@@ -4,16 +4,54 @@
 #include <cstring>
 #include <vector>
 
+std::size_t utf8_length(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const std::size_t n = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4                      ? 4
+                                                                            : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  // The second byte's range rules out overlong forms and surrogates.
+  const auto second = static_cast<unsigned char>(text[i + 1]);
+  const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (second < low || second > high) return 0;
+  for (std::size_t k = 2; k < n; ++k) {
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
+namespace {
+
+// Whether the byte at name[i] stays as it is in a message: printable
+// ASCII, or part of a whole UTF-8 character (`pending` counts the bytes
+// of the current one still to come).
+bool shown_as_is(const std::string &name, std::size_t i, std::size_t &pending) {
+  const auto b = static_cast<unsigned char>(name[i]);
+  if (pending > 0) {
+    --pending;
+    return true;
+  }
+  if (b < 0x80) return b >= 0x20 && b != 0x7F;
+  const std::size_t n = utf8_length(name, i);
+  if (n == 0) return false;
+  pending = n - 1;
+  return true;
+}
+
+}  // namespace
+
 std::string quoted_name(const std::string &name) {
   bool plain = !name.empty();
-  for (const char c : name) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) plain = false;
-  }
+  std::size_t pending = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) plain = plain && shown_as_is(name, i, pending);
   if (plain) return name;
   std::string text = "'";
-  for (const char c : name) {
+  pending = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
     const auto b = static_cast<unsigned char>(c);
+    const bool as_is = shown_as_is(name, i, pending);
     switch (c) {
       case '\n': text += "\\n"; break;
       case '\t': text += "\\t"; break;
@@ -21,7 +59,7 @@ std::string quoted_name(const std::string &name) {
       case '\\': text += "\\\\"; break;
       case '\'': text += "\\'"; break;
       default:
-        if (b < 0x20 || b == 0x7F) {
+        if (!as_is) {
           char escape[5];
           std::snprintf(escape, sizeof escape, "\\x%02x", b);
           text += escape;

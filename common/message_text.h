@@ -4,10 +4,15 @@
 #include <getopt.h>
 
 #include <string>
+#include <string_view>
+
+// Bytes of the UTF-8 character that starts at text[i]; 0 when none does.
+std::size_t utf8_length(std::string_view text, std::size_t i);
 
 // A file name as a message shows it: as it is, unless it holds control
-// characters; then in single quotes with C escapes (\n, \t, \x1b, \\, \'),
-// so that every message stays on one line.
+// characters or bytes of no UTF-8 character; then in single quotes with C
+// escapes (\n, \t, \x1b, \xc3, \\, \'), so that every message stays on one
+// line and is valid UTF-8.
 std::string quoted_name(const std::string &name);
 
 // A value the user gave, as a message shows it: always in single quotes,

@@ -87,8 +87,8 @@ std::string temporary_name(const std::string &name) {
   return temporary;
 }
 
-// The descriptor a name such as /dev/stdout or /proc/self/fd/3 stands
-// for, or -1 for any other name.
+}  // namespace
+
 int descriptor_named(const std::string &path) {
   if (path == "/dev/stdin") return 0;
   if (path == "/dev/stdout") return 1;
@@ -105,6 +105,8 @@ int descriptor_named(const std::string &path) {
   }
   return -1;
 }
+
+namespace {
 
 // Whether a symbolic link owned by `owner` in the folder `folder` may be
 // followed: in a sticky world-writable folder only the follower's links

@@ -73,6 +73,10 @@ bool output_is_input(const std::string &path, int input_fd);
 // True when the opened output `out` writes to the file open as `fd`.
 bool output_is_open_file(const output_file &out, int fd);
 
+// The descriptor a name such as /dev/stdout or /proc/self/fd/3 stands
+// for, or -1 for any other name.
+int descriptor_named(const std::string &path);
+
 // True when two opened outputs would write to the same file.
 bool same_output(const output_file &a, const output_file &b);
 

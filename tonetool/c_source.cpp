@@ -57,6 +57,69 @@ constexpr std::string_view library_names[] = {
     "vscanf", "vsnprintf", "vsprintf", "vsscanf", "wait", "waitpid", "wcstombs", "wctomb", "write"};
 static_assert(std::is_sorted(std::begin(library_names), std::end(library_names)));
 
+// Types, macros and functions of <stddef.h>, <stdint.h>, <stdio.h> and
+// <math.h> (with POSIX's additions) beyond the names above: a host that
+// includes one of them and the array's declaration would not compile.
+// Sorted.
+constexpr std::string_view header_names[] = {
+    "BUFSIZ", "EOF", "FILE", "FILENAME_MAX", "FOPEN_MAX", "FP_FAST_FMA", "FP_ILOGB0", "FP_ILOGBNAN",
+    "FP_INFINITE", "FP_NAN", "FP_NORMAL", "FP_SUBNORMAL", "FP_ZERO", "HUGE_VAL", "HUGE_VALF", "HUGE_VALL",
+    "INFINITY", "L_ctermid", "L_tmpnam", "MATH_ERREXCEPT", "MATH_ERRNO", "MAXFLOAT", "M_1_PI", "M_2_PI",
+    "M_2_SQRTPI", "M_E", "M_LN10", "M_LN2", "M_LOG10E", "M_LOG2E", "M_PI", "M_PI_2", "M_PI_4", "M_SQRT1_2",
+    "M_SQRT2", "NAN", "NULL", "PTRDIFF_MAX", "PTRDIFF_MIN", "P_tmpdir", "SEEK_CUR", "SEEK_END", "SEEK_SET",
+    "SIG_ATOMIC_MAX", "SIG_ATOMIC_MIN", "SIZE_MAX", "TMP_MAX", "WCHAR_MAX", "WCHAR_MIN", "WINT_MAX",
+    "WINT_MIN", "ctermid", "double_t", "dprintf", "fdopen", "fileno", "float_t", "flockfile", "fmemopen",
+    "fpclassify", "fpos_t", "fseeko", "ftello", "funlockfile", "getc_unlocked", "getchar_unlocked",
+    "getdelim", "getline", "ilogb", "isfinite", "isgreater", "isgreaterequal", "isinf", "isless",
+    "islessequal", "islessgreater", "isnan", "isnormal", "isunordered", "j0", "j1", "jn", "math_errhandling",
+    "max_align_t", "nullptr_t", "off_t", "offsetof", "open_memstream", "pclose", "popen", "ptrdiff_t",
+    "putc_unlocked", "putchar_unlocked", "renameat", "signbit", "signgam", "size_t", "ssize_t", "tempnam",
+    "unreachable", "va_list", "vdprintf", "y0", "y1", "yn"};
+static_assert(std::is_sorted(std::begin(header_names), std::end(header_names)));
+
+// <math.h>'s functions, each also with 'f' (float) and 'l' (long double)
+// after it. Sorted.
+constexpr std::string_view math_functions[] = {
+    "acos", "acosh", "asin", "asinh", "atan", "atan2", "atanh", "cbrt", "ceil", "copysign", "cos", "cosh",
+    "erf", "erfc", "exp", "exp2", "expm1", "fabs", "fdim", "floor", "fma", "fmax", "fmin", "fmod", "frexp",
+    "hypot", "ilogb", "ldexp", "lgamma", "llrint", "llround", "log", "log10", "log1p", "log2", "logb",
+    "lrint", "lround", "modf", "nan", "nearbyint", "nextafter", "nexttoward", "pow", "remainder", "remquo",
+    "rint", "round", "scalbln", "scalbn", "sin", "sinh", "sqrt", "tan", "tanh", "tgamma", "trunc"};
+static_assert(std::is_sorted(std::begin(math_functions), std::end(math_functions)));
+
+bool is_digit(char c);
+
+// <stdint.h>'s families: [u]int[_least|_fast]N_t, [u]intptr_t, [u]intmax_t
+// and their limits and constant macros (INT8_MAX, UINT64_C, INTMAX_MIN ...).
+bool is_stdint_name(std::string_view name) {
+  std::string_view rest = name;
+  const auto take = [&rest](std::string_view prefix) {
+    if (rest.substr(0, prefix.size()) != prefix) return false;
+    rest.remove_prefix(prefix.size());
+    return true;
+  };
+  const bool upper = take("UINT") || take("INT");
+  if (!upper && !take("uint") && !take("int")) return false;
+  if (upper ? (take("PTR") || take("MAX")) : (take("ptr") || take("max"))) {
+    return upper ? rest == "_MAX" || rest == "_MIN" || rest == "_C" : rest == "_t";
+  }
+  if (!upper) take("_least") || take("_fast");
+  else take("_LEAST") || take("_FAST");
+  if (rest.empty() || !is_digit(rest[0])) return false;
+  while (!rest.empty() && is_digit(rest[0])) rest.remove_prefix(1);
+  return upper ? rest == "_MAX" || rest == "_MIN" || rest == "_C" : rest == "_t";
+}
+
+bool is_header_name(std::string_view name) {
+  if (std::binary_search(std::begin(header_names), std::end(header_names), name) || is_stdint_name(name)) {
+    return true;
+  }
+  if (std::binary_search(std::begin(math_functions), std::end(math_functions), name)) return true;
+  const char last = name.back();
+  return (last == 'f' || last == 'l') &&
+         std::binary_search(std::begin(math_functions), std::end(math_functions), name.substr(0, name.size() - 1));
+}
+
 bool ends_with(std::string_view name, std::string_view suffix) {
   return name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
 }
@@ -78,6 +141,10 @@ std::string c_name_problem(std::string_view name) {
   }
   if (std::binary_search(std::begin(library_names), std::end(library_names), name)) {
     return "a name of the C library or POSIX, which the program linking the array may use";
+  }
+  if (is_header_name(name)) {
+    return "a name that <stddef.h>, <stdint.h>, <stdio.h> or <math.h> defines, which a host including them "
+           "could not compile with";
   }
   if (name.substr(0, 2) == "__" || (name[0] == '_' && name.size() > 1 && name[1] >= 'A' && name[1] <= 'Z')) {
     return "reserved for the C implementation: it starts with __ or _ and a capital";

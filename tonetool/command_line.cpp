@@ -1,5 +1,8 @@
 #include "command_line.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -50,6 +53,17 @@ int parse_subcommand(const command_form &form, int argc, char **argv, std::vecto
   return -1;
 }
 
+namespace {
+
+// True when standard output is the regular file open as `fd`.
+bool standard_output_is(int fd) {
+  struct stat out {}, in {};
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(fd, &in) == 0 && S_ISREG(out.st_mode) &&
+         out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
+}  // namespace
+
 bool open_input(const std::vector<std::string> &operands, const std::string &output, input_file &in, int &status) {
   status = status_failed;
   in.name = operands.empty() ? "-" : operands.front();
@@ -59,8 +73,11 @@ bool open_input(const std::vector<std::string> &operands, const std::string &out
     report(display(in), error);
     return false;
   }
-  if (!output.empty() && output != "-" && output_is_input(output, fileno(in.stream))) {
-    report(quoted_name(output), "the output is this input file itself; choose another output");
+  const bool to_stdout = output.empty() || output == "-";
+  if (to_stdout ? standard_output_is(fileno(in.stream)) : output_is_input(output, fileno(in.stream))) {
+    // Reading what is being written would never end (`tonetool list F >> F`).
+    report(to_stdout ? "(standard output)" : quoted_name(output),
+           "the output is this input file itself; choose another output");
     close_input(in);
     return false;
   }

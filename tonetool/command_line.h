@@ -32,7 +32,8 @@ struct input_file {
 };
 
 // Opens the command's one input: the operand, or standard input. Refuses
-// an output (other than "" or "-") that is the input file itself. On
+// an output that is the input file itself: `output`, or standard output
+// for "" or "-". On
 // failure reports it and sets `status`.
 bool open_input(const std::vector<std::string> &operands, const std::string &output, input_file &in, int &status);
 

@@ -198,6 +198,7 @@ int run_from_midi(int argc, char **argv) {
     std::fprintf(stderr, "%s: error: %s\n", name.c_str(), error.c_str());
     return status_failed;
   }
+  for (const std::string &w : song.warnings) std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), w.c_str());
   if (list) return write_whole_output("-", midi_listing(song)) ? status_ok : status_failed;
   const std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
   const from_midi_result result = melody_from_midi(song, source, settings);

@@ -129,7 +129,7 @@ std::string fitting_unit(const std::vector<note_value> &values, double unit_ms) 
   for (const double within : {0.02, close_enough}) {
     for (int k = 1; k <= 255; ++k) {
       const double unit = common->target * unit_ms / k;
-      bool fits = unit >= 0.001;
+      bool fits = unit_can_be_given(unit);
       for (const note_value &v : values) {
         const double want = v.target * unit_ms / unit;
         const double got = std::round(want);

@@ -13,6 +13,7 @@
 #include "note_rules.h"
 #include "note_table.h"
 #include "token_reader.h"
+#include "message_text.h"
 
 namespace {
 
@@ -27,24 +28,6 @@ const std::string note_form = "a note is a name (C C# D D# E F F# G G# A A# B, o
 const char tempo_form[] =
     "the first token is the tempo, a number from 0.0314 to 16; the base duration is "
     "round(8 / tempo) units, so tempo 2 gives 4";
-
-// Bytes of the UTF-8 character that starts at text[i]; 0 when none does.
-std::size_t utf8_length(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t n = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                        : lead >= 0xF0 && lead <= 0xF4                      ? 4
-                                                                            : 0;
-  if (n == 0 || i + n > text.size()) return 0;
-  // The second byte's range rules out overlong forms and surrogates.
-  const auto second = static_cast<unsigned char>(text[i + 1]);
-  const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-  const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-  if (second < low || second > high) return 0;
-  for (std::size_t k = 2; k < n; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return n;
-}
 
 // How the bytes at text[i] show: a tab as itself, a control byte or a byte
 // of no UTF-8 character as \xNN, a character as itself. Sets `bytes` to

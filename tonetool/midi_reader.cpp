@@ -44,8 +44,14 @@ std::string at_offset(std::size_t offset) { return " (at byte " + std::to_string
 
 // The events of track `index`: notes (paired on and off by channel and
 // key), tempo changes and its name.
+// The first tempo event that sets no tempo: where it is, and its tick.
+struct ignored_tempo {
+  std::string what;
+  std::uint64_t tick = 0;
+};
+
 bool read_track(const unsigned char *data, std::size_t size, std::size_t base, int index, midi_song &song,
-                std::string &error) {
+                ignored_tempo &ignored, std::string &error) {
   cursor c{data, size};
   const std::string where = "track " + std::to_string(index + 1);
   std::uint64_t tick = 0;
@@ -91,9 +97,18 @@ bool read_track(const unsigned char *data, std::size_t size, std::size_t base, i
       c.at += length;
       if (status != 0xFF) continue;
       if (type == 0x2F) break;  // end of track
-      if (type == 0x51 && length == 3) {
-        const std::uint32_t quarter = big_endian(payload, 3);
-        if (quarter > 0) song.tempos.push_back({tick, quarter, 0});
+      if (type == 0x51) {
+        const std::uint32_t quarter = length == 3 ? big_endian(payload, 3) : 0;
+        if (quarter > 0) {
+          song.tempos.push_back({tick, quarter, 0});
+        } else if (ignored.what.empty()) {
+          // The tempo in force there is known once every track is read.
+          ignored.what = where + ": a tempo event " +
+                         (length == 3 ? std::string("of 0 microseconds a quarter note")
+                                      : "of " + std::to_string(length) + (length == 1 ? " byte" : " bytes") + ", not 3") +
+                         at_offset(base + c.at - length) + " is ignored;";
+          ignored.tick = tick;
+        }
       } else if (type == 0x03 && song.track_names.back().empty()) {
         song.track_names.back().assign(reinterpret_cast<const char *>(payload), length);
       }
@@ -178,6 +193,7 @@ bool read_midi(const std::string &bytes, midi_song &song, std::string &error) {
   }
   std::size_t at = 8 + header_length;
   int read_tracks = 0;
+  ignored_tempo ignored;
   while (at + 8 <= size && read_tracks < song.tracks) {
     const std::uint32_t length = big_endian(data + at + 4, 4);
     if (length > size - at - 8) {
@@ -186,7 +202,7 @@ bool read_midi(const std::string &bytes, midi_song &song, std::string &error) {
       return false;
     }
     if (bytes.compare(at, 4, "MTrk") == 0) {
-      if (!read_track(data + at + 8, length, at + 8, read_tracks, song, error)) return false;
+      if (!read_track(data + at + 8, length, at + 8, read_tracks, song, ignored, error)) return false;
       ++read_tracks;
     }
     at += 8 + length;  // other chunks are skipped by their lengths
@@ -212,6 +228,19 @@ bool read_midi(const std::string &bytes, midi_song &song, std::string &error) {
     t.seconds = seconds;
     from = t.tick;
     quarter = t.quarter_us;
+  }
+  // An ignored tempo event's warning says which tempo plays on there.
+  if (!ignored.what.empty() && song.ticks_per_quarter > 0) {
+    std::uint32_t in_force = default_quarter_us;
+    for (const midi_tempo &t : song.tempos) {
+      if (t.tick <= ignored.tick) in_force = t.quarter_us;
+    }
+    char tempo[96];
+    std::snprintf(tempo, sizeof tempo, " the tempo stays at %u microseconds a quarter note (%.4g quarter notes a minute)",
+                  in_force, 60e6 / in_force);
+    song.warnings.push_back(ignored.what + tempo);
+  } else if (!ignored.what.empty()) {
+    song.warnings.push_back(ignored.what + " the file's time is SMPTE frames, which no tempo changes");
   }
   return true;
 }

@@ -32,6 +32,9 @@ struct midi_song {
   std::vector<midi_tempo> tempos;   // in order of tick
   std::vector<std::string> track_names;  // "" where a track has none
   std::vector<std::uint64_t> track_ends;  // the tick of each track's end
+  // What was read but not used, one line each: tempo events that set no
+  // tempo.
+  std::vector<std::string> warnings;
 };
 
 // The limits that keep a hostile file's cost in proportion to its notes.

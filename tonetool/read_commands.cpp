@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "message_text.h"
 #include "note_lookup.h"
 #include "render.h"
+#include "rhythm.h"
 #include "sound_file.h"
 #include "tone_records.h"
 
@@ -91,6 +93,12 @@ int run_wav(int argc, char **argv) {
         }}}};
   std::vector<std::string> operands;
   if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
+  // A unit shorter than half a sample would render every record as none.
+  if (std::llround(settings.unit_ms * settings.rate / 1000.0) < 1) {
+    return usage_error(form, "--unit-ms " + plain_number(settings.unit_ms, 9) + " renders a unit as no sample at " +
+                                 std::to_string(settings.rate) + " Hz; give at least " +
+                                 plain_number(std::ceil(500000.0 / settings.rate) / 1000, 3));
+  }
   const bool to_stdout = output.empty() || output == "-";
   const int format = to_stdout ? 0 : sound_format_for(output);
   if (!to_stdout && format == 0) {

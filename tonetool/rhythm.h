@@ -48,6 +48,10 @@ rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest);
 // Whether the rhythm writes the tune without distorting it.
 bool keeps_the_tune(const rhythm &r);
 
+// Whether advice may name a unit of `ms` milliseconds: --unit-ms takes
+// above 0 up to 60000, and advice shows 3 decimals.
+inline bool unit_can_be_given(double ms) { return ms >= 0.001 && ms <= 60000; }
+
 // A whole-number percentage: "30".
 std::string whole_percent(double ratio);
 

@@ -37,6 +37,12 @@ struct item {
   std::string_view text;  // without the white space around it
 };
 
+// The character at t[i] quoted for a message: the whole UTF-8 character
+// where one starts there, else the byte.
+std::string character_at(std::string_view t, std::size_t i) {
+  return quoted_value(std::string(t.substr(i, std::max<std::size_t>(1, utf8_length(t, i)))));
+}
+
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -210,7 +216,7 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
     note.semitone = cells[letter - 'a'];
   } else {
     report(true, it.offset + i,
-           label() + ": " + quoted_value(std::string(1, t[i])) + " is not a note letter: a to g, h (B) or p (pause)");
+           label() + ": " + character_at(t, i) + " is not a note letter: a to g, h (B) or p (pause)");
     return std::nullopt;
   }
   ++i;
@@ -236,7 +242,7 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
       octave = t[i] - '0';
       octave_given = true;
     } else {
-      const std::string what = t[i] == '.' ? "a second dot" : quoted_value(std::string(1, t[i]));
+      const std::string what = t[i] == '.' ? "a second dot" : character_at(t, i);
       report(true, it.offset + i, label() + ": unexpected " + what + "; " + note_form);
       return std::nullopt;
     }
@@ -524,7 +530,7 @@ std::string converter::suggested_unit(double default_ms) const {
         if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
       }
     }
-    if (fits) return plain_number(default_ms / k, 3);
+    if (fits && unit_can_be_given(default_ms / k)) return plain_number(default_ms / k, 3);
   }
   return "";
 }

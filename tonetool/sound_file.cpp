@@ -179,10 +179,11 @@ int sound_format_for(const std::string &path) {
   else if (ext == ".aiff" || ext == ".aif") major = SF_FORMAT_AIFF;
   else if (ext == ".au") major = SF_FORMAT_AU;
   else if (ext == ".caf") major = SF_FORMAT_CAF;
-  // A device, FIFO or open descriptor without an extension takes WAV, as
-  // standard output does.
+  // A device, FIFO or open descriptor (/dev/stdout, /dev/fd/N, whatever it
+  // is open on) without an extension takes WAV, as standard output does.
   struct stat st {};
-  if (major == 0 && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+  if (major == 0 && (descriptor_named(path) >= 0 ||
+                     (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)))) {
     major = SF_FORMAT_WAV;
   }
   if (major == 0) return 0;

@@ -169,6 +169,10 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
        "(standard input):1:5: error: note 1 'c\\x01': unexpected '\\x01'; a note reads "
        "[LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p"},
       {"an empty note", "", "t::c,,d", "(standard input):1:6: error: empty note between commas"},
+      {"a lone UTF-8 lead byte", "", "t::\xC3,c",
+       "(standard input):1:4: error: note 1 '\\xc3': '\\xc3' is not a note letter: a to g, h (B) or p (pause)"},
+      {"a whole UTF-8 character", "", "t::\xC3\xA9,c",
+       "(standard input):1:4: error: note 1 '\xC3\xA9': '\xC3\xA9' is not a note letter: a to g, h (B) or p (pause)"},
       {"a default length of 3", "", "t:d=3:c",
        "(standard input):1:3: error: default 'd=3': the length is 1, 2, 4, 8, 16 or 32 (a 1/d note)"},
       {"an octave that is no digit", "", "t:o=x:c",
@@ -386,10 +390,18 @@ TEST_F(convert_program, c_arrays_compile_and_hold_the_records) {
       << source;
 }
 
+// The refusal of a name a standard header defines.
+std::string header_name(const std::string &name) {
+  return "tonetool: c: invalid name '" + name +
+         "' (a name that <stddef.h>, <stdint.h>, <stdio.h> or <math.h> defines, which a host including them "
+         "could not compile with)\n";
+}
+
 TEST_F(convert_program, bad_command_lines) {
 
   const struct {
-    const char *arguments, *message;
+    const char *arguments;
+    std::string message;
   } cases[] = {
       {"rtttl --transpose 1.5", "tonetool: rtttl: invalid transposition '1.5' (whole semitones, -96 to 96)\n"},
       {"rtttl --transpose 97", "tonetool: rtttl: invalid transposition '97' (whole semitones, -96 to 96)\n"},
@@ -423,12 +435,23 @@ TEST_F(convert_program, bad_command_lines) {
                           "with __ or _ and a capital)\n"},
       {"c --name tune_length", "tonetool: c: invalid name 'tune_length' (it ends in _length or _records, as "
                                "the symbols of another array do)\n"},
+      {"c --name size_t", header_name("size_t")},
+      {"c --name uint8_t", header_name("uint8_t")},
+      {"c --name INT64_MAX", header_name("INT64_MAX")},
+      {"c --name NULL", header_name("NULL")},
+      {"c --name EOF", header_name("EOF")},
+      {"c --name offsetof", header_name("offsetof")},
+      {"c --name y0", header_name("y0")},
+      {"c --name j1", header_name("j1")},
+      {"c --name sinf", header_name("sinf")},
+      {"wav --unit-ms 0.001",
+       "tonetool: wav: --unit-ms 0.001 renders a unit as no sample at 44100 Hz; give at least 0.012\n"},
       {"c /dev/null/../..", "tonetool: /dev/null/../..: cannot open: Not a directory\n"},
       {"c --nam x --bogus", "tonetool: c: unknown option '--bogus'\n"},
   };
   for (const auto &c : cases) {
     const int status = run(c.arguments, "");
-    const std::string message = c.message;
+    const std::string &message = c.message;
     const bool usage = message.find("cannot open") == std::string::npos;
     EXPECT_EQ(status, usage ? 2 : 1) << c.arguments;
     const std::string command(c.arguments, std::strcspn(c.arguments, " "));
@@ -457,6 +480,17 @@ TEST_F(convert_program, bad_command_lines) {
   std::ofstream(dir_ / "ring.txt") << "t::c";
   EXPECT_EQ(run("rtttl -o " + (dir_ / "ring.txt").string() + " " + (dir_ / "ring.txt").string(), ""), 1);
   EXPECT_EQ(slurp(dir_ / "ring.txt"), "t::c");
+  // Nor is standard output, appended to: that would read what it writes
+  // until the disk is full.
+  write_file(dir_ / "t.tones", std::string("\x0D\x51\x04", 3));
+  for (const char *command : {"list", "wav", "check", "c --name t", "midi", "rtttl"}) {
+    EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " " + command + " t.tones >> t.tones 2>err"), 1)
+        << command;
+    EXPECT_EQ(slurp(dir_ / "err"),
+              "tonetool: (standard output): the output is this input file itself; choose another output\n")
+        << command;
+    EXPECT_EQ(slurp(dir_ / "t.tones"), std::string("\x0D\x51\x04", 3)) << command;
+  }
 }
 
 }  // namespace

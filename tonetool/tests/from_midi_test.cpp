@@ -178,6 +178,19 @@ TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
             0)
       << err_;
   EXPECT_EQ(out_.substr(out_.rfind('\n', out_.size() - 2) + 1), "A1\n");
+  // A tempo event that sets no tempo is ignored, with one line saying so.
+  const struct {
+    std::string event;
+    const char *what;
+  } tempos[] = {{std::string("\0\xFF\x51\x03\0\0\0", 7), "of 0 microseconds a quarter note"},
+                {std::string("\0\xFF\x51\x01\x07", 5), "of 1 byte, not 3"}};
+  for (const auto &t : tempos) {
+    EXPECT_EQ(run("from-midi", midi_bytes(t.event + a_note)), 0) << t.what;
+    EXPECT_EQ(err_.substr(0, err_.find('\n') + 1),
+              std::string("(standard input): warning: track 1: a tempo event ") + t.what +
+                  " (at byte 26) is ignored; the tempo stays at 500000 microseconds a quarter note (120 quarter "
+                  "notes a minute)\n");
+  }
 }
 
 }  // namespace

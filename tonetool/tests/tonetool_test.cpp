@@ -481,6 +481,7 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
        "tonetool: wav: no sound format for 'sound.mp3' (use .wav, .flac, .aiff or .aif, .au or .caf)\n" +
            try_help("wav")},
       {"wav -o /dev/null", std::string("\x0D\x51\x01", 3), 0, ""},
+      {"wav -o /dev/stdout", std::string("\x0D\x51\x01", 3), 0, ""},
       {"wav -o ''", "", 2, "tonetool: wav: option '-o' needs a file name, not ''\n" + try_help("wav")},
       {"wav --rat 9000 --vol", "", 2, "tonetool: wav: option '--vol' needs a value\n" + try_help("wav")},
       {"wav --nope", "", 2, "tonetool: wav: unknown option '--nope'\n" + try_help("wav")},
