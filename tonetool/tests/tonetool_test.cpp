@@ -498,6 +498,34 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
   EXPECT_FALSE(fs::exists("x.wav"));
 }
 
+// A standard descriptor closed at start never receives a file tonetool
+// opens; sound meant for a closed standard output is an error said once.
+TEST_F(tonetool_program, closed_standard_descriptors_receive_no_file) {
+  write_file(dir_ / "t.tones", std::string("\x0D\x51\x05", 3));
+  ASSERT_EQ(run("wav -o " + (dir_ / "ref.wav").string() + " " + (dir_ / "t.tones").string(), ""), 0) << err_;
+  const struct {
+    const char *arguments;  // the standard error goes to err unless closed here
+    int status;
+    const char *message;
+  } cases[] = {
+      {"wav -o x.wav t.tones 2>&-", 0, ""},
+      {"wav -o x.wav t.tones <&-", 0, ""},
+      {"wav -o x.wav <&-", 1, "tonetool: (standard input): read error: Bad file descriptor\n"},
+      {"wav t.tones >&-", 1, "tonetool: (standard output): write error: Bad file descriptor\n"},
+      {"list t.tones >&-", 1, "tonetool: (standard output): write error: Bad file descriptor\n"},
+  };
+  for (const auto &c : cases) {
+    std::filesystem::remove(dir_ / "x.wav");
+    EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " 2>err " + c.arguments), c.status)
+        << c.arguments;
+    EXPECT_EQ(slurp(dir_ / "err"), c.message) << c.arguments;
+    EXPECT_EQ(std::filesystem::exists(dir_ / "x.wav"), c.status == 0) << c.arguments;
+    if (c.status == 0) {
+      EXPECT_TRUE(slurp(dir_ / "x.wav") == slurp(dir_ / "ref.wav")) << c.arguments;
+    }
+  }
+}
+
 TEST_F(tonetool_program, each_command_has_its_own_help) {
   for (const char *command : {"list", "wav", "check", "rtttl", "from-midi", "midi", "c"}) {
     EXPECT_EQ(run(std::string(command) + " --help", ""), 0) << command;
