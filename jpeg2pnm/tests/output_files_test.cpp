@@ -212,7 +212,7 @@ TEST_F(output_files, missing_folder_for_d_is_created) {
   // Folders among the inputs are named as what they are.
   fs::create_directories(dir_ / "d1");
   fs::create_directories(dir_ / "d2");
-  EXPECT_EQ(run("-d out d1/ d2/ a.jpg"), 1);
+  EXPECT_EQ(run("-j 1 -d out d1/ d2/ a.jpg"), 1);
   EXPECT_EQ(err_, "jpeg2pnm: d1/: is a directory, not a JPEG file\njpeg2pnm: d2/: is a directory, not a JPEG file\n");
 }
 
