@@ -33,27 +33,30 @@ int run_rtttl(int argc, char **argv) {
   rtttl_options settings;
   std::string output;
   const command_form form{
-      program_name, "rtttl", "[--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
+      program_name, "rtttl", "[--approximate] [--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
       "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
       "standard input) into a melody text for melodyc: a comment with its name,\n"
       "the tempo, then one note token per ringtone note. Ringtone octave 4 holds\n"
       "A = 440 Hz, melodyc's A1; '_' is read as a sharp. Notes that melodyc\n"
       "cannot play move by whole octaves, the whole tune together, when one\n"
-      "shift fits them all. At the unit in use the tune is written when one\n"
-      "uniform change of tempo of at most 30% keeps every note within 10% of its\n"
-      "length; otherwise an error names the note furthest off and a --unit-ms\n"
-      "that fits every note. A last line tells the tempo change and the largest\n"
-      "rhythm error the records have.\n",
-      "Exit status: 0 converted; 1 a malformed ringtone, a note out of range, a\n"
-      "rhythm the unit cannot keep or an unreadable input (nothing is written);\n"
-      "2 bad command line.\n",
+      "shift fits them all; else the shift that fits the most, and the notes\n"
+      "still outside move by octaves into range (--strict refuses). At the unit\n"
+      "in use the tune is written when its tempo changes by at most 30% and\n"
+      "every note keeps its length within 10%; otherwise an error names the note\n"
+      "furthest off and a --unit-ms that fits every note. A last line tells the\n"
+      "tempo and the largest rhythm error the records have.\n",
+      "Exit status: 0 converted; 1 a malformed ringtone, a note out of range\n"
+      "(with --strict), a rhythm the unit cannot keep or an unreadable input\n"
+      "(nothing is written); 2 bad command line.\n",
       {output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
        unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
                                      "the melody at the same unit"),
        transpose_option(settings.transpose_given, settings.transpose),
        flag_option("approximate", "write a tune whose rhythm the unit cannot keep anyway,\neach note rounded, with a "
                                   "warning for each note off",
-                   settings.approximate)}};
+                   settings.approximate),
+       flag_option("strict", "refuse a tune no octave shift fits, instead of moving\nthe notes outside by octaves into range",
+                   settings.strict)}};
   std::vector<std::string> operands;
   if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
@@ -161,19 +164,22 @@ int run_from_midi(int argc, char **argv) {
   bool list = false;
   const command_form form{
       program_name, "from-midi",
-      "[--list] [--track N] [--channel N] [--approximate] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
-      "Turn the melody of a standard MIDI file (format 0 or 1; from FILE, or\n"
-      "standard input) into a melody text for melodyc. The melody is the channel\n"
-      "whose notes are highest on average, across tracks, never percussion: a\n"
-      "chord gives its top note, a note ends where the next begins, a gap is a\n"
-      "pause. Pitches move by whole octaves to fit melodyc's range. At the unit\n"
-      "in use the tune is written when one uniform change of tempo of at most\n"
-      "30% keeps every note within 10% of its length; otherwise an error names\n"
-      "the note furthest off and a --unit-ms that fits. A note longer than 255\n"
+      "[--list] [--track N] [--channel N] [--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
+      "Turn the melody of a standard MIDI file (format 0, 1 or 2; from FILE, or\n"
+      "standard input) into a melody text for melodyc. The melody is the lead:\n"
+      "the channel, across tracks, never percussion, that holds the highest\n"
+      "sounding note the longest among those playing through half the song or\n"
+      "more. In format 2 it comes from the first sequence with notes. Times snap\n"
+      "to the grid the file is sequenced on; a chord gives its top note, a note\n"
+      "ends where the next begins, a gap is a pause. Pitches move by whole\n"
+      "octaves to fit melodyc's range, notes still outside by octaves into it.\n"
+      "Lengths keep within 10% after one change of tempo of at most 30% where\n"
+      "the unit allows; notes it cannot keep are rounded and the summary names\n"
+      "the worst and a --unit-ms that keeps every note. A note longer than 255\n"
       "units becomes several records of its pitch.\n",
       "Exit status: 0 converted (or listed); 1 a file that is not MIDI, is\n"
-      "damaged, holds no notes, or a melody the unit or the range cannot keep\n"
-      "(nothing is written); 2 bad command line.\n",
+      "damaged, holds no notes, or (with --strict) a melody the unit or the\n"
+      "range cannot keep (nothing is written); 2 bad command line.\n",
       {flag_option("list", "list each track and channel with its notes, range and\nname, and write nothing", list),
        whole_option("track", 0, "N", "take the melody from track N only (1 for the first)", 1, 65535, "track",
                     "1 to 65535", settings.track),
@@ -183,7 +189,13 @@ int run_from_midi(int argc, char **argv) {
        unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
                                      "the melody at the same unit"),
        transpose_option(settings.transpose_given, settings.transpose),
-       flag_option("approximate", "write a tune whose rhythm the unit cannot keep anyway", settings.approximate)}};
+       flag_option("strict", "refuse a tune whose rhythm the unit cannot keep, or\nthat no octave shift fits, instead of rounding\nor folding notes",
+                   settings.strict),
+       {"approximate", 0, nullptr, nullptr, [&settings](const std::string &) {
+          // Rounding is the default; kept so that scripts go on working.
+          settings.approximate = true;
+          return std::string();
+        }}}};
   std::vector<std::string> operands;
   if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;

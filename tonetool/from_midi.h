@@ -1,8 +1,13 @@
 // tonetool from-midi: the melody of a standard MIDI file as a melody text
-// that melodyc compiles. The melody is one channel (across tracks, never
-// percussion): its chords give their top note, overlapping notes end where
-// the next begins, gaps are pauses. Pitches move by whole octaves to fit
-// melodyc's range; lengths are written as rtttl writes them (rhythm.h).
+// that melodyc compiles. The melody is the lead: the channel (across
+// tracks, never percussion) that most often holds the highest sounding
+// note, among those that play through a good part of the song. Its times
+// are snapped to the grid the file is sequenced on, its chords give their
+// top note, overlapping notes end where the next begins, gaps are pauses.
+// The line is written by the melody writer (tune_writer.h): pitches by
+// octaves into melodyc's range, lengths in whole units, and at the
+// defaults every file with notes is written, notes the unit cannot keep
+// rounded and named in the summary.
 #pragma once
 
 #include <string>
@@ -14,9 +19,10 @@ struct from_midi_options {
   double unit_ms = 125;
   bool transpose_given = false;
   int transpose = 0;         // semitones
-  int channel = 0;           // 1 to 16; 0: the one whose notes are highest on average
-  int track = 0;             // 1 to the file's tracks; 0: every track
-  bool approximate = false;  // write a rhythm the unit cannot keep anyway
+  int channel = 0;           // 1 to 16; 0: the lead
+  int track = 0;             // 1 to the file's tracks (format 2: the sequence); 0: every track
+  bool approximate = false;  // round a rhythm the unit cannot keep also under --strict
+  bool strict = false;       // refuse a rhythm the unit cannot keep, or a tune no octave shift fits
 };
 
 struct from_midi_result {
@@ -29,6 +35,7 @@ struct from_midi_result {
 // The melody of `song`; `source` names the file in the text's comment.
 from_midi_result melody_from_midi(const midi_song &song, const std::string &source, const from_midi_options &options);
 
-// Each track and channel with notes: their count, range and the track's
-// name, one line each, for choosing --track and --channel.
+// Each track (format 2: sequence) and channel with notes: their count,
+// range and the track's name, one line each, for choosing --track and
+// --channel.
 std::string midi_listing(const midi_song &song);

@@ -100,7 +100,7 @@ bool read_track(const unsigned char *data, std::size_t size, std::size_t base, i
       if (type == 0x51) {
         const std::uint32_t quarter = length == 3 ? big_endian(payload, 3) : 0;
         if (quarter > 0) {
-          song.tempos.push_back({tick, quarter, 0});
+          song.tempos.push_back({tick, quarter, 0, static_cast<std::uint16_t>(index)});
         } else if (ignored.what.empty()) {
           // The tempo in force there is known once every track is read.
           ignored.what = where + ": a tempo event " +
@@ -149,6 +149,24 @@ bool read_track(const unsigned char *data, std::size_t size, std::size_t base, i
   return true;
 }
 
+// Sorts the tempo changes and works out the time at each, so that any
+// tick's time is one search away.
+void time_tempo_map(midi_song &song) {
+  std::stable_sort(song.tempos.begin(), song.tempos.end(),
+                   [](const midi_tempo &a, const midi_tempo &b) { return a.tick < b.tick; });
+  double seconds = 0;
+  std::uint64_t from = 0;
+  std::uint32_t quarter = default_quarter_us;
+  for (midi_tempo &t : song.tempos) {
+    if (song.ticks_per_quarter > 0) {
+      seconds += static_cast<double>(t.tick - from) * quarter / 1e6 / song.ticks_per_quarter;
+    }
+    t.seconds = seconds;
+    from = t.tick;
+    quarter = t.quarter_us;
+  }
+}
+
 }  // namespace
 
 bool read_midi(const std::string &bytes, midi_song &song, std::string &error) {
@@ -168,10 +186,6 @@ bool read_midi(const std::string &bytes, midi_song &song, std::string &error) {
   song.format = static_cast<int>(big_endian(data + 8, 2));
   song.tracks = static_cast<int>(big_endian(data + 10, 2));
   const std::uint32_t division = big_endian(data + 12, 2);
-  if (song.format == 2) {
-    error = "format 2 (independent sequences) is not read: save the tune as format 0 or 1";
-    return false;
-  }
   if (song.format > 2) {
     error = "format " + std::to_string(song.format) + " is no MIDI file format (0, 1 or 2)";
     return false;
@@ -215,20 +229,7 @@ bool read_midi(const std::string &bytes, midi_song &song, std::string &error) {
   std::stable_sort(song.notes.begin(), song.notes.end(), [](const midi_note &a, const midi_note &b) {
     return a.start != b.start ? a.start < b.start : a.track < b.track;
   });
-  std::stable_sort(song.tempos.begin(), song.tempos.end(),
-                   [](const midi_tempo &a, const midi_tempo &b) { return a.tick < b.tick; });
-  // The time at each change, so that any tick's time is one search away.
-  double seconds = 0;
-  std::uint64_t from = 0;
-  std::uint32_t quarter = default_quarter_us;
-  for (midi_tempo &t : song.tempos) {
-    if (song.ticks_per_quarter > 0) {
-      seconds += static_cast<double>(t.tick - from) * quarter / 1e6 / song.ticks_per_quarter;
-    }
-    t.seconds = seconds;
-    from = t.tick;
-    quarter = t.quarter_us;
-  }
+  time_tempo_map(song);
   // An ignored tempo event's warning says which tempo plays on there.
   if (!ignored.what.empty() && song.ticks_per_quarter > 0) {
     std::uint32_t in_force = default_quarter_us;
@@ -255,4 +256,22 @@ double midi_seconds(const midi_song &song, std::uint64_t tick) {
   }
   const midi_tempo &t = *(after - 1);
   return t.seconds + static_cast<double>(tick - t.tick) * t.quarter_us / 1e6 / song.ticks_per_quarter;
+}
+
+midi_song midi_sequence(const midi_song &song, int track) {
+  midi_song sequence;
+  sequence.format = 2;
+  sequence.tracks = song.tracks;
+  sequence.ticks_per_quarter = song.ticks_per_quarter;
+  sequence.ticks_per_second = song.ticks_per_second;
+  sequence.track_names = song.track_names;
+  sequence.track_ends = song.track_ends;
+  for (const midi_note &n : song.notes) {
+    if (n.track == track) sequence.notes.push_back(n);
+  }
+  for (const midi_tempo &t : song.tempos) {
+    if (t.track == track) sequence.tempos.push_back(t);
+  }
+  time_tempo_map(sequence);
+  return sequence;
 }

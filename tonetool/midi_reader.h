@@ -1,4 +1,4 @@
-// Reading a standard MIDI file (format 0 or 1) for its notes: every note
+// Reading a standard MIDI file (format 0, 1 or 2) for its notes: every note
 // with its track, channel, key and ticks, every tempo change of every
 // track, and the track names. Running status, note-off written as a note-on
 // of velocity 0, and meta and sysex events skipped by their lengths are
@@ -21,6 +21,7 @@ struct midi_tempo {
   std::uint64_t tick;
   std::uint32_t quarter_us;  // microseconds a quarter note
   double seconds = 0;        // the time at `tick`, worked out once
+  std::uint16_t track = 0;   // where it is: format 2's sequences each have their own
 };
 
 struct midi_song {
@@ -42,8 +43,13 @@ inline constexpr std::size_t longest_midi_file = std::size_t{16} << 20;
 inline constexpr std::size_t most_midi_notes = std::size_t{1} << 20;
 
 // Reads the file's bytes; false with `error` set (one line: what is wrong
-// and where) for anything that is not a format 0 or 1 MIDI file.
+// and where) for anything that is not a MIDI file. In format 2 each track
+// is a sequence of its own: see midi_sequence.
 bool read_midi(const std::string &bytes, midi_song &song, std::string &error);
+
+// Format 2's sequence in track `track` (0-based) as a song of one track:
+// its notes, its own tempo map and its end.
+midi_song midi_sequence(const midi_song &song, int track);
 
 // The time of `tick` in seconds, through the tempo map (500,000 us a
 // quarter note until the first change) or the SMPTE rate.

@@ -40,7 +40,7 @@ bool better(const rhythm &a, const rhythm &b) {
   if (a.vanishing != b.vanishing) return !a.vanishing;
   const double ea = std::ceil(a.worst * 100 - 1e-9), eb = std::ceil(b.worst * 100 - 1e-9);
   if (ea != eb) return ea < eb;
-  return std::fabs(a.played - 1) < std::fabs(b.played - 1);
+  return std::fabs(1 / a.played - 1) < std::fabs(1 / b.played - 1);
 }
 
 }  // namespace
@@ -51,7 +51,8 @@ rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest) 
   for (const note_value &v : values) tried.push_back(&v);
   std::stable_sort(tried.begin(), tried.end(), [](const note_value *a, const note_value *b) { return a->notes > b->notes; });
   if (tried.size() > values_tried) tried.resize(values_tried);
-  const double low = 1 - widest_tempo_change, high = 1 + widest_tempo_change;
+  // Scales of the length whose tempo is within the widest change.
+  const double low = 1 / (1 + widest_tempo_change), high = 1 / (1 - widest_tempo_change);
   for (const note_value *v : tried) {
     const double first = std::max(1.0, std::floor(low * v->target));
     const double last = std::min(static_cast<double>(longest), std::ceil(high * v->target));
@@ -69,7 +70,27 @@ rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest) 
 }
 
 bool keeps_the_tune(const rhythm &r) {
-  return !r.vanishing && r.worst <= close_enough + 1e-9 && std::fabs(r.played - 1) <= widest_tempo_change + 1e-9;
+  return !r.vanishing && r.worst <= close_enough + 1e-9 && std::fabs(1 / r.played - 1) <= widest_tempo_change + 1e-9;
+}
+
+std::string fitting_unit(const std::vector<note_value> &values, double unit_ms) {
+  const note_value *common = &values.front();
+  for (const note_value &v : values) {
+    if (v.notes > common->notes) common = &v;
+  }
+  for (const double within : {0.02, close_enough}) {
+    for (int k = 1; k <= 255; ++k) {
+      const double unit = common->target * unit_ms / k;
+      bool fits = unit_can_be_given(unit);
+      for (const note_value &v : values) {
+        const double want = v.target * unit_ms / unit;
+        const double got = std::round(want);
+        if (got < 1 || std::fabs(got / want - 1) > within) fits = false;
+      }
+      if (fits) return plain_number(unit, 3);
+    }
+  }
+  return "";
 }
 
 std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }

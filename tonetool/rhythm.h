@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-// How far one uniform change of tempo may go, and how far a note may then
-// be off its length, for a tune to be written without --approximate.
+// How far one uniform change of tempo may go (the records' tempo against
+// the source's, either way), and how far a note may then be off its
+// length, for a tune to be written without --approximate.
 inline constexpr double widest_tempo_change = 0.30;
 inline constexpr double close_enough = 0.10;
 
@@ -29,7 +30,8 @@ struct note_value {
 
 // The tune's rhythm at one uniform change of tempo: each value's units,
 // the change the records really make over the whole tune (`played`: the
-// records' length over the source's) and each value's error against it.
+// records' length over the source's, so their tempo is 1 / played times
+// the source's) and each value's error against it.
 struct rhythm {
   std::vector<note_value> values;
   double played = 1;
@@ -47,6 +49,11 @@ rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest);
 
 // Whether the rhythm writes the tune without distorting it.
 bool keeps_the_tune(const rhythm &r);
+
+// A unit of milliseconds at which every value's units are whole within 2%
+// (or, failing that, within close_enough), one that --unit-ms takes: the
+// commonest value's length over a whole number; "" when none is.
+std::string fitting_unit(const std::vector<note_value> &values, double unit_ms);
 
 // Whether advice may name a unit of `ms` milliseconds: --unit-ms takes
 // above 0 up to 60000, and advice shows 3 decimals.

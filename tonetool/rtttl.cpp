@@ -9,6 +9,7 @@
 #include "note_rules.h"
 #include "note_table.h"
 #include "rhythm.h"
+#include "tune_writer.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ const int lowest_playable = playable_notes().lowest;
 const int highest_playable = playable_notes().highest;
 // Ringtone octave 4 is melodyc's octave 1.
 constexpr int octave_offset = 3;
-constexpr int shown_rhythm_warnings = 8;
 constexpr std::size_t kept_messages = 1000;
 
 const char note_form[] = "a note reads [LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p";
@@ -79,7 +79,6 @@ const char *length_word(int length) {
   }
 }
 
-double ringtone_hz(int semitone) { return 440.0 * std::exp2((semitone - (4 * 12 + 9)) / 12.0); }
 
 class converter {
  public:
@@ -101,17 +100,9 @@ class converter {
   void parse_defaults(std::size_t begin, std::size_t end);
   void parse_notes(std::size_t begin, std::size_t end);
   std::optional<rtttl_note> parse_note(const item &it, int number);
-  int choose_shift();
-  void write_melody(int shift);
-  std::vector<note_value> note_values(double default_units, std::vector<std::size_t> &value_of) const;
-  std::size_t base_value(const std::vector<note_value> &values) const;
-  void write_header(const note_value *base_note, int base, const std::string &unit_text, int shift);
-  void write_notes(const rhythm &chosen, const std::vector<std::size_t> &value_of, int base, int shift,
-                   const std::string &unit_text);
-  void summarize(const rhythm &chosen, const std::string &unit);
-  void refuse_rhythm(const rhythm &chosen, const std::string &unit_text, const std::string &unit);
-  std::string tempo_text(double tempo_error) const;
-  void append_token(const std::string &token, std::size_t &line_length);
+  void write_melody();
+  std::vector<tune_note> tune_notes(double default_units) const;
+  std::string base_comment(const note_value &value, int base, const std::string &unit_text) const;
   std::string suggested_unit(double default_ms) const;
   std::string note_label(std::size_t index) const {
     return "note " + std::to_string(index + 1) + " " + quoted_value(notes_[index].token);
@@ -268,57 +259,6 @@ void converter::parse_notes(std::size_t begin, std::size_t end) {
   if (number == 0) report(false, begin, "the ringtone has no notes");
 }
 
-// The octave shift, in semitones, that the whole tune needs to fit
-// melodyc's range; reports what cannot fit.
-int converter::choose_shift() {
-  int low = 1 << 20, high = -(1 << 20);
-  std::size_t first_outside = notes_.size();
-  const int by_hand = options_.transpose_given ? options_.transpose : 0;
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    if (notes_[i].pause) continue;
-    const int m = notes_[i].semitone - 12 * octave_offset + by_hand;
-    low = std::min(low, m);
-    high = std::max(high, m);
-    if ((m < lowest_playable || m > highest_playable) && first_outside == notes_.size()) first_outside = i;
-  }
-  if (first_outside == notes_.size()) return by_hand;
-  const std::string span = note_name(low + 12 * octave_offset) + " to " + note_name(high + 12 * octave_offset);
-  const std::string playable = note_name(lowest_playable + 12 * octave_offset) + " to " +
-                               note_name(highest_playable + 12 * octave_offset) + " in ringtone octaves (melodyc's " +
-                               playable_text() + ")";
-  if (!options_.transpose_given) {
-    for (int octaves = 1; octaves <= 12; ++octaves) {
-      for (const int k : {octaves, -octaves}) {
-        if (low + 12 * k < lowest_playable || high + 12 * k > highest_playable) continue;
-        report(false, notes_[first_outside].offset,
-               "the notes run from " + span + ", beyond " + playable + ": the whole tune moves " +
-                   (k > 0 ? "up " : "down ") + std::to_string(octaves) +
-                   (octaves == 1 ? " octave" : " octaves") + "; --transpose N sets the shift by hand");
-        return 12 * k;
-      }
-    }
-  }
-  const int width = high - low;
-  std::string hint;
-  if (width <= highest_playable - lowest_playable) {
-    hint = "; --transpose " + std::to_string(lowest_playable - low + by_hand) + " to " +
-           std::to_string(highest_playable - high + by_hand) + " fits every note";
-  } else {
-    hint = "; the tune spans " + std::to_string(width) + " semitones, more than melodyc's " +
-           std::to_string(highest_playable - lowest_playable);
-  }
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    if (notes_[i].pause) continue;
-    const int m = notes_[i].semitone - 12 * octave_offset + by_hand;
-    if (m >= lowest_playable && m <= highest_playable) continue;
-    const int sounding = m + 12 * octave_offset;
-    report(true, notes_[i].offset,
-           note_label(i) + " is " + note_name(sounding) + " (" + fixed(ringtone_hz(sounding), 0) +
-               " Hz)" + (by_hand ? " after the transposition" : "") + ", outside " + playable + hint);
-  }
-  return by_hand;
-}
-
 namespace {
 
 // A ringtone note value's key: its length and dot.
@@ -328,190 +268,59 @@ bool key_dotted(std::int64_t key) { return key % 2 != 0; }
 
 }  // namespace
 
-// The tune's note values, with their lengths at the ringtone's tempo;
-// `value_of` gives each note's.
-std::vector<note_value> converter::note_values(double default_units, std::vector<std::size_t> &value_of) const {
-  std::vector<note_value> values;
-  value_of.assign(notes_.size(), 0);
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    const rtttl_note &note = notes_[i];
-    std::size_t v = 0;
-    while (v < values.size() && values[v].key != value_key(note.length, note.dotted)) ++v;
-    if (v == values.size()) {
-      const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
-      values.push_back({value_key(note.length, note.dotted), default_units * relative, 0, i});
-    }
-    ++values[v].notes;
-    value_of[i] = v;
+// The ringtone's notes as the melody writer takes them: melodyc's
+// semitones, and each note's value (its length and dot) with its units at
+// the ringtone's tempo.
+std::vector<tune_note> converter::tune_notes(double default_units) const {
+  std::vector<tune_note> notes;
+  for (const rtttl_note &note : notes_) {
+    const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
+    notes.push_back({note.pause, note.semitone - 12 * octave_offset, value_key(note.length, note.dotted),
+                     default_units * relative});
   }
-  return values;
+  return notes;
 }
 
-// The value whose units are the base duration: the commonest, so that most
-// notes need no multiplier; among equals, the default note's.
-std::size_t converter::base_value(const std::vector<note_value> &values) const {
-  std::size_t base = 0;
-  const auto is_default = [&](const note_value &v) { return v.key == value_key(length_, false); };
-  for (std::size_t v = 0; v < values.size(); ++v) {
-    const note_value &a = values[v], &b = values[base];
-    if (a.notes > b.notes || (a.notes == b.notes && is_default(a) && !is_default(b))) base = v;
-  }
-  return base;
+// "A quarter note lasts 952.4 ms: the base duration, 16 units of 59.524 ms"
+std::string converter::base_comment(const note_value &value, int base, const std::string &unit_text) const {
+  const int length = key_length(value.key);
+  std::string line = std::string(key_dotted(value.key) ? "a dotted " : length == 8 ? "an " : "a ") +
+                     length_word(length) + " note lasts " + fixed(value.target * options_.unit_ms, 1) +
+                     " ms: the base duration, " + std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
+  line[0] = static_cast<char>(line[0] - 32);  // "A" or "An" opens the sentence
+  return line;
 }
 
-void converter::write_melody(int shift) {
+void converter::write_melody() {
   const double default_ms = 240000.0 / (beats_ * length_);
   const double default_units = default_ms / options_.unit_ms;
-  const std::string unit_text = " of " + plain_number(options_.unit_ms, 6) + " ms";
-  std::vector<std::size_t> value_of;
-  const std::vector<note_value> values = note_values(default_units, value_of);
-  const rhythm chosen = values.empty() ? rhythm{} : best_rhythm(values, 255);
-  const bool fits = values.empty() || keeps_the_tune(chosen);
-  const std::string unit = suggested_unit(default_ms);
-  if (!fits && !options_.approximate) {
-    refuse_rhythm(chosen, unit_text, unit);
-    return;
+  tune_source source;
+  source.heading = (name_.empty() ? std::string("(a ringtone with no name)") : name_) + ", from tonetool rtttl: d=" +
+                   std::to_string(length_) + ", o=" + std::to_string(octave_) + ", b=" + std::to_string(beats_);
+  source.tempo_name = "b=" + std::to_string(beats_);
+  source.range_name = note_name(lowest_playable + 12 * octave_offset) + " to " +
+                      note_name(highest_playable + 12 * octave_offset) + " in ringtone octaves (melodyc's " +
+                      playable_text() + ")";
+  source.label = [this](std::size_t i) { return note_label(i); };
+  source.base_comment = [this](const note_value &value, int base, const std::string &unit_text) {
+    return base_comment(value, base, unit_text);
+  };
+  source.fitting_unit = [this, default_ms](const std::vector<note_value> &) { return suggested_unit(default_ms); };
+  source.preferred_value = value_key(length_, false);
+  source.empty_base = static_cast<int>(std::clamp<long>(std::lround(default_units), 1, 255));
+  source.approximate_hint = "--approximate writes it anyway";
+  tune_options options;
+  options.unit_ms = options_.unit_ms;
+  options.transpose_given = options_.transpose_given;
+  options.transpose = options_.transpose;
+  options.approximate = options_.approximate;
+  options.strict = options_.strict;
+  written_tune tune = write_tune(tune_notes(default_units), source, options);
+  for (tune_message &m : tune.messages) {
+    report(m.error, m.note == about_the_tune ? defaults_offset_ : notes_[m.note].offset, std::move(m.text));
   }
-  const std::size_t base_at = base_value(values);
-  const int base = values.empty() ? static_cast<int>(std::clamp<long>(std::lround(default_units), 1, 255))
-                                  : static_cast<int>(chosen.values[base_at].units);
-  write_header(values.empty() ? nullptr : &values[base_at], base, unit_text, shift);
-  if (std::fabs(chosen.played - 1) > close_enough) {
-    report(false, defaults_offset_,
-           "the tune plays " + tempo_text(chosen.played - 1) + " at " + plain_number(options_.unit_ms, 6) +
-               " ms a unit; --unit-ms " + plain_number(options_.unit_ms / chosen.played, 3) + " keeps the tempo");
-  }
-  write_notes(chosen, value_of, base, shift, unit_text);
-  if (!values.empty()) summarize(chosen, unit);
-}
-
-// The comments that open the melody and its tempo token, for the base
-// duration `base` (the units of the value `base_note`).
-void converter::write_header(const note_value *base_note, int base, const std::string &unit_text, int shift) {
-  melody_ += "% " + (name_.empty() ? std::string("(a ringtone with no name)") : name_) +
-             ", from tonetool rtttl: d=" + std::to_string(length_) + ", o=" + std::to_string(octave_) +
-             ", b=" + std::to_string(beats_) + "\n";
-  if (base_note != nullptr) {
-    const note_value &b = *base_note;
-    const int length = key_length(b.key);
-    std::string line = std::string(key_dotted(b.key) ? "a dotted " : length == 8 ? "an " : "a ") + length_word(length) +
-                       " note lasts " + fixed(b.target * options_.unit_ms, 1) + " ms: the base duration, " +
-                       std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
-    line[0] = static_cast<char>(line[0] - 32);  // "A" or "An" opens the sentence
-    melody_ += "% " + line + "\n";
-  }
-  if (options_.transpose_given && shift != 0) {
-    melody_ += "% Transposed by " + std::to_string(shift) + " semitones\n";
-  } else if (shift != 0) {
-    const int octaves = std::abs(shift) / 12;
-    melody_ += "% Moved " + std::string(shift > 0 ? "up " : "down ") + std::to_string(octaves) +
-               (octaves == 1 ? " octave" : " octaves") + " to fit melodyc's range\n";
-  }
-  melody_ += tempo_token(base) + "\n";
-}
-
-// One token a note, wrapped at 72 columns, and a warning for each note
-// more than close_enough off (the first few, then a count).
-void converter::write_notes(const rhythm &chosen, const std::vector<std::size_t> &value_of, int base, int shift,
-                            const std::string &unit_text) {
-  int rhythm_warnings = 0;
-  std::size_t line_length = 0;
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    const rtttl_note &note = notes_[i];
-    const note_value &v = chosen.values[value_of[i]];
-    std::string token = "P";
-    if (!note.pause) {
-      const int m = note.semitone - 12 * octave_offset + shift;
-      token = std::string(note_cell_names[m % 12]) + static_cast<char>('0' + m / 12);
-    }
-    token += duration_text(token, base, static_cast<int>(v.units));
-    if (std::fabs(v.error) > close_enough && ++rhythm_warnings <= shown_rhythm_warnings) {
-      const double target = chosen.played * v.target;
-      std::string what = note_label(i) + " is " + fixed(target, 2) + " units" + unit_text + "; ";
-      if (v.vanishes) {
-        what += "it would round to 0 units and not sound, so it gets 1 (" + percent(v.error) +
-                "); a smaller --unit-ms keeps it";
-      } else if (target > 255.5) {
-        what += "melodyc's longest is 255 units, so it is shortened (" + percent(v.error) +
-                "); a larger --unit-ms fits it";
-      } else {
-        what += "it gets " + std::to_string(v.units) + " (" + percent(v.error) + "); a smaller --unit-ms is closer";
-      }
-      report(false, note.offset, what);
-    }
-    append_token(token, line_length);
-  }
-  if (line_length > 0) melody_ += "\n";
-  if (rhythm_warnings > shown_rhythm_warnings) {
-    report(false, notes_[notes_.size() - 1].offset,
-           std::to_string(rhythm_warnings - shown_rhythm_warnings) + " more notes are off by over " +
-               whole_percent(close_enough) + "%");
-  }
-}
-
-// The last line: the tempo change and the largest rhythm error the records
-// have, and after a warning a unit that fits every note.
-void converter::summarize(const rhythm &chosen, const std::string &unit) {
-  const note_value &w = chosen.values[chosen.worst_value];
-  summary_ = "the tune plays " + tempo_text(chosen.played - 1);
-  if (chosen.worst < 0.0005) {
-    summary_ += "; every note keeps its length";
-  } else {
-    summary_ += "; largest rhythm error " + percent(w.error) + ": " + note_label(w.first) + ", " +
-                std::to_string(w.units) + (w.units == 1 ? " unit" : " units") + " for " +
-                fixed(chosen.played * w.target, 2);
-  }
-  if ((chosen.worst > close_enough || std::fabs(chosen.played - 1) > close_enough) && !unit.empty()) {
-    summary_ += "; --unit-ms " + unit + " fits every note within 2%";
-  }
-}
-
-// The tune cannot be written at this unit without distorting it: one error
-// at the note that is furthest off (or lost), with the unit that fits
-// every note.
-void converter::refuse_rhythm(const rhythm &chosen, const std::string &unit_text, const std::string &unit) {
-  std::size_t worst = chosen.worst_value;
-  for (std::size_t i = 0; i < chosen.values.size(); ++i) {
-    if (chosen.values[i].vanishes && !chosen.values[worst].vanishes) worst = i;
-  }
-  const note_value &v = chosen.values[worst];
-  const std::string widest = whole_percent(widest_tempo_change);
-  std::string what = note_label(v.first) + " is " + fixed(v.target, 2) + " units" + unit_text + " at b=" +
-                     std::to_string(beats_) + ": ";
-  if (v.vanishes) {
-    what += "even " + widest + "% slower it rounds to 0 units and would not sound";
-  } else if (v.target * (1 - widest_tempo_change) > 255.5) {
-    what += "even " + widest + "% faster it is longer than melodyc's 255 units";
-  } else {
-    what += "no tempo within " + widest + "% keeps every note within " + whole_percent(close_enough) +
-            "% of its length (at the closest this one is off by " + percent(v.error) + ")";
-  }
-  if (!unit.empty()) {
-    what += "; --unit-ms " + unit + " fits every note (play it at the same unit, as tonetool wav --unit-ms " +
-            unit + " does)";
-  }
-  what += "; --approximate writes it anyway";
-  report(true, notes_[v.first].offset, what);
-}
-
-std::string converter::tempo_text(double tempo_error) const {
-  const std::string beats = "b=" + std::to_string(beats_);
-  if (std::fabs(tempo_error) < 0.0005) return "at " + beats;
-  return fixed(100.0 * std::fabs(tempo_error), 1) + (tempo_error > 0 ? "% slower than " : "% faster than ") +
-         beats;
-}
-
-void converter::append_token(const std::string &token, std::size_t &line_length) {
-  if (line_length > 0 && line_length + 1 + token.size() > 72) {
-    melody_ += "\n";
-    line_length = 0;
-  }
-  if (line_length > 0) {
-    melody_ += " ";
-    ++line_length;
-  }
-  melody_ += token;
-  line_length += token.size();
+  melody_ = std::move(tune.melody);
+  summary_ = std::move(tune.summary);
 }
 
 // A unit that makes every length a whole number of units, or nearly, and
@@ -566,10 +375,7 @@ rtttl_conversion converter::run() {
     }
     parse_notes(second + 1, end);
   }
-  if (errors_ == 0) {
-    const int shift = choose_shift();
-    if (errors_ == 0) write_melody(shift);
-  }
+  if (errors_ == 0) write_melody();
   std::stable_sort(pending_.begin(), pending_.end(),
                    [](const pending &a, const pending &b) { return a.offset < b.offset; });
   rtttl_conversion result;

@@ -15,6 +15,8 @@ struct rtttl_options {
   // Write a tune whose rhythm cannot be kept at this unit anyway, each
   // note rounded (to at least 1 unit), with a warning for each note off.
   bool approximate = false;
+  // Refuse a tune no octave shift fits rather than fold its notes in.
+  bool strict = false;
 };
 
 struct rtttl_message {

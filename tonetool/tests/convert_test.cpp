@@ -49,7 +49,7 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
       {"defaults in another order, upper case", "", "T:B=60,O=5,D=8:C,4D#,H,A4\n",
        "C2:4 D#2:8 B2:4 A1:4", "", exact},
       {"no defaults at all: d=4, o=6, b=63", "", "t::c,e,8p,a\n", "C3:8 E3:8 P:4 A3:8", "",
-       "the tune plays 5.0% slower than b=63; every note keeps its length"},
+       "the tune plays 4.8% slower than b=63; every note keeps its length"},
       {"some defaults", "", "t:b=60:c5,d", "C2:8 D3:8", "", exact},
       {"white space, CR LF and a trailing comma", "", "t : d=4, o=5 , b=60 :\r\n 4c , 8d ,\te,\r\n",
        "C2:8 D2:4 E2:8", "", exact},
@@ -63,38 +63,49 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
        "moves up 2 octaves", exact},
       {"--transpose by hand", "--transpose -3", "t:d=4,o=5,b=60:c,e", "A1:8 C#2:8", "", exact},
       {"--unit-ms sets the units", "--unit-ms 250", "t:d=4,o=5,b=60:c,8d", "C2:4 D2:2", "", exact},
-      {"a note over 255 units: the tempo gives way", "--unit-ms 40", "t:d=1,o=5,b=25:1c.,2d",
-       "C2:255 D2:85", "warning: the tune plays 29.2% faster than b=25 at 40 ms a unit; --unit-ms 56.471 keeps",
-       "the tune plays 29.2% faster than b=25; every note keeps its length; --unit-ms 4800 fits every note "
+      // The tempo figure is the records' tempo against the ringtone's.
+      {"a note over 255 units: the tempo gives way", "--unit-ms 50", "t:d=1,o=5,b=25:1c.,2d",
+       "C2:255 D2:85", "warning: the tune plays 12.9% faster than b=25 at 50 ms a unit; --unit-ms 56.471 keeps",
+       "the tune plays 12.9% faster than b=25; every note keeps its length; --unit-ms 4800 fits every note "
        "within 2%"},
       {"a rounded base changes the tempo, not the rhythm", "", "t:d=4,o=5,b=200:c,8d",
        "C2:2 D2:1",
-       "warning: the tune plays 16.7% faster than b=200 at 125 ms a unit; --unit-ms 150 keeps the tempo",
-       "the tune plays 16.7% faster than b=200; every note keeps its length; --unit-ms 150 fits "
+       "warning: the tune plays 20.0% faster than b=200 at 125 ms a unit; --unit-ms 150 keeps the tempo",
+       "the tune plays 20.0% faster than b=200; every note keeps its length; --unit-ms 150 fits "
        "every note within 2%"},
       {"a base duration past 255 units", "--unit-ms 30", "t:d=1,o=5,b=25:c,4d", "C2:252 D2:63",
-       "warning: the tune plays 21.3% faster than b=25 at 30 ms a unit",
-       "the tune plays 21.3% faster than b=25; every note keeps its length; --unit-ms 2400 fits every note "
+       "warning: the tune plays 27.0% faster than b=25 at 30 ms a unit; --unit-ms 38.095 keeps the tempo",
+       "the tune plays 27.0% faster than b=25; every note keeps its length; --unit-ms 2400 fits every note "
        "within 2%"},
       // The same music in two notations plays the same.
       {"quarter notes written against d=16", "", "T:d=16,o=5,b=225:4a,4p,4a,4g,4a", "A2:2 P:2 A2:2 G2:2 A2:2", "",
-       "the tune plays 6.2% faster than b=225; every note keeps its length"},
+       "the tune plays 6.7% faster than b=225; every note keeps its length"},
       {"quarter notes written against d=4", "", "T:d=4,o=5,b=225:a,p,a,g,a", "A2:2 P:2 A2:2 G2:2 A2:2", "",
-       "the tune plays 6.2% faster than b=225; every note keeps its length"},
+       "the tune plays 6.7% faster than b=225; every note keeps its length"},
       // Every note 4.2% long: the records' own tempo, not the default note's.
       {"the tempo the records have", "", "t:d=4,o=5,b=50:2c.,c,c", "C2:30 C2:10 C2:10", "",
-       "the tune plays 4.2% slower than b=50; every note keeps its length"},
+       "the tune plays 4.0% slower than b=50; every note keeps its length"},
       {"'_' is a sharp", "", "t:d=4,o=5,b=60:d_,e,f_", "D#2:8 E2:8 F#2:8",
        "warning: note 1 'd_': '_' is read as a sharp, as ringtone players read it", exact},
       {"--approximate past eight notes off, a count", "--approximate",
        "t:d=4,o=5,b=100:16c,16c.,32c,16c,16c.,32c,16c,16c.,32c,16c,16c.,32c,16c",
        "C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1", "warning: 1 more notes are off by over 10%",
-       "the tune plays 9.0% slower than b=100; largest rhythm error +52.9%: note 3 '32c', 1 unit for 0.65; "
+       "the tune plays 8.2% slower than b=100; largest rhythm error +52.9%: note 3 '32c', 1 unit for 0.65; "
        "--unit-ms 75 fits every note within 2%"},
       {"--approximate keeps a note that would vanish", "--approximate", "t:d=4,o=5,b=200:32c,c", "C2:1 C2:3",
        "it would round to 0 units and not sound, so it gets 1",
-       "the tune plays 48.1% slower than b=200; largest rhythm error +125.0%: note 1 '32c', 1 unit for 0.44; "
+       "the tune plays 32.5% slower than b=200; largest rhythm error +125.0%: note 1 '32c', 1 unit for 0.44; "
        "--unit-ms 37.5 fits every note within 2%"},
+      // Where no octave shift fits, the notes outside fold in by octaves.
+      {"a tune wider than the range", "", "t:d=4,o=4,b=60:g,a#7,c5", "G1:8 A#2:8 C2:8",
+       "warning: the notes run from G4 to A#7, 39 semitones, beyond D#3 to A6 in ringtone octaves (melodyc's D#0 "
+       "to A3): 1 note outside it moves by whole octaves into it, the first note 2 'a#7'; --strict refuses such a tune",
+       exact},
+      {"a tune wider than the range, shifted", "", "t:o=4,b=60:c3,c9", "C1:8 C3:8",
+       "the whole tune moves up 1 octave and 1 note outside it moves by whole octaves into it, the first note 2 'c9'",
+       exact},
+      {"a fold after --transpose", "--transpose 0", "t:d=4,o=5,b=60:c,c8", "C2:8 C3:8",
+       "(melodyc's D#0 to A3) after --transpose 0: 1 note outside it moves by whole octaves into it", exact},
       {"a byte-order mark before the name", "", "\xEF\xBB\xBFt:d=4,o=5,b=60:c", "C2:8", "", exact},
       {"an unknown default is ignored", "", "t:d=4,l=15,o=5,b=60:c", "C2:8",
        "warning: default 'l=15' ignored", exact},
@@ -121,7 +132,7 @@ TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
   EXPECT_EQ(melody_, "");
   EXPECT_EQ(err_,
             "ring.txt:1:26: error: note 1 '16e6' is 1.90 units of 125 ms at b=63: no tempo within 30% keeps every "
-            "note within 10% of its length (at the closest this one is off by -14.7%); --unit-ms 59.524 fits every "
+            "note within 10% of its length (at the closest this one is off by +12.5%); --unit-ms 59.524 fits every "
             "note (play it at the same unit, as tonetool wav --unit-ms 59.524 does); --approximate writes it "
             "anyway\n" + moved);
   // At that unit every note keeps its length.
@@ -134,8 +145,8 @@ TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
             "E2.25 P.5 C#31.5 E2 A12 B2.2\n");
   EXPECT_EQ(err_, moved + "ring.txt: note: the tune plays at b=63; every note keeps its length\n");
   // --approximate writes it at 125 ms, each note off named.
-  EXPECT_EQ(ringtone_notes("--approximate", ringtone), "E2:2 P:5 C#3:14 E2:9 A1:19 B2:2");
-  EXPECT_NE(err_.find("ring.txt: note: the tune plays 23.1% slower than b=63; largest rhythm error -14.7%"),
+  EXPECT_EQ(ringtone_notes("--approximate", ringtone), "E2:3 P:5 C#3:16 E2:11 A1:21 B2:2");
+  EXPECT_NE(err_.find("ring.txt: note: the tune plays 28.6% slower than b=63; largest rhythm error +12.5%"),
             std::string::npos)
       << err_;
 }
@@ -186,7 +197,7 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
       {"a default given twice", "", "t:d=4,D=8:c", "(standard input):1:7: error: default 'D=8': d is given twice"},
       {"two ringtones", "", "a::c,d\nb::e",
        "(standard input):2:1: error: a second ringtone begins here; tonetool rtttl reads one ringtone a file"},
-      {"by hand, a note out of range", "--transpose 0", "t:d=4,o=5,b=60:c,c8",
+      {"by hand, a note out of range", "--transpose 0 --strict", "t:d=4,o=5,b=60:c,c8",
        "(standard input):1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); --transpose -21 to -15 fits every note"},
       {"a note that would vanish", "", "Skala:d=4,o=5,b=160:32c,32d,32e,32f,32g,32a,32b,32c6",
@@ -197,9 +208,14 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
        "(standard input):1:26: error: note 3 '32c' is 0.60 units of 125 ms at b=100: no tempo within 30% keeps every note "
        "within 10% of its length (at the closest this one is off by +50.0%); --unit-ms 75 fits every note (play "
        "it at the same unit, as tonetool wav --unit-ms 75 does); --approximate writes it anyway"},
-      {"no shift fits", "", "t:o=4:c3,c9",
+      {"no shift fits", "--strict", "t:o=4:c3,c9",
        "(standard input):1:7: error: note 1 'c3' is C3 (131 Hz), outside D#3 to A6 in ringtone octaves "
-       "(melodyc's D#0 to A3); the tune spans 72 semitones, more than melodyc's 42"},
+       "(melodyc's D#0 to A3); the tune spans 72 semitones, more than melodyc's 42 (without --strict the notes "
+       "outside move by octaves into it)"},
+      {"a note no tempo fits in a record", "--unit-ms 40", "t:d=1,o=5,b=25:1c.,2d",
+       "(standard input):1:16: error: note 1 '1c.' is 360.00 units of 40 ms at b=25: even 30% faster it is longer "
+       "than melodyc's 255 units; --unit-ms 4800 fits every note (play it at the same unit, as tonetool wav "
+       "--unit-ms 4800 does); --approximate writes it anyway"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(std::string("rtttl ") + c.arguments, c.ringtone), 1) << c.what;

@@ -148,6 +148,7 @@ TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
   const struct {
     const char *what;
     std::string bytes, message;
+    const char *arguments = "";
   } cases[] = {
       {"not MIDI", "hello, world", "not a standard MIDI file (it does not start with MThd)"},
       {"a truncated header", std::string("MThd\0\0\0\6\0\0", 10), "the file ends inside its header"},
@@ -158,16 +159,22 @@ TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
       {"running status with no status", midi_bytes(std::string("\0\x45\x40", 3)),
        "track 1: a data byte with no status before it (at byte 24)"},
       {"no notes", midi_bytes(std::string("\0\xFF\x2F\0", 4)), "the file holds no notes"},
-      {"format 2", midi_bytes(a_note, std::string("\x01\xE0", 2), std::string("\0\2", 2)),
-       "format 2 (independent sequences) is not read: save the tune as format 0 or 1"},
       {"percussion only", midi_bytes(std::string("\0\x99\x24\x40\x83\x60\x89\x24\x40\0\xFF\x2F\0", 13)),
        "no notes on that track and channel, percussion aside; --list shows where the notes are"},
-      {"a tune no octave shift fits",
+      {"a tune no octave shift fits, --strict",
        midi_bytes(std::string("\0\x90\x10\x40\x60\x80\x10\x40\0\x90\x7F\x40\x60\x80\x7F\x40", 16)),
-       "the notes run from E0 to G9, 111 semitones, more than melodyc's 42; --transpose -36 fits 1 of the 2 notes"},
+       "the note E0 at 0.000 s is E0 (21 Hz), outside melodyc's D#0 to A3; the tune spans 111 semitones, more than "
+       "melodyc's 42 (without --strict the notes outside move by octaves into it) (and 1 more note like it)",
+       "--strict"},
+      {"a rhythm the unit cannot keep, --strict",
+       midi_bytes(std::string("\0\x90\x45\x40\x83\x60\x80\x45\x40\0\x90\x47\x40\x0F\x80\x47\x40", 17)),
+       "the note B4 at 0.500 s is 0.12 units of 125 ms at the file's tempo: even 30% slower it rounds to 0 units and "
+       "would not sound; --unit-ms 15.625 fits every note (play it at the same unit, as tonetool wav --unit-ms 15.625 "
+       "does); without --strict it is written with each note rounded",
+       "--strict"},
   };
   for (const auto &c : cases) {
-    EXPECT_EQ(run("from-midi", c.bytes), 1) << c.what;
+    EXPECT_EQ(run(std::string("from-midi ") + c.arguments, c.bytes), 1) << c.what;
     EXPECT_EQ(err_, "(standard input): error: " + c.message + "\n") << c.what;
     EXPECT_EQ(out_, "") << c.what;
   }
