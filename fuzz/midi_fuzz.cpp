@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   from_midi_options options;
   options.unit_ms = 1 + (data[0] & 0x3F) * 10.0;
   options.channel = data[0] >> 6 == 3 ? 2 : 0;
-  options.approximate = (data[0] & 0x40) != 0;
+  options.strict = (data[0] & 0x40) != 0;
   const from_midi_result result = melody_from_midi(song, "fuzz", options);
   for (const std::string &w : result.warnings) {
     if (!one_line(w)) __builtin_trap();

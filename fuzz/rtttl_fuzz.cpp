@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (size < 2) return 0;
   rtttl_options options;
   options.unit_ms = 1 + data[0] * 2.5;  // 1 to 638.5 ms
+  options.strict = (data[1] & 0x40) != 0;
   if (data[1] & 0x80) {
     options.transpose_given = true;
     options.transpose = (data[1] & 0x7F) - 64;

@@ -106,12 +106,22 @@ struct time_grid {
 };
 
 // The coarsest grid, from quarter notes down to 32nds and triplets, that
-// 99 in 100 of the lead's onsets and ends lie on (within an eighth of a
+// 99 in 100 of the lead's onsets and ends (grace notes aside) lie on (within an eighth of a
 // step, so that a note-off a little early still counts; an end only where
 // the note keeps at least a step), or else the
 // finest one if 9 in 10 do; a lead that is on no grid (a file made with
 // odd units a beat, or played without one) keeps its times.
-time_grid grid_of(const std::vector<midi_note> &lead, int ticks_per_quarter) {
+time_grid grid_of(const std::vector<midi_note> &all, int ticks_per_quarter) {
+  // Ornaments say nothing of the grid: a note shorter than a 16th and than
+  // a quarter of the note it leads into (a grace note) is left out.
+  std::vector<midi_note> lead;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const std::uint64_t length = all[i].end - all[i].start;
+    const bool ornament = i + 1 < all.size() && all[i + 1].start > all[i].start &&
+                          4 * length < static_cast<std::uint64_t>(ticks_per_quarter) &&
+                          4 * length < all[i + 1].end - all[i + 1].start;
+    if (!ornament) lead.push_back(all[i]);
+  }
   static const struct {
     int per_quarter;
     const char *name;

@@ -2,6 +2,7 @@
 // independent writer) give the melody's notes and units through melodyc;
 // MIDI files tonetool midi writes come back as the records they were made
 // of; hand-made bytes give one line naming what is wrong.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -28,6 +29,27 @@ def tempo(us, delta=0):
 def chord(keys, ticks, ch=0):
     ev = [(0, Message('note_on', note=k, velocity=64, channel=ch)) for k in keys]
     return ev + [(ticks if i == 0 else 0, Message('note_off', note=k, channel=ch)) for i, k in enumerate(keys)]
+import random
+def track_of(events):
+    # Absolute (tick, message) pairs as delta times, note-offs first at a tick.
+    events.sort(key=lambda e: (e[0], 0 if e[1].type == 'note_off' else 1))
+    out, last = [], 0
+    for tick, msg in events:
+        out.append((tick - last, msg))
+        last = tick
+    return out
+def notes(spec, ch=0):
+    ev = []
+    for key, start, end in spec:
+        ev.append((start, Message('note_on', note=key, velocity=64, channel=ch)))
+        ev.append((end, Message('note_off', note=key, channel=ch)))
+    return ev
+def melody(count, step, start=0, low=60, early=0, span=12, seed=1):
+    # A tune of `count` notes a step apart, played: note-offs up to `early` ticks early.
+    rnd = random.Random(seed)
+    keys = [low + rnd.randrange(span + 1) for _ in range(count)]
+    return [(k, start + i * step, start + (i + 1) * step - (rnd.randint(1, early) if early else 0))
+            for i, k in enumerate(keys)]
 def save(tracks, tpq=480, fmt=1):
     m = MidiFile(type=fmt, ticks_per_beat=tpq)
     for events in tracks:
@@ -104,6 +126,70 @@ TEST_F(from_midi_program, the_melody_of_files_mido_writes) {
   for (const auto &c : cases) {
     make_with_mido(c.script);
     EXPECT_EQ(notes_of(c.arguments), c.notes) << c.what << "\n" << err_;
+  }
+}
+
+// Files shaped as real ones are: played timing, ornaments, intros, format
+// 2, wide ranges, tempo maps and every common division. Each is written at
+// the defaults, from its lead, and melodyc compiles it.
+TEST_F(from_midi_program, real_shapes_give_their_lead_at_the_defaults) {
+  const struct {
+    const char *what, *script, *arguments;
+    const char *heading;   // in the melody's first comment line
+    std::size_t records;   // in the compiled melody
+    const char *summary;   // the start of the summary after "note: "
+  } cases[] = {
+      {"note-offs 1 to 3 ticks early and grace notes",
+       "m = melody(200, 240, early=3)\n"
+       "g = [(m[i][0] + 1, m[i][1] - 30, m[i][1] - 2) for i in (20, 60, 100, 140, 180)]\n"
+       "save([track_of(notes(m + g))])",
+       "", "channel 1, 205 notes", 200, "the tune plays at the file's tempo; every note keeps its length"},
+      {"a sparse high descant over the lead",
+       "save([track_of(notes(melody(300, 240)) + notes([(96 + i % 5, i * 6000, i * 6000 + 240) for i in range(12)], ch=1))])",
+       "", "channel 1, 300 notes", 300, "the tune plays at the file's tempo; every note keeps its length"},
+      {"a lead after an 8-bar intro",
+       "acc = notes(melody(160, 480, low=40, span=7, seed=2), ch=1)\n"
+       "save([track_of(acc), track_of(notes(melody(192, 240, start=15360, low=64)))])", "",
+       "channel 1, 192 notes", 192, "the tune plays at the file's tempo; every note keeps its length"},
+      {"format 2, one sequence", "save([track_of(notes(melody(40, 480)))], fmt=2)", "",
+       "sequence 1 of 1, channel 1, 40 notes", 40, "the tune plays at the file's tempo"},
+      {"format 2, drums first", 
+       "save([track_of(notes([(36, i * 480, i * 480 + 100) for i in range(16)], ch=9)),"
+       " track_of(notes(melody(50, 480))), track_of(notes(melody(30, 240, seed=3)))], fmt=2)",
+       "", "sequence 2 of 3, channel 1, 50 notes", 50, "sequence 2 of 3 (--track N takes another): the tune plays"},
+      {"format 2, --track picks another sequence",
+       "save([track_of(notes([(36, i * 480, i * 480 + 100) for i in range(16)], ch=9)),"
+       " track_of(notes(melody(50, 480))), track_of([(0, MetaMessage('set_tempo', tempo=250000))] +"
+       " notes(melody(30, 480, seed=3)))], fmt=2)",
+       "--track 3", "sequence 3 of 3, channel 1, 30 notes", 30,
+       "sequence 3 of 3 (--track N takes another): the tune plays at the file's tempo"},
+      {"55 semitones fold into range", "save([track_of(notes(melody(120, 240, low=36, span=55)))])", "",
+       "channel 1, 120 notes", 120, "the tune plays at the file's tempo; every note keeps its length"},
+      {"a ritardando in the tempo map",
+       "t = [(i * 480, MetaMessage('set_tempo', tempo=500000 + 20000 * max(0, i - 24))) for i in range(32)]\n"
+       "save([track_of(t + notes(melody(32, 480)))])",
+       "", "channel 1, 32 notes", 32, "the tune plays 19.7% slower than the file's tempo; largest rhythm error"},
+      {"100 beats a minute: the tempo figure is the records' tempo",
+       "save([track_of([(0, MetaMessage('set_tempo', tempo=600000))] + notes(melody(64, 240)))])", "",
+       "channel 1, 64 notes", 64, "the tune plays 20.0% faster than the file's tempo; every note keeps its length"},
+      {"96 ticks a quarter, 16ths played", "save([track_of(notes(melody(64, 24, early=2)))], tpq=96)", "",
+       "grid of 16th notes (24 ticks)", 64, "the tune plays at the file's tempo; every note keeps its length"},
+      {"120 ticks a quarter", "save([track_of(notes(melody(64, 30, early=2)))], tpq=120)", "",
+       "grid of 16th notes (30 ticks)", 64, "the tune plays at the file's tempo; every note keeps its length"},
+      {"192 ticks a quarter, triplets", "save([track_of(notes(melody(63, 64, early=2)))], tpq=192)", "",
+       "grid of 8th-note triplets (64 ticks)", 63, "the tune plays"},
+      {"384 ticks a quarter", "save([track_of(notes(melody(64, 96, early=3)))], tpq=384)", "",
+       "grid of 16th notes (96 ticks)", 64, "the tune plays at the file's tempo; every note keeps its length"},
+      {"480 ticks a quarter", "save([track_of(notes(melody(64, 120, early=3)))], tpq=480)", "",
+       "grid of 16th notes (120 ticks)", 64, "the tune plays at the file's tempo; every note keeps its length"},
+  };
+  for (const auto &c : cases) {
+    make_with_mido(c.script);
+    const std::string units = notes_of(c.arguments);
+    const std::string melody = slurp(dir_ / "melody");
+    EXPECT_NE(melody.substr(0, melody.find("\n% The base")).find(c.heading), std::string::npos) << c.what << "\n" << melody;
+    EXPECT_EQ(static_cast<std::size_t>(std::count(units.begin(), units.end(), ':')), c.records) << c.what << "\n" << err_;
+    EXPECT_NE(err_.find("in.mid: note: " + std::string(c.summary)), std::string::npos) << c.what << "\n" << err_;
   }
 }
 
