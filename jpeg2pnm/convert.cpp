@@ -9,6 +9,7 @@
 
 #include <jerror.h>
 
+#include "block_writer.h"
 #include "ink.h"
 #include "restart_trim.h"
 #include "image_limits.h"
@@ -192,16 +193,18 @@ bool take_icc_profile(j_decompress_ptr cinfo, std::vector<unsigned char> *profil
   return true;
 }
 
-bool write_header(std::FILE *out, int components, JDIMENSION w, JDIMENSION h) {
-  switch (components) {
-    case 1: return std::fprintf(out, "P5\n%u %u\n255\n", w, h) > 0;
-    case 3: return std::fprintf(out, "P6\n%u %u\n255\n", w, h) > 0;
-    default:
-      return std::fprintf(out,
-                          "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\n"
-                          "TUPLTYPE CMYK\nENDHDR\n",
-                          w, h) > 0;
-  }
+// The PNM header of an image, into the writer's first block.
+bool write_header(block_writer &out, int components, JDIMENSION w, JDIMENSION h) {
+  char header[128];
+  const int length =
+      components == 1   ? std::snprintf(header, sizeof header, "P5\n%u %u\n255\n", w, h)
+      : components == 3 ? std::snprintf(header, sizeof header, "P6\n%u %u\n255\n", w, h)
+                        : std::snprintf(header, sizeof header,
+                                        "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", w, h);
+  unsigned char *space = block_space(out, static_cast<std::size_t>(length));
+  if (space == nullptr) return false;
+  std::memcpy(space, header, static_cast<std::size_t>(length));
+  return true;
 }
 
 // Whether libjpeg's own narrowing of rows gives the columns a full decode
@@ -293,35 +296,42 @@ bool check_stored(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   return true;
 }
 
-// Decodes the plan's rows through the sink and writes them to `out`: the
-// region's columns, CMYK turned the right way or into light as asked.
-// False on a write error. Its buffers come from the image pool, so that a
-// longjmp out of it leaks nothing.
-bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan, std::FILE *out) {
+// Decodes the plan's rows through the sink into the writer's blocks: the
+// region's columns, CMYK turned the right way or into light as asked. A
+// row that needs no cutting or conversion goes from the sink straight into
+// its block. False on a write error. Its buffers come from the image pool,
+// so that a longjmp out of it leaks nothing.
+bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan, block_writer &out) {
   const int components = plan.decoded_components;
   (*sink->start_output)(cinfo, sink);
   const std::size_t decoded_bytes =
       static_cast<std::size_t>(cinfo->output_width) * static_cast<std::size_t>(components);
   const std::size_t written_bytes =
       static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.written_components);
-  auto *row = static_cast<unsigned char *>(image_block(cinfo, decoded_bytes));
-  auto *converted = plan.written_components != components
-                        ? static_cast<unsigned char *>(image_block(cinfo, written_bytes))
-                        : nullptr;
+  const bool straight = plan.written_components == components && decoded_bytes == written_bytes;
+  auto *row = straight ? nullptr : static_cast<unsigned char *>(image_block(cinfo, decoded_bytes));
   const JDIMENSION last_row = plan.y + plan.height;
   while (cinfo->output_scanline < last_row) {
     const JDIMENSION rows = jpeg_read_scanlines(cinfo, sink->sample_rows, sink->sample_row_count);
     if (rows == 0) continue;
+    unsigned char *dest = block_space(out, written_bytes);
+    if (dest == nullptr) return false;
+    if (straight) {
+      (*sink->put_pixel_rows)(cinfo, sink, rows, dest);
+      if (plan.ink_inverted) invert_samples(dest, written_bytes);
+      continue;
+    }
     (*sink->put_pixel_rows)(cinfo, sink, rows, row);
     unsigned char *region =
         row + static_cast<std::size_t>(plan.skipped_columns) * static_cast<std::size_t>(components);
     if (plan.ink_inverted) invert_samples(region, static_cast<std::size_t>(plan.width) * 4);
-    if (converted != nullptr) {
-      if (plan.written_components == 3) ink_to_rgb(region, plan.width, converted);
-      else ink_to_gray(region, plan.width, converted);
-      region = converted;
+    if (plan.written_components == 3 && components == 4) {
+      ink_to_rgb(region, plan.width, dest);
+    } else if (plan.written_components == 1 && components == 4) {
+      ink_to_gray(region, plan.width, dest);
+    } else {
+      std::memcpy(dest, region, written_bytes);
     }
-    if (std::fwrite(region, 1, written_bytes, out) != written_bytes) return false;
   }
   (*sink->finish_output)(cinfo, sink);
   return true;
@@ -331,7 +341,7 @@ bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
 bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
                   std::size_t size, const convert_options *options, const open_destination *open,
-                  decode_outputs *outputs) {
+                  decode_outputs *outputs, block_writer *writer) {
   if (setjmp(err->jump)) return false;
   row_plan plan{};
   if (!read_and_check(cinfo, err, data, size, options, &plan)) return false;
@@ -345,11 +355,16 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   }
   std::FILE *out = (*open)(plan.written_components, outputs->has_icc_profile, outputs->refusal);
   if (out == nullptr) return false;
+  const std::size_t row_bytes = static_cast<std::size_t>(cinfo->output_width) * 4;
+  if (!start_block_writer(*writer, out, options->write_behind, row_bytes)) {
+    err->write_failed = true;
+    return false;
+  }
 
   jpeg_start_decompress(cinfo);
   if (plan.cropped) start_crop(cinfo, &plan);
-  if (!write_header(out, plan.written_components, plan.width, plan.height) ||
-      !write_rows(cinfo, sink, plan, out)) {
+  if (!write_header(*writer, plan.written_components, plan.width, plan.height) ||
+      !write_rows(cinfo, sink, plan, *writer)) {
     err->write_failed = true;
     return false;
   }
@@ -441,7 +456,15 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   }
   start_decompressor(cinfo, err, watch, options);
   decode_outputs outputs;
-  if (ok) ok = decode_image(&cinfo, &err, data, size, &options, &open, &outputs);
+  block_writer writer;
+  if (ok) ok = decode_image(&cinfo, &err, data, size, &options, &open, &outputs, &writer);
+  int write_errno = err.write_failed ? errno : 0;
+  if (!ok) writer.used = 0;  // a failed image's rows are not written
+  if (writer.stream != nullptr && !finish_block_writer(writer) && ok) {
+    ok = false;
+    err.write_failed = true;
+    write_errno = errno;
+  }
 
   convert_result result;
   result.ok = ok;
@@ -450,7 +473,7 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   result.has_icc_profile = outputs.has_icc_profile;
   result.icc_profile = std::move(outputs.icc_profile);
   if (err.write_failed) {
-    result.message = std::string("write error: ") + std::strerror(errno);
+    result.message = std::string("write error: ") + std::strerror(write_errno);
   } else if (!outputs.refusal.empty()) {
     result.message = outputs.refusal;
   } else if (!ok) {

@@ -372,12 +372,15 @@ exit_status convert_many(const command_line &line) {
     jobs = most;
   }
 
+  // A writer thread for each job only where the jobs leave cores idle.
+  command_line batch = line;
+  batch.convert.write_behind = 2 * jobs <= std::thread::hardware_concurrency();
   std::atomic<std::size_t> next{0};
   std::vector<exit_status> statuses(inputs.size(), status_clean);
   auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
       statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true,
-                                    line.convert);
+                                    batch.convert);
     }
   };
   std::vector<std::thread> threads;
@@ -390,8 +393,10 @@ exit_status convert_many(const command_line &line) {
   return overall;
 }
 
-exit_status run(const command_line &line) {
-  if (!line.directory.empty()) return convert_many(line);
+exit_status run(const command_line &given) {
+  if (!given.directory.empty()) return convert_many(given);
+  command_line line = given;
+  line.convert.write_behind = std::thread::hardware_concurrency() > 1;
   const std::string &input = line.inputs.front();
   if (!line.output.empty() && line.output != "-") {
     return convert_to_file(input, line.output, false, line.convert);

@@ -43,6 +43,9 @@ struct convert_options {
   unsigned crop_width = 0, crop_height = 0, crop_x = 0, crop_y = 0;
   // Write the embedded ICC profile here when not empty.
   std::string icc_path;
+  // Write the image on a thread of its own beside the decode (see
+  // block_writer.h): for a core that would otherwise be idle.
+  bool write_behind = false;
 };
 
 struct command_line {

@@ -1,0 +1,106 @@
+#include "block_writer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+// Writes all of `bytes` bytes; the errno of a failure, else 0.
+int write_all(block_writer &w, const unsigned char *data, std::size_t bytes) {
+  if (w.fd < 0) return std::fwrite(data, 1, bytes, w.stream) == bytes ? 0 : (errno != 0 ? errno : EIO);
+  while (bytes > 0) {
+    const ssize_t n = w.offset < 0 ? write(w.fd, data, bytes) : pwrite(w.fd, data, bytes, w.offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    data += n;
+    bytes -= static_cast<std::size_t>(n);
+    if (w.offset >= 0) w.offset += n;
+  }
+  return 0;
+}
+
+// The writer thread: writes queued blocks in order until closed.
+void write_queued(block_writer &w) {
+  std::unique_lock<std::mutex> hold(w.lock);
+  for (;;) {
+    w.changed.wait(hold, [&] { return !w.queued.empty() || w.closing; });
+    if (w.queued.empty()) return;
+    const auto [block, bytes] = w.queued.front();
+    w.queued.pop_front();
+    const bool skip = w.error != 0;
+    hold.unlock();
+    const int error = skip ? 0 : write_all(w, w.blocks[block].get(), bytes);
+    hold.lock();
+    if (error != 0 && w.error == 0) w.error = error;
+    w.busy[block] = false;
+    w.changed.notify_all();
+  }
+}
+
+// Hands the filled block on (or writes it), and takes a free one.
+bool hand_on(block_writer &w) {
+  if (w.used == 0) return true;
+  if (!w.thread.joinable()) {
+    if (w.error == 0) w.error = write_all(w, w.blocks[0].get(), w.used);
+    w.used = 0;
+    errno = w.error;
+    return w.error == 0;
+  }
+  std::unique_lock<std::mutex> hold(w.lock);
+  w.busy[w.filling] = true;
+  w.queued.emplace_back(w.filling, w.used);
+  w.changed.notify_all();
+  w.filling = (w.filling + 1) % w.blocks.size();
+  w.changed.wait(hold, [&] { return !w.busy[w.filling]; });
+  w.used = 0;
+  errno = w.error;
+  return w.error == 0;
+}
+
+}  // namespace
+
+bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset) {
+  // Everything goes through the descriptor, nothing through the stream's
+  // buffer, which is flushed first in case it holds anything.
+  if (std::fflush(out) != 0) return false;
+  w.stream = out;
+  w.fd = fileno(out);
+  w.offset = offset;
+  w.capacity = std::max(write_block_bytes, row_bytes);
+  w.blocks.clear();
+  for (std::size_t b = 0; b < (threaded ? write_blocks : 1); ++b) {
+    w.blocks.emplace_back(new unsigned char[w.capacity]);
+  }
+  w.busy.assign(w.blocks.size(), false);
+  if (threaded) w.thread = std::thread(write_queued, std::ref(w));
+  return true;
+}
+
+unsigned char *block_space(block_writer &w, std::size_t bytes) {
+  if (w.used + bytes > w.capacity && !hand_on(w)) return nullptr;
+  if (!w.thread.joinable() && w.error != 0) {
+    errno = w.error;
+    return nullptr;
+  }
+  unsigned char *space = w.blocks[w.filling].get() + w.used;
+  w.used += bytes;
+  return space;
+}
+
+bool finish_block_writer(block_writer &w) {
+  hand_on(w);
+  if (w.thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(w.lock);
+      w.closing = true;
+    }
+    w.changed.notify_all();
+    w.thread.join();
+  }
+  w.blocks.clear();
+  if (w.error == 0) return true;
+  errno = w.error;
+  return false;
+}
