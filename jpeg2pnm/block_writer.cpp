@@ -61,13 +61,9 @@ bool hand_on(block_writer &w) {
 
 }  // namespace
 
-bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset) {
-  // Everything goes through the descriptor, nothing through the stream's
-  // buffer, which is flushed first in case it holds anything.
-  if (std::fflush(out) != 0) return false;
-  w.stream = out;
-  w.fd = fileno(out);
-  w.offset = offset;
+namespace {
+
+void make_blocks(block_writer &w, bool threaded, std::size_t row_bytes) {
   w.capacity = std::max(write_block_bytes, row_bytes);
   w.blocks.clear();
   for (std::size_t b = 0; b < (threaded ? write_blocks : 1); ++b) {
@@ -75,6 +71,25 @@ bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::siz
   }
   w.busy.assign(w.blocks.size(), false);
   if (threaded) w.thread = std::thread(write_queued, std::ref(w));
+}
+
+}  // namespace
+
+bool start_block_writer(block_writer &w, int fd, std::size_t row_bytes, off_t offset) {
+  w.fd = fd;
+  w.offset = offset;
+  make_blocks(w, false, row_bytes);
+  return true;
+}
+
+bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset) {
+  // Everything goes through the descriptor, nothing through the stream's
+  // buffer, which is flushed first in case it holds anything.
+  if (std::fflush(out) != 0) return false;
+  w.stream = out;
+  w.fd = fileno(out);
+  w.offset = offset;
+  make_blocks(w, threaded, row_bytes);
   return true;
 }
 

@@ -50,6 +50,10 @@ struct block_writer {
 // errno set when the flush fails.
 bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset = -1);
 
+// Sets the writer up for the descriptor `fd` from `offset` on, without a
+// thread (a strip's decode runs on a thread of its own).
+bool start_block_writer(block_writer &w, int fd, std::size_t row_bytes, off_t offset);
+
 // Room for `bytes` more bytes (at most a block) in the current block, the
 // full one handed on first; nullptr once a write has failed.
 unsigned char *block_space(block_writer &w, std::size_t bytes);

@@ -1,11 +1,17 @@
 #include "convert.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <jerror.h>
 
@@ -251,6 +257,7 @@ void *image_block(j_decompress_ptr cinfo, std::size_t bytes) {
 // What decode_image hands back besides its result; kept outside it, since
 // a longjmp out of decode_image skips its destructors.
 struct decode_outputs {
+  bool strips = false;  // decoded in strips on several threads
   std::string refusal;
   bool has_icc_profile = false;
   std::vector<unsigned char> icc_profile;
@@ -337,10 +344,24 @@ bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan
   return true;
 }
 
+// Where decode_image puts the image: the stream `open` gives, header
+// first; or, for a strip of a larger image, the descriptor `fd` from
+// `offset` on, rows only.
+struct row_target {
+  const open_destination *open = nullptr;
+  int fd = -1;
+  off_t offset = 0;
+};
+
+bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_t size,
+                   const convert_options &options, const row_plan &plan, int fd, error_state *err);
+convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
+                         const row_target &target);
+
 // Every object here is trivially destructible, so the longjmp of a fatal
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
 bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
-                  std::size_t size, const convert_options *options, const open_destination *open,
+                  std::size_t size, const convert_options *options, const row_target *target,
                   decode_outputs *outputs, block_writer *writer) {
   if (setjmp(err->jump)) return false;
   row_plan plan{};
@@ -353,17 +374,29 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   if (!options->icc_path.empty()) {
     outputs->has_icc_profile = take_icc_profile(cinfo, &outputs->icc_profile);
   }
-  std::FILE *out = (*open)(plan.written_components, outputs->has_icc_profile, outputs->refusal);
-  if (out == nullptr) return false;
   const std::size_t row_bytes = static_cast<std::size_t>(cinfo->output_width) * 4;
-  if (!start_block_writer(*writer, out, options->write_behind, row_bytes)) {
-    err->write_failed = true;
-    return false;
+  if (target->open == nullptr) {
+    if (!start_block_writer(*writer, target->fd, row_bytes, target->offset)) err->write_failed = true;
+  } else {
+    std::FILE *out = (*target->open)(plan.written_components, outputs->has_icc_profile, outputs->refusal);
+    if (out == nullptr) return false;
+    if (!start_block_writer(*writer, out, options->write_behind, row_bytes)) {
+      err->write_failed = true;
+      return false;
+    }
+    // Two cores on one image, where restart markers allow; on any doubt
+    // the whole image is decoded below, over what the strips wrote.
+    if (writer->fd >= 0 && decode_strips(cinfo, data, size, *options, plan, writer->fd, err)) {
+      outputs->strips = true;
+      jpeg_abort_decompress(cinfo);
+      return true;
+    }
+    if (err->write_failed) return false;
   }
 
   jpeg_start_decompress(cinfo);
   if (plan.cropped) start_crop(cinfo, &plan);
-  if (!write_header(*writer, plan.written_components, plan.width, plan.height) ||
+  if ((target->open != nullptr && !write_header(*writer, plan.written_components, plan.width, plan.height)) ||
       !write_rows(cinfo, sink, plan, *writer)) {
     err->write_failed = true;
     return false;
@@ -377,13 +410,7 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   return true;
 }
 
-}  // namespace
 
-const char *pnm_extension(int components) {
-  return components == 1 ? ".pgm" : components == 3 ? ".ppm" : ".pam";
-}
-
-namespace {
 
 // Output rows of `rows` image rows at the options' scale, when exact.
 bool scaled_rows(const convert_options &o, std::uint64_t rows, std::uint64_t &scaled) {
@@ -431,10 +458,9 @@ void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_wa
   cinfo.progress = &watch.pub;
 }
 
-}  // namespace
-
-convert_result convert_jpeg(const unsigned char *data, std::size_t size,
-                            const convert_options &requested, const open_destination &open) {
+// The whole decode of one image, or of one strip of it, to `target`.
+convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
+                         const row_target &target) {
   convert_options options = requested;
   jpeg_decompress_struct cinfo{};
   error_state err{};
@@ -457,10 +483,10 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   start_decompressor(cinfo, err, watch, options);
   decode_outputs outputs;
   block_writer writer;
-  if (ok) ok = decode_image(&cinfo, &err, data, size, &options, &open, &outputs, &writer);
+  if (ok) ok = decode_image(&cinfo, &err, data, size, &options, &target, &outputs, &writer);
   int write_errno = err.write_failed ? errno : 0;
   if (!ok) writer.used = 0;  // a failed image's rows are not written
-  if (writer.stream != nullptr && !finish_block_writer(writer) && ok) {
+  if (writer.capacity > 0 && !finish_block_writer(writer) && ok) {
     ok = false;
     err.write_failed = true;
     write_errno = errno;
@@ -472,6 +498,7 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   result.warnings = err.warnings;
   result.has_icc_profile = outputs.has_icc_profile;
   result.icc_profile = std::move(outputs.icc_profile);
+  result.write_errno = write_errno;
   if (err.write_failed) {
     result.message = std::string("write error: ") + std::strerror(write_errno);
   } else if (!outputs.refusal.empty()) {
@@ -483,4 +510,96 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   }
   jpeg_destroy_decompress(&cinfo);
   return result;
+}
+
+// Whether the strips of an image can be written where they belong: a
+// regular file at its start, not opened for appending (where pwrite would
+// append).
+bool positioned_output(int fd) {
+  struct stat st {};
+  const int flags = fcntl(fd, F_GETFL);
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && (flags & O_APPEND) == 0 &&
+         lseek(fd, 0, SEEK_CUR) == 0;
+}
+
+// Decodes the plan's rows in strips, one thread each, where restart
+// markers let each strip start near its rows (see restart_trim.h): every
+// strip is a crop of the image, which jpeg2pnm decodes as the full decode
+// has it, rebuilt to start one MCU row above its first row so that
+// upsampling at the cut has the same neighbours, and written at its offset
+// in the output. True when every strip was decoded cleanly; false, with
+// nothing to undo, when the image is not such a file or any strip warned
+// or failed (the whole decode then writes over it), or, with the error
+// state set, on a write error.
+bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_t size,
+                   const convert_options &options, const row_plan &plan, int fd, error_state *err) {
+  if (options.strips < 2 || options.colors > 0 || cinfo->progressive_mode || cinfo->arith_code ||
+      cinfo->restart_interval == 0 || !positioned_output(fd)) {
+    return false;
+  }
+  // Strips start on MCU rows, and are at least two of them high.
+  const JDIMENSION mcu_rows = static_cast<JDIMENSION>(cinfo->max_v_samp_factor * cinfo->min_DCT_scaled_size);
+  const unsigned strips = std::min<unsigned>(options.strips, plan.height / (2 * mcu_rows));
+  if (strips < 2) return false;
+  char header[128];
+  const int header_length =
+      plan.written_components == 1 ? std::snprintf(header, sizeof header, "P5\n%u %u\n255\n", plan.width, plan.height)
+      : plan.written_components == 3
+          ? std::snprintf(header, sizeof header, "P6\n%u %u\n255\n", plan.width, plan.height)
+          : std::snprintf(header, sizeof header,
+                          "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", plan.width,
+                          plan.height);
+  const off_t row_bytes = static_cast<off_t>(plan.width) * plan.written_components;
+  std::vector<JDIMENSION> starts{plan.y};
+  for (unsigned k = 1; k < strips; ++k) {
+    const JDIMENSION row = plan.y + static_cast<JDIMENSION>(std::uint64_t{plan.height} * k / strips);
+    starts.push_back(std::max(starts.back() + mcu_rows, row / mcu_rows * mcu_rows));
+  }
+  starts.push_back(plan.y + plan.height);
+  std::vector<convert_result> results(strips);
+  const auto decode_strip = [&](unsigned k) {
+    convert_options o = options;
+    o.strips = 1;
+    o.write_behind = false;
+    o.icc_path.clear();
+    o.crop_x = plan.x;
+    o.crop_width = plan.width;
+    o.crop_y = starts[k];
+    o.crop_height = starts[k + 1] - starts[k];
+    row_target target;
+    target.fd = fd;
+    target.offset = header_length + static_cast<off_t>(starts[k] - plan.y) * row_bytes;
+    results[k] = decode_to(data, size, o, target);
+  };
+  std::vector<std::thread> threads;
+  for (unsigned k = 1; k < strips; ++k) threads.emplace_back(decode_strip, k);
+  decode_strip(0);
+  for (std::thread &t : threads) t.join();
+  for (const convert_result &r : results) {
+    if (r.write_failed) {
+      err->write_failed = true;
+      errno = r.write_errno;
+      return false;
+    }
+    if (!r.ok || r.warnings > 0) return false;
+  }
+  if (pwrite(fd, header, static_cast<std::size_t>(header_length), 0) != header_length) {
+    err->write_failed = true;
+    return false;
+  }
+  // The descriptor's position stands where a sequential write leaves it.
+  return lseek(fd, header_length + static_cast<off_t>(plan.height) * row_bytes, SEEK_SET) >= 0;
+}
+
+}  // namespace
+
+convert_result convert_jpeg(const unsigned char *data, std::size_t size,
+                            const convert_options &requested, const open_destination &open) {
+  row_target target;
+  target.open = &open;
+  return decode_to(data, size, requested, target);
+}
+
+const char *pnm_extension(int components) {
+  return components == 1 ? ".pgm" : components == 3 ? ".ppm" : ".pam";
 }

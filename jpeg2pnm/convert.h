@@ -12,6 +12,7 @@
 struct convert_result {
   bool ok = false;
   bool write_failed = false;   // writing to the destination failed: the message is about it
+  int write_errno = 0;         // and why
   int warnings = 0;            // corrupt-data warnings from libjpeg
   std::string message;         // why it failed, or the first warning
   bool has_icc_profile = false;

@@ -374,7 +374,9 @@ exit_status convert_many(const command_line &line) {
 
   // A writer thread for each job only where the jobs leave cores idle.
   command_line batch = line;
-  batch.convert.write_behind = 2 * jobs <= std::thread::hardware_concurrency();
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  batch.convert.write_behind = 2 * jobs <= cores;
+  batch.convert.strips = std::max(1u, cores / jobs);
   std::atomic<std::size_t> next{0};
   std::vector<exit_status> statuses(inputs.size(), status_clean);
   auto work = [&] {
@@ -397,6 +399,7 @@ exit_status run(const command_line &given) {
   if (!given.directory.empty()) return convert_many(given);
   command_line line = given;
   line.convert.write_behind = std::thread::hardware_concurrency() > 1;
+  line.convert.strips = std::max(1u, std::thread::hardware_concurrency());
   const std::string &input = line.inputs.front();
   if (!line.output.empty() && line.output != "-") {
     return convert_to_file(input, line.output, false, line.convert);
