@@ -7,7 +7,8 @@
 // ratio to the bare decode. The regular file a command names after -o is
 // removed before it runs, so that each run writes a new file.
 //
-//   pipeline_bench JPEG2PNM FILE RUNS "ARGS"...   (ARGS: jpeg2pnm's arguments)
+//   pipeline_bench JPEG2PNM FILE RUNS "ARGS"...   (ARGS: jpeg2pnm's arguments;
+//                                                 "/path/to/program ARGS" runs another build)
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,11 +51,16 @@ void decode_bare(const std::vector<unsigned char> &file) {
   jpeg_destroy_decompress(&cinfo);
 }
 
-// Runs the program with the words of `arguments`; false when it fails.
+// Runs the program with the words of `arguments` (or the program that
+// is their first word, when it is a path); false when it fails.
 bool run(const std::string &program, const std::string &arguments) {
   std::vector<std::string> words{program};
   std::istringstream split(arguments);
   for (std::string w; split >> w;) words.push_back(w);
+  if (words.size() > 1 && words[1].find('/') != std::string::npos && words[1][0] == '/' &&
+      words[1].find(".jpg") == std::string::npos) {
+    words.erase(words.begin());
+  }
   std::vector<char *> argv;
   for (auto &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
@@ -112,10 +118,12 @@ int main(int argc, char **argv) {
     }
   }
   const double floor = median(bare);
-  std::printf("  %-48s %8.1f ms\n", "bare libjpeg decode (a process), no output", floor);
+  std::printf("  %-56s %8.1f ms\n", "bare libjpeg decode (a process), no output", floor);
   for (std::size_t c = 0; c < commands.size(); ++c) {
     const double m = median(timed[c]);
-    std::printf("  %-48s %8.1f ms  %5.2fx\n", ("jpeg2pnm " + commands[c]).c_str(), m, m / floor);
+    // Long commands (a batch's file list) are shown by their start.
+    std::string shown = commands[c].size() > 56 ? commands[c].substr(0, 53) + "..." : commands[c];
+    std::printf("  %-56s %8.1f ms  %5.2fx\n", shown.c_str(), m, m / floor);
   }
   return 0;
 }
