@@ -26,7 +26,7 @@ ensure_packages() {
 }
 
 # What building and testing the project needs; fuzzing adds clang.
-BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev groff-base
+BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev groff-base mandoc
   fuse3 libfuse3-dev python3-mido)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
@@ -36,6 +36,13 @@ FUZZ_BUILD="${FUZZ_BUILD:-$ROOT/build-fuzz}"
 build_fuzzers() {
   CC=clang CXX=clang++ configure_and_build "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=OFF -DTAMLO_SANITIZE=address,undefined -DTAMLO_FUZZ=ON
+}
+
+# The fuzz targets, one a line: every fuzz/*_fuzz.cpp, so that a new one
+# is never left out.
+fuzz_targets() {
+  local f
+  for f in "$ROOT"/fuzz/*_fuzz.cpp; do basename "$f" .cpp; done
 }
 
 # Runs fuzz target $1 for $2 seconds from its seed corpus. New inputs go
