@@ -22,6 +22,9 @@ struct subcommand {
 const subcommand subcommands[] = {
     {"list", "one line per record: index, start, period, frequency, note, units", run_list},
     {"wav", "render as sound (WAV, FLAC, AIFF, AU or CAF)", run_wav},
+#ifdef TONETOOL_PLAY
+    {"play", "play on a sound device (ALSA, PipeWire, PulseAudio)", run_play},
+#endif
     {"check", "every error and suspicious construct of a melody text", run_check},
     {"rtttl", "an RTTTL ringtone as a melody text", run_rtttl},
     {"from-midi", "the melody of a standard MIDI file as a melody text", run_from_midi},
@@ -47,6 +50,9 @@ std::string usage_text() {
   for (const subcommand &c : subcommands) {
     text += "  " + std::string(c.name) + std::string(11 - std::string(c.name).size(), ' ') + c.summary + "\n";
   }
+#ifndef TONETOOL_PLAY
+  text += "  (play is left out: this tonetool was built without ALSA's library)\n";
+#endif
   text +=
       "  -h, --help, --version\n"
       "'tonetool COMMAND --help' tells more of each command.\n"

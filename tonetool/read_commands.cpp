@@ -17,6 +17,9 @@
 #include "render.h"
 #include "rhythm.h"
 #include "sound_file.h"
+#ifdef TONETOOL_PLAY
+#include "sound_device.h"
+#endif
 #include "tone_records.h"
 
 namespace {
@@ -68,37 +71,51 @@ int run_list(int argc, char **argv) {
   return finish_reading(in, reader) ? status_ok : status_failed;
 }
 
+namespace {
+
+// The options wav and play share: how the records are rendered.
+std::vector<option_entry> rendering_options(render_settings &settings) {
+  return {unit_option(settings.unit_ms, unit_help),
+          whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)", 8000, 192000,
+                       "rate", "whole hertz, 8000 to 192000", settings.rate),
+          {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
+             if (!parse_decimal(v, 0, 1, true, settings.volume)) return invalid_value("volume", v, "above 0 up to 1");
+             return std::string();
+           }}};
+}
+
+// A unit shorter than half a sample would render every record as none:
+// the usage error that says so, or "" for a unit that renders.
+std::string unit_problem(const render_settings &settings) {
+  if (std::llround(settings.unit_ms * settings.rate / 1000.0) >= 1) return "";
+  return "--unit-ms " + plain_number(settings.unit_ms, 9) + " renders a unit as no sample at " +
+         std::to_string(settings.rate) + " Hz; give at least " +
+         plain_number(std::ceil(500000.0 / settings.rate) / 1000, 3);
+}
+
+}  // namespace
+
 int run_wav(int argc, char **argv) {
   render_settings settings;
   std::string output;
-  const command_form form{
+  command_form form{
       program_name, "wav", "[--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]",
       "Render the tone records melodyc writes (from FILE, or standard input) as\n"
       "16-bit sound: each record a square wave of 1,500,000 / period Hz for\n"
       "duration x unit, a pause silence, rendered as the records arrive.\n",
-      "",
+      "Exit status: 0 written; 1 unreadable input, a partial record or an output\n"
+      "error (no file is left); 2 bad command line.\n",
       {output_option(output,
                      "the sound file; its extension picks the format (.wav,\n"
                      ".flac, .aiff or .aif, .au, .caf); - or none writes WAV\n"
                      "to standard output, and so does a device or FIFO\n"
                      "without an extension. The output goes where the\n"
                      "shell's > would go (see tonetool(1)); the input file\n"
-                     "itself is refused"),
-       unit_option(settings.unit_ms, unit_help),
-       whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)", 8000, 192000, "rate",
-                    "whole hertz, 8000 to 192000", settings.rate),
-       {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
-          if (!parse_decimal(v, 0, 1, true, settings.volume)) return invalid_value("volume", v, "above 0 up to 1");
-          return std::string();
-        }}}};
+                     "itself is refused")}};
+  for (option_entry &o : rendering_options(settings)) form.options.push_back(std::move(o));
   std::vector<std::string> operands;
   if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
-  // A unit shorter than half a sample would render every record as none.
-  if (std::llround(settings.unit_ms * settings.rate / 1000.0) < 1) {
-    return usage_error(form, "--unit-ms " + plain_number(settings.unit_ms, 9) + " renders a unit as no sample at " +
-                                 std::to_string(settings.rate) + " Hz; give at least " +
-                                 plain_number(std::ceil(500000.0 / settings.rate) / 1000, 3));
-  }
+  if (const std::string problem = unit_problem(settings); !problem.empty()) return usage_error(form, problem);
   const bool to_stdout = output.empty() || output == "-";
   const int format = to_stdout ? 0 : sound_format_for(output);
   if (!to_stdout && format == 0) {
@@ -123,6 +140,41 @@ int run_wav(int argc, char **argv) {
   if (!ok && !error.empty()) report(to_stdout ? "(standard output)" : quoted_name(output), error);
   return ok ? status_ok : status_failed;
 }
+
+#ifdef TONETOOL_PLAY
+int run_play(int argc, char **argv) {
+  render_settings settings;
+  std::string device = "default";
+  command_form form{
+      program_name, "play", "[--device NAME] [--unit-ms MS] [--rate HZ] [--volume V] [FILE]",
+      "Play the tone records melodyc writes (from FILE, or standard input) on a\n"
+      "sound device through ALSA (PipeWire and PulseAudio too, behind ALSA's\n"
+      "default), rendered as wav renders them and played as they arrive, so a\n"
+      "pipe plays at once. Ctrl-C stops it at once.\n",
+      "Exit status: 0 played; 1 unreadable input, a partial record or a device\n"
+      "that does not open or fails; 2 bad command line.\n",
+      {{"device", 'D', "NAME", "the ALSA device, as aplay -D takes it (default\n\"default\")",
+        [&device](const std::string &v) {
+          if (v.empty()) return std::string("option '--device' needs a device name, not ''");
+          device = v;
+          return std::string();
+        }}}};
+  for (option_entry &o : rendering_options(settings)) form.options.push_back(std::move(o));
+  std::vector<std::string> operands;
+  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
+  if (const std::string problem = unit_problem(settings); !problem.empty()) return usage_error(form, problem);
+  input_file in;
+  int status = status_ok;
+  if (!open_input(operands, "-", in, status)) return status;
+  tone_reader reader = start_tone_reader(in.stream);
+  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
+  std::string error;
+  const bool ok = play_sound(device, source, settings, error);
+  close_input(in);
+  if (!ok && !error.empty()) report(quoted_name(device), error);
+  return ok ? status_ok : status_failed;
+}
+#endif
 
 int run_check(int argc, char **argv) {
   bool werror = false;

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -271,6 +272,56 @@ TEST_F(tonetool_program, sound_past_4_gib_is_rf64_or_refused) {
 // Records are read as they arrive: an endless input runs in flat memory
 // until stopped, a live one is listed at once, and WAV from a pipe gets a
 // header that is right for where it goes.
+#ifdef TONETOOL_PLAY
+// tonetool play on ALSA's own file plugin, which records what a device is
+// given (its slave, the null device, takes it at once): the samples are
+// those wav writes, a pipe plays as its records arrive, Ctrl-C stops it,
+// and a device that does not open is one line.
+TEST_F(tonetool_program, play_gives_the_device_the_samples_wav_writes) {
+  const std::string melody = record_bytes(compile_tones("2 A1 C#2.5 P A3 D#0.25 B2 P.5 G#1"));
+  write_file(dir_ / "tune.tones", melody);
+  const std::string device = "file:FILE=" + (dir_ / "played.raw").string() + ",FORMAT=raw";
+  for (const char *options : {"", "--rate 8000", "--unit-ms 40 --volume 0.9", "--rate 192000 --unit-ms 7.5"}) {
+    ASSERT_EQ(run(std::string("play --device '") + device + "' " + options + " " + (dir_ / "tune.tones").string(), ""), 0)
+        << options << ": " << err_;
+    ASSERT_EQ(run(std::string("wav ") + options + " -o " + (dir_ / "tune.wav").string() + " " +
+                      (dir_ / "tune.tones").string(), ""),
+              0);
+    EXPECT_TRUE(slurp(dir_ / "played.raw") == slurp(dir_ / "tune.wav").substr(44)) << options;
+  }
+  EXPECT_EQ(run("play --device nosuch", melody), 1);
+  EXPECT_EQ(err_, "tonetool: nosuch: cannot open: Unknown PCM nosuch (No such file or directory); name an ALSA "
+                  "device, such as default, hw:0 or plughw:0\n");
+  // From a pipe: a record plays before the pipe closes, and SIGINT ends
+  // the program at once.
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  std::filesystem::remove(dir_ / "played.raw");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipe_fds[0], 0);
+    close(pipe_fds[1]);
+    execl(TONETOOL_PATH, TONETOOL_PATH, "play", "--device", device.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(pipe_fds[0]);
+  ASSERT_EQ(write(pipe_fds[1], melody.data(), 3), 3);
+  std::uintmax_t played = 0;
+  for (int i = 0; i < 500 && played == 0; ++i) {
+    usleep(10000);
+    std::error_code ec;
+    played = std::filesystem::file_size(dir_ / "played.raw", ec);
+    if (ec) played = 0;
+  }
+  EXPECT_GT(played, 0u);
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  close(pipe_fds[1]);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+}
+#endif
+
 TEST_F(tonetool_program, list_and_wav_stream_what_arrives) {
   const std::string d = "'" + dir_.string() + "'";
   const std::string tonetool = TONETOOL_PATH;
@@ -458,6 +509,11 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
   const auto try_help = [](const char *command) {
     return std::string("Try 'tonetool ") + command + (*command ? " " : "") + "--help' for more information.\n";
   };
+#ifdef TONETOOL_PLAY
+  const std::string commands = "list, wav, play, check, rtttl, from-midi, midi or c";
+#else
+  const std::string commands = "list, wav, check, rtttl, from-midi, midi or c";
+#endif
   const struct {
     const char *arguments;
     std::string records;
@@ -488,8 +544,8 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"list -x", "", 2, "tonetool: list: unknown option '-x'\n" + try_help("list")},
       {"list a b", "", 2, "tonetool: list: too many inputs: one FILE at most\n" + try_help("list")},
       {"list -h", "", 0, ""},
-      {"play", "", 2, "tonetool: unknown command 'play': list, wav, check, rtttl, from-midi, midi or c\n" + try_help("")},
-      {"", "", 2, "tonetool: missing command: list, wav, check, rtttl, from-midi, midi or c\n" + try_help("")},
+      {"sing", "", 2, "tonetool: unknown command 'sing': " + commands + "\n" + try_help("")},
+      {"", "", 2, "tonetool: missing command: " + commands + "\n" + try_help("")},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.records), c.status) << c.arguments;
