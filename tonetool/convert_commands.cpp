@@ -73,12 +73,11 @@ int run_rtttl(int argc, char **argv) {
   }
   const auto messages = static_cast<std::size_t>(result.errors + result.warnings);
   if (messages > shown_messages) {
-    std::fprintf(stderr, "%s: %zu more messages not shown; fix the first ones and run again\n", name.c_str(),
-                 messages - shown_messages);
+    report(name, std::to_string(messages - shown_messages) + " more messages not shown; fix the first ones and run again");
   }
   if (result.errors > 0) return status_failed;
   if (!write_whole_output(output, result.melody)) return status_failed;
-  if (!result.summary.empty()) std::fprintf(stderr, "%s: note: %s\n", name.c_str(), result.summary.c_str());
+  if (!result.summary.empty()) report(name, "note: " + result.summary);
   return status_ok;
 }
 
@@ -92,7 +91,8 @@ int run_midi(int argc, char **argv) {
       "note of the MIDI number nearest its frequency (exact for every note\n"
       "melodyc writes; A1 is 69), played by General MIDI's square lead, each\n"
       "pause a rest. A record of 0 units sounds for no time and is left out.\n",
-      "",
+      "Exit status: 0 written; 1 unreadable input, a partial record, a stream too\n"
+      "long for MIDI or an output error (nothing is written); 2 bad command line.\n",
       {output_option(output, "the MIDI file, written whole or not at all; - or none\nwrites to standard output (not a "
                              "terminal)"),
        unit_option(settings.unit_ms, unit_help),
@@ -125,7 +125,9 @@ int run_c(int argc, char **argv) {
       "source: const unsigned char NAME[] with three bytes a record and a comment\n"
       "naming each record's note and duration, then NAME_length (its bytes) and\n"
       "NAME_records.\n",
-      "",
+      "Exit status: 0 written; 1 unreadable input, a partial record, a stream too\n"
+      "long for an array or an output error (nothing is written); 2 bad command\n"
+      "line or a name that cannot be used.\n",
       {{"name", 0, "NAME", "the array's name, a C identifier that no C library or\nPOSIX name takes (default: FILE's "
                            "name up to its\nfirst dot, '-' and ' ' as '_'; melody for standard\ninput)",
         [&name](const std::string &v) {
@@ -207,19 +209,19 @@ int run_from_midi(int argc, char **argv) {
   midi_song song;
   std::string error;
   if (!read_midi(bytes, song, error)) {
-    std::fprintf(stderr, "%s: error: %s\n", name.c_str(), error.c_str());
+    report(name, error);
     return status_failed;
   }
-  for (const std::string &w : song.warnings) std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), w.c_str());
+  for (const std::string &w : song.warnings) report(name, "warning: " + w);
   if (list) return write_whole_output("-", midi_listing(song)) ? status_ok : status_failed;
   const std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
   const from_midi_result result = melody_from_midi(song, source, settings);
-  for (const std::string &w : result.warnings) std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), w.c_str());
+  for (const std::string &w : result.warnings) report(name, "warning: " + w);
   if (!result.error.empty()) {
-    std::fprintf(stderr, "%s: error: %s\n", name.c_str(), result.error.c_str());
+    report(name, result.error);
     return status_failed;
   }
   if (!write_whole_output(output, result.melody)) return status_failed;
-  std::fprintf(stderr, "%s: note: %s\n", name.c_str(), result.summary.c_str());
+  report(name, "note: " + result.summary);
   return status_ok;
 }

@@ -55,7 +55,7 @@ std::string usage_text() {
 #endif
   text +=
       "  -h, --help, --version\n"
-      "'tonetool COMMAND --help' tells more of each command.\n"
+      "'tonetool COMMAND --help' or 'tonetool help COMMAND' tells more of each command.\n"
       "\n"
       "Exit status: 0 success; 1 unreadable input, a partial record, a value\n"
       "that cannot work for this input or an output error; 2 bad command line.\n";
@@ -72,6 +72,20 @@ int run_command(int argc, char **argv) {
   if (command == "--version") {
     std::printf("%s (tamlo) %s\n", program_name, TAMLO_VERSION);
     return status_ok;
+  }
+  if (command == "help") {
+    // `tonetool help CMD` is `tonetool CMD --help`.
+    if (argc < 3) {
+      std::fputs(usage_text().c_str(), stdout);
+      return status_ok;
+    }
+    for (const subcommand &c : subcommands) {
+      if (c.name != std::string(argv[2])) continue;
+      char help[] = "--help";
+      char *words[] = {argv[2], help, nullptr};
+      return c.run(2, words);
+    }
+    return usage_error(top, "no command " + quoted_value(argv[2]) + " to help with: " + command_names());
   }
   for (const subcommand &c : subcommands) {
     if (command == c.name) return c.run(argc - 1, argv + 1);

@@ -14,6 +14,7 @@
 #include "melody_check.h"
 #include "message_text.h"
 #include "note_lookup.h"
+#include "output_file.h"
 #include "render.h"
 #include "rhythm.h"
 #include "sound_file.h"
@@ -34,24 +35,43 @@ constexpr std::size_t longest_checked_text = std::size_t{256} << 20;
 
 int run_list(int argc, char **argv) {
   double unit_ms = render_settings{}.unit_ms;
+  std::string output;
   const command_form form{
-      program_name, "list", "[--unit-ms MS] [FILE]",
+      program_name, "list", "[--unit-ms MS] [-o OUT] [FILE]",
       "List the tone records melodyc writes (from FILE, or standard input), one\n"
       "line per record after a header: index, start time in seconds, period,\n"
       "frequency, the note melodyc compiles to that period (P for a pause; for\n"
       "a period no playable note has, the nearest note and how far off it is,\n"
       "as ~A#4 +12 cents) and the duration in units. Records are listed as they\n"
       "arrive.\n",
-      "",
-      {unit_option(unit_ms, "milliseconds per duration unit, for the start times,\nabove 0 up to 60000 (default 125)")}};
+      "Exit status: 0 listed; 1 unreadable input, a partial record or an output\n"
+      "error; 2 bad command line.\n",
+      {unit_option(unit_ms, "milliseconds per duration unit, for the start times,\nabove 0 up to 60000 (default 125)"),
+       output_option(output, "the listing's file, written whole or not at all\n(default: standard output, line by line)")}};
   std::vector<std::string> operands;
   if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, "", in, status)) return status;
+  if (!open_input(operands, output, in, status)) return status;
+  const bool to_file = !output.empty() && output != "-";
+  output_file file;
+  std::string error;
+  if (to_file && !open_output(file, output, error)) {
+    close_input(in);
+    report(quoted_name(output), error);
+    return status_failed;
+  }
+  std::FILE *out = to_file ? file.stream : stdout;
+  const std::string out_name = to_file ? quoted_name(output) : "(standard output)";
+  const auto write_failed = [&] {
+    close_input(in);
+    discard_output(file);
+    report(out_name, std::string("write error: ") + std::strerror(errno));
+    return status_failed;
+  };
   // Records are listed as they arrive, each block flushed at once, so that
   // a live stream shows as it plays and an endless one needs no memory.
-  std::printf("%s\n", list_header().c_str());
+  std::fprintf(out, "%s\n", list_header().c_str());
   tone_reader reader = start_tone_reader(in.stream);
   std::vector<tone> block;
   std::uint64_t units = 0;
@@ -59,16 +79,20 @@ int run_list(int argc, char **argv) {
   while (read_tone_block(reader, block)) {
     for (const tone &t : block) {
       const double start = static_cast<double>(units) * unit_ms / 1000.0;
-      std::printf("%s\n", list_line(index++, start, t.period, t.duration).c_str());
+      std::fprintf(out, "%s\n", list_line(index++, start, t.period, t.duration).c_str());
       units += t.duration;
     }
-    if (std::fflush(stdout) != 0) {
-      close_input(in);
-      report("(standard output)", std::string("write error: ") + std::strerror(errno));
-      return status_failed;
-    }
+    if (std::fflush(out) != 0) return write_failed();
   }
-  return finish_reading(in, reader) ? status_ok : status_failed;
+  if (!finish_reading(in, reader)) {
+    discard_output(file);
+    return status_failed;
+  }
+  if (to_file && !commit_output(file, error)) {
+    report(out_name, error);
+    return status_failed;
+  }
+  return status_ok;
 }
 
 namespace {
@@ -214,9 +238,8 @@ int run_check(int argc, char **argv) {
   const int errors = report.errors + (werror ? report.warnings : 0);
   const int warnings = werror ? 0 : report.warnings;
   if (stopped && errors + warnings > shown_errors) {
-    std::fprintf(stderr, "%s: stopped after %d errors; --max-errors N shows more, 0 all\n", name.c_str(),
-                 shown_errors);
+    ::report(name, "stopped after " + std::to_string(shown_errors) + " errors; --max-errors N shows more, 0 all");
   }
-  if (errors + warnings > 0) std::fprintf(stderr, "%s\n", report_summary(errors, warnings).c_str());
+  if (errors + warnings > 0) ::report(name, report_summary(errors, warnings));
   return errors > 0 ? status_failed : status_ok;
 }

@@ -117,7 +117,7 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
     } else {
       EXPECT_EQ(err_.find("warning"), std::string::npos) << c.what << "\n" << err_;
     }
-    EXPECT_NE(err_.find("ring.txt: note: " + c.summary + "\n"), std::string::npos) << c.what << "\n" << err_;
+    EXPECT_NE(err_.find("tonetool: ring.txt: note: " + c.summary + "\n"), std::string::npos) << c.what << "\n" << err_;
   }
 }
 
@@ -143,10 +143,10 @@ TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
             "% Moved down 1 octave to fit melodyc's range\n"
             "0.5\n"
             "E2.25 P.5 C#31.5 E2 A12 B2.2\n");
-  EXPECT_EQ(err_, moved + "ring.txt: note: the tune plays at b=63; every note keeps its length\n");
+  EXPECT_EQ(err_, moved + "tonetool: ring.txt: note: the tune plays at b=63; every note keeps its length\n");
   // --approximate writes it at 125 ms, each note off named.
   EXPECT_EQ(ringtone_notes("--approximate", ringtone), "E2:3 P:5 C#3:16 E2:11 A1:21 B2:2");
-  EXPECT_NE(err_.find("ring.txt: note: the tune plays 28.6% slower than b=63; largest rhythm error +12.5%"),
+  EXPECT_NE(err_.find("tonetool: ring.txt: note: the tune plays 28.6% slower than b=63; largest rhythm error +12.5%"),
             std::string::npos)
       << err_;
 }
@@ -227,7 +227,7 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
   for (int i = 0; i < 25; ++i) many += "x,";
   EXPECT_EQ(run("rtttl", many), 1);
   EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 21);
-  EXPECT_NE(err_.find("\n(standard input): 5 more messages not shown; fix the first ones and run again\n"),
+  EXPECT_NE(err_.find("\ntonetool: (standard input): 5 more messages not shown; fix the first ones and run again\n"),
             std::string::npos)
       << err_;
   EXPECT_EQ(run("rtttl", "t::" + std::string(1 << 20, 'c')), 1);

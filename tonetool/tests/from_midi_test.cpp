@@ -261,7 +261,7 @@ TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(std::string("from-midi ") + c.arguments, c.bytes), 1) << c.what;
-    EXPECT_EQ(err_, "(standard input): error: " + c.message + "\n") << c.what;
+    EXPECT_EQ(err_, "tonetool: (standard input): " + c.message + "\n") << c.what;
     EXPECT_EQ(out_, "") << c.what;
   }
   // SMPTE time: 25 frames a second of 40 ticks, so 1000 ticks a second; a
@@ -280,7 +280,7 @@ TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
   for (const auto &t : tempos) {
     EXPECT_EQ(run("from-midi", midi_bytes(t.event + a_note)), 0) << t.what;
     EXPECT_EQ(err_.substr(0, err_.find('\n') + 1),
-              std::string("(standard input): warning: track 1: a tempo event ") + t.what +
+              std::string("tonetool: (standard input): warning: track 1: a tempo event ") + t.what +
                   " (at byte 26) is ignored; the tempo stays at 500000 microseconds a quarter note (120 quarter "
                   "notes a minute)\n");
   }

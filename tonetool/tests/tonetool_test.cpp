@@ -133,19 +133,19 @@ TEST_F(tonetool_program, check_reports_status_summary_and_werror) {
       {"check", "2 A1 B1\n", 0, ""},
       {"check", "2 A1X\n", 0,
        "(standard input):1:5: warning: the text 'X' after the note is ignored\n    1 | 2 A1X\n      |     ^\n"
-       "0 errors, 1 warning\n"},
+       "tonetool: (standard input): 0 errors, 1 warning\n"},
       {"check --werror", "2 A1X\n", 1,
        "(standard input):1:5: error: the text 'X' after the note is ignored [--werror]\n    1 | 2 A1X\n"
-       "      |     ^\n1 error, 0 warnings\n"},
+       "      |     ^\ntonetool: (standard input): 1 error, 0 warnings\n"},
       {"check", "2 A9\n", 1,
        "(standard input):1:3: error: note 'A9' is out of range: playable notes run from D#0 to A3\n"
-       "    1 | 2 A9\n      |   ^~\n1 error, 0 warnings\n"},
+       "    1 | 2 A9\n      |   ^~\ntonetool: (standard input): 1 error, 0 warnings\n"},
       {"check /", "", 1, "tonetool: /: is a directory, not a file\n"},
       {"check --max-errors 1", "2 X1 Y1 Z1\n", 1,
        "(standard input):1:3: error: invalid note 'X1': a note is a name (C C# D D# E F F# G G# A A# B, or P for a "
        "pause), an octave digit 0 to 3 and an optional duration multiplier, as in A1, C#2.5 or P2\n"
-       "    1 | 2 X1 Y1 Z1\n      |   ^~\n(standard input): stopped after 1 errors; --max-errors N shows more, 0 all\n"
-       "3 errors, 0 warnings\n"},
+       "    1 | 2 X1 Y1 Z1\n      |   ^~\ntonetool: (standard input): stopped after 1 errors; --max-errors N shows "
+       "more, 0 all\ntonetool: (standard input): 3 errors, 0 warnings\n"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.melody), c.status) << c.arguments << " " << c.melody;
@@ -586,8 +586,19 @@ TEST_F(tonetool_program, each_command_has_its_own_help) {
   for (const char *command : {"list", "wav", "check", "rtttl", "from-midi", "midi", "c"}) {
     EXPECT_EQ(run(std::string(command) + " --help", ""), 0) << command;
     EXPECT_EQ(out_.rfind(std::string("Usage: tonetool ") + command, 0), 0u) << out_;
+    EXPECT_NE(out_.find("\nExit status: 0 "), std::string::npos) << command;
     EXPECT_EQ(err_, "");
+    // `tonetool help CMD` is the same.
+    const std::string help = out_;
+    EXPECT_EQ(run(std::string("help ") + command, ""), 0) << command;
+    EXPECT_EQ(out_, help) << command;
   }
+  // list writes a file with -o, whole, as the others do.
+  write_file(dir_ / "t.tones", std::string("\x0D\x51\x04", 3));
+  EXPECT_EQ(run("list -o " + (dir_ / "t.txt").string() + " " + (dir_ / "t.tones").string(), ""), 0) << err_;
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(run("list " + (dir_ / "t.tones").string(), ""), 0);
+  EXPECT_EQ(slurp(dir_ / "t.txt"), out_);
   EXPECT_NE(slurp_help("wav").find(".aif"), std::string::npos);
   EXPECT_NE(slurp_help("wav").find("above 0 up to 60000"), std::string::npos);
 }
