@@ -22,6 +22,7 @@
 #include "message_text.h"
 #include "options.h"
 #include "output_file.h"
+#include "progress.h"
 #include "standard_output.h"
 
 namespace {
@@ -38,7 +39,7 @@ std::string display_name(const std::string &input) { return input_name(input); }
 // jpeg2pnm's one voice: "jpeg2pnm: SUBJECT: TEXT" on standard error, in a
 // single call, so that lines of different threads never interleave.
 void report_about(const std::string &subject, const std::string &text) {
-  std::fprintf(stderr, "%s: %s: %s\n", program, subject.c_str(), text.c_str());
+  say_line(std::string(program) + ": " + subject + ": " + text);
 }
 
 // A message about an input, named as every message names it.
@@ -383,12 +384,16 @@ exit_status convert_many(const command_line &line) {
     for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
       statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true,
                                     batch.convert);
+      count_finished(statuses[i] == status_failed);
     }
   };
+  // A line that counts the files, where someone watches standard error.
+  start_progress(inputs.size(), inputs.size() > 1 && !line.quiet && (line.progress || isatty(STDERR_FILENO)));
   std::vector<std::thread> threads;
   for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
   work();
   for (auto &t : threads) t.join();
+  stop_progress();
 
   exit_status overall = status_clean;
   for (exit_status s : statuses) overall = worse(overall, s);

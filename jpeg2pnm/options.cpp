@@ -119,6 +119,8 @@ command_form command_of(parse_result &result, bool &dither_given) {
            named("-d", "folder", line.directory)},
           whole_option("jobs", 'j', "N", "decode N inputs at once, 1 to 1024 (default: one\nper core)", 1, 1024,
                        "job count", "1 to 1024", line.jobs),
+          flag_option("quiet", "with several inputs, no progress line and no closing\nline (messages about files still come)", line.quiet),
+          flag_option("progress", "with several inputs, the progress line and the closing\nline even when standard error is no terminal", line.progress),
           flag_option("grayscale", "decode to gray", c.grayscale),
           {"greyscale", 0, nullptr, nullptr, nullptr},
           whole_option("colors", 0, "N", "quantise to N colours: 2 to 256 for gray output,\n8 to 256 for colour, 16 to 256 for CMYK",

@@ -56,6 +56,8 @@ struct command_line {
   std::string output;     // -o; empty for standard output
   std::string directory;  // -d; empty when not given
   unsigned jobs = 0;      // -j; 0 for one per core
+  bool quiet = false;     // no progress or closing line for a batch
+  bool progress = false;  // progress and closing line even when standard error is no terminal
   std::vector<std::string> inputs;  // empty or "-" for standard input
 };
 

@@ -150,6 +150,52 @@ TEST_F(jpeg2pnm_program, strips_give_the_bytes_of_the_whole_decode) {
   EXPECT_TRUE(read_file(dir_ / "file.pnm") == read_file(dir_ / "piped.pnm"));
 }
 
+// A batch on a terminal shows one line that counts the files, cleared at
+// the end and followed by a closing line; messages about files stay lines
+// of their own. A real pseudo-terminal, through script(1).
+TEST_F(jpeg2pnm_program, batches_show_progress_on_a_terminal) {
+  if (shell("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) is not installed: no pseudo-terminal";
+  fs::create_directory(dir_ / "in");
+  for (int i = 0; i < 12; ++i) jpeg("in/" + std::to_string(i) + ".jpg", colour_recipe());
+  write_file(dir_ / "in" / "broken.jpg", std::string("\xFF\xD8 no image"));
+  const std::string batch = std::string(JPEG2PNM_PATH) + " -j 2 -d " + (dir_ / "out").string() + " " +
+                            (dir_ / "in").string() + "/*.jpg";
+  const std::string failed = "jpeg2pnm: " + (dir_ / "in" / "broken.jpg").string() + ": ";
+  const struct {
+    std::string command;
+    bool terminal, progress;
+  } cases[] = {
+      {batch, true, true},
+      {batch + " --quiet", true, false},
+      {batch, false, false},
+      {batch + " --progress", false, true},
+      {std::string(JPEG2PNM_PATH) + " -o " + (dir_ / "one.ppm").string() + " " + (dir_ / "in" / "0.jpg").string(), true,
+       false},
+  };
+  for (const auto &c : cases) {
+    const fs::path log = dir_ / "log";
+    if (c.terminal) {
+      shell("script -qfec '" + c.command + "' /dev/null > " + log.string() + " 2>&1");
+    } else {
+      shell(c.command + " 2> " + log.string());
+    }
+    std::string text = slurp(log);
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // the terminal's line ends
+    EXPECT_EQ(text.find("/13 files, ") != std::string::npos, c.progress) << c.command << "\n" << text;
+    EXPECT_EQ(text.find("\njpeg2pnm: 12 written, 1 failed\n") != std::string::npos ||
+                  text.find("\033[Kjpeg2pnm: 12 written, 1 failed\n") != std::string::npos,
+              c.progress)
+        << c.command << "\n" << text;
+    if (c.command != cases[4].command) {
+      // The message about the broken file is a line of its own.
+      const std::size_t at = text.find(failed);
+      ASSERT_NE(at, std::string::npos) << c.command << "\n" << text;
+      EXPECT_TRUE(at == 0 || text[at - 1] == '\n' || text.compare(at - 3, 3, "\033[K") == 0) << text;
+    }
+    fs::remove_all(dir_ / "out");
+  }
+}
+
 TEST_F(jpeg2pnm_program, standard_input_to_standard_output) {
   const fs::path in = jpeg("in.jpg", colour_recipe());
   const fs::path out = dir_ / "out.ppm";

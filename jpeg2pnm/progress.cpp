@@ -1,0 +1,99 @@
+#include "progress.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// Erases the line the cursor is on: back to its start, then to its end.
+constexpr char erase_line[] = "\r\033[K";
+constexpr auto redraw_every = std::chrono::milliseconds(250);
+
+struct progress_state {
+  std::mutex lock;  // standard error's lines, and what follows
+  std::condition_variable stopping;
+  bool shown = false, stop = false, drawn = false;
+  std::size_t total = 0;
+  std::atomic<std::size_t> done{0}, failed{0};
+  clock_type::time_point start;
+  std::thread ticker;
+};
+
+progress_state &state() {
+  static progress_state s;
+  return s;
+}
+
+// Writes all of `text` to standard error (unbuffered, one call where it can).
+void put(const std::string &text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+// The line as it stands; the lock is held.
+void draw(progress_state &s) {
+  const std::size_t done = s.done;
+  const double elapsed = std::chrono::duration<double>(clock_type::now() - s.start).count();
+  std::string line = std::string(erase_line) + std::to_string(done) + "/" + std::to_string(s.total) + " files, " +
+                     std::to_string(static_cast<long>(elapsed)) + " s";
+  if (done > 0 && done < s.total) {
+    const double left = elapsed / static_cast<double>(done) * static_cast<double>(s.total - done);
+    line += ", about " + std::to_string(static_cast<long>(left + 0.5)) + " s left";
+  }
+  put(line);
+  s.drawn = true;
+}
+
+void tick(progress_state &s) {
+  std::unique_lock<std::mutex> hold(s.lock);
+  while (!s.stop) {
+    draw(s);
+    s.stopping.wait_for(hold, redraw_every, [&] { return s.stop; });
+  }
+}
+
+}  // namespace
+
+void start_progress(std::size_t total, bool shown) {
+  progress_state &s = state();
+  s.total = total;
+  s.shown = shown;
+  s.start = clock_type::now();
+  if (shown) s.ticker = std::thread(tick, std::ref(s));
+}
+
+void count_finished(bool failed) {
+  progress_state &s = state();
+  ++s.done;
+  if (failed) ++s.failed;
+}
+
+void stop_progress() {
+  progress_state &s = state();
+  if (!s.shown) return;
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.stop = true;
+  }
+  s.stopping.notify_all();
+  s.ticker.join();
+  const std::size_t failed = s.failed, written = s.done - failed;
+  std::string closing = std::string(s.drawn ? erase_line : "") + "jpeg2pnm: " + std::to_string(written) + " written";
+  if (failed > 0) closing += ", " + std::to_string(failed) + " failed";
+  put(closing + "\n");
+}
+
+void say_line(const std::string &line) {
+  progress_state &s = state();
+  std::lock_guard<std::mutex> hold(s.lock);
+  put((s.drawn ? std::string(erase_line) : std::string()) + line + "\n");
+  s.drawn = false;
+}
