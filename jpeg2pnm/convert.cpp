@@ -16,6 +16,7 @@
 #include <jerror.h>
 
 #include "block_writer.h"
+#include "exif_orientation.h"
 #include "ink.h"
 #include "restart_trim.h"
 #include "image_limits.h"
@@ -258,6 +259,7 @@ void *image_block(j_decompress_ptr cinfo, std::size_t bytes) {
 // a longjmp out of decode_image skips its destructors.
 struct decode_outputs {
   bool strips = false;  // decoded in strips on several threads
+  std::vector<unsigned char> turned;  // the region, held whole to be turned upright
   std::string refusal;
   bool has_icc_profile = false;
   std::vector<unsigned char> icc_profile;
@@ -308,7 +310,8 @@ bool check_stored(j_decompress_ptr cinfo, error_state *err, const unsigned char 
 // row that needs no cutting or conversion goes from the sink straight into
 // its block. False on a write error. Its buffers come from the image pool,
 // so that a longjmp out of it leaks nothing.
-bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan, block_writer &out) {
+bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan, block_writer &out,
+                unsigned char *image) {
   const int components = plan.decoded_components;
   (*sink->start_output)(cinfo, sink);
   const std::size_t decoded_bytes =
@@ -321,8 +324,9 @@ bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan
   while (cinfo->output_scanline < last_row) {
     const JDIMENSION rows = jpeg_read_scanlines(cinfo, sink->sample_rows, sink->sample_row_count);
     if (rows == 0) continue;
-    unsigned char *dest = block_space(out, written_bytes);
+    unsigned char *dest = image != nullptr ? image : block_space(out, written_bytes);
     if (dest == nullptr) return false;
+    if (image != nullptr) image += written_bytes;
     if (straight) {
       (*sink->put_pixel_rows)(cinfo, sink, rows, dest);
       if (plan.ink_inverted) invert_samples(dest, written_bytes);
@@ -344,6 +348,27 @@ bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan
   return true;
 }
 
+// Writes the decoded region, held whole in `image`, turned upright: each
+// upright row walks the stored image by a fixed step.
+bool write_turned(const unsigned char *image, const row_plan &plan, int orientation, block_writer &out) {
+  const std::size_t n = static_cast<std::size_t>(plan.written_components);
+  const bool swap = orientation_swaps(orientation);
+  const unsigned width = swap ? plan.height : plan.width, height = swap ? plan.width : plan.height;
+  const auto offset = [&](unsigned u, unsigned v) {
+    unsigned x = 0, y = 0;
+    stored_pixel(orientation, plan.width, plan.height, u, v, x, y);
+    return static_cast<std::ptrdiff_t>((static_cast<std::size_t>(y) * plan.width + x) * n);
+  };
+  for (unsigned v = 0; v < height; ++v) {
+    unsigned char *dest = block_space(out, width * n);
+    if (dest == nullptr) return false;
+    const std::ptrdiff_t first = offset(0, v), step = width > 1 ? offset(1, v) - first : 0;
+    const unsigned char *from = image + first;
+    for (unsigned u = 0; u < width; ++u, from += step, dest += n) std::memcpy(dest, from, n);
+  }
+  return true;
+}
+
 // Where decode_image puts the image: the stream `open` gives, header
 // first; or, for a strip of a larger image, the descriptor `fd` from
 // `offset` on, rows only.
@@ -351,6 +376,7 @@ struct row_target {
   const open_destination *open = nullptr;
   int fd = -1;
   off_t offset = 0;
+  int orientation = 1;  // EXIF's: how the image is turned upright on its way out
 };
 
 bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_t size,
@@ -386,7 +412,8 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     }
     // Two cores on one image, where restart markers allow; on any doubt
     // the whole image is decoded below, over what the strips wrote.
-    if (writer->fd >= 0 && decode_strips(cinfo, data, size, *options, plan, writer->fd, err)) {
+    if (target->orientation == 1 && writer->fd >= 0 &&
+        decode_strips(cinfo, data, size, *options, plan, writer->fd, err)) {
       outputs->strips = true;
       jpeg_abort_decompress(cinfo);
       return true;
@@ -394,10 +421,29 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     if (err->write_failed) return false;
   }
 
+  // An image to turn upright is held whole, within the memory limit.
+  unsigned char *image = nullptr;
+  const int orientation = target->orientation;
+  if (orientation != 1) {
+    const std::uint64_t bytes = std::uint64_t{plan.width} * plan.height * static_cast<unsigned>(plan.written_components);
+    if (options->max_memory_mib != 0 && bytes > (options->max_memory_mib << 20)) {
+      std::snprintf(err->message, sizeof err->message,
+                    "the %ux%u image needs %llu MiB to be turned upright, over the limit of %llu MiB; "
+                    "--max-memory MIB raises it, 0 lifts it",
+                    plan.width, plan.height, static_cast<unsigned long long>((bytes + (1u << 20) - 1) >> 20),
+                    static_cast<unsigned long long>(options->max_memory_mib));
+      return false;
+    }
+    outputs->turned.resize(static_cast<std::size_t>(bytes));
+    image = outputs->turned.data();
+  }
+  const bool swap = orientation_swaps(orientation);
   jpeg_start_decompress(cinfo);
   if (plan.cropped) start_crop(cinfo, &plan);
-  if ((target->open != nullptr && !write_header(*writer, plan.written_components, plan.width, plan.height)) ||
-      !write_rows(cinfo, sink, plan, *writer)) {
+  if ((target->open != nullptr && !write_header(*writer, plan.written_components, swap ? plan.height : plan.width,
+                                                swap ? plan.width : plan.height)) ||
+      !write_rows(cinfo, sink, plan, *writer, image) ||
+      (image != nullptr && !write_turned(image, plan, orientation, *writer))) {
     err->write_failed = true;
     return false;
   }
@@ -459,9 +505,66 @@ void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_wa
 }
 
 // The whole decode of one image, or of one strip of it, to `target`.
+// The image's size at the options' scale, as libjpeg gives it; false when
+// its header cannot be read (the decode then says why).
+bool scaled_size(j_decompress_ptr cinfo, error_state *err, const unsigned char *data, std::size_t size,
+                 const convert_options *o, unsigned *width, unsigned *height) {
+  if (setjmp(err->jump)) return false;
+  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->scale_num = o->scale_num;
+  cinfo->scale_denom = o->scale_denom;
+  jpeg_calc_output_dimensions(cinfo);
+  *width = cinfo->output_width;
+  *height = cinfo->output_height;
+  return true;
+}
+
+// A crop given in the upright image's coordinates, as the region of the
+// image as stored that shows it; "" or why it lies outside.
+std::string crop_as_stored(const unsigned char *data, std::size_t size, int orientation, convert_options &o) {
+  jpeg_decompress_struct cinfo{};
+  error_state err{};
+  scan_watch watch{};
+  start_decompressor(cinfo, err, watch, o);
+  unsigned width = 0, height = 0;
+  const bool read = scaled_size(&cinfo, &err, data, size, &o, &width, &height);
+  jpeg_destroy_decompress(&cinfo);
+  if (!read) return "";
+  const bool swap = orientation_swaps(orientation);
+  const unsigned upright_width = swap ? height : width, upright_height = swap ? width : height;
+  if (std::uint64_t{o.crop_x} + o.crop_width > upright_width ||
+      std::uint64_t{o.crop_y} + o.crop_height > upright_height) {
+    char message[160];
+    std::snprintf(message, sizeof message, "--crop %ux%u+%u+%u lies outside the %ux%u image (upright)", o.crop_width,
+                  o.crop_height, o.crop_x, o.crop_y, upright_width, upright_height);
+    return message;
+  }
+  unsigned x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  stored_pixel(orientation, width, height, o.crop_x, o.crop_y, x0, y0);
+  stored_pixel(orientation, width, height, o.crop_x + o.crop_width - 1, o.crop_y + o.crop_height - 1, x1, y1);
+  o.crop_x = std::min(x0, x1);
+  o.crop_y = std::min(y0, y1);
+  o.crop_width = std::max(x0, x1) - o.crop_x + 1;
+  o.crop_height = std::max(y0, y1) - o.crop_y + 1;
+  return "";
+}
+
 convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
-                         const row_target &target) {
+                         const row_target &given) {
   convert_options options = requested;
+  row_target target = given;
+  std::string exif_damage;
+  if (options.auto_orient) {
+    const exif_reading exif = read_exif_orientation(data, size);
+    target.orientation = exif.orientation;
+    exif_damage = exif.damage;
+    if (target.orientation != 1 && options.crop_width > 0) {
+      convert_result refused;
+      refused.message = crop_as_stored(data, size, target.orientation, options);
+      if (!refused.message.empty()) return refused;
+    }
+  }
   jpeg_decompress_struct cinfo{};
   error_state err{};
   scan_watch watch{};
@@ -499,6 +602,7 @@ convert_result decode_to(const unsigned char *data, std::size_t size, const conv
   result.has_icc_profile = outputs.has_icc_profile;
   result.icc_profile = std::move(outputs.icc_profile);
   result.write_errno = write_errno;
+  result.exif_damage = exif_damage;
   if (err.write_failed) {
     result.message = std::string("write error: ") + std::strerror(write_errno);
   } else if (!outputs.refusal.empty()) {

@@ -15,6 +15,7 @@ struct convert_result {
   int write_errno = 0;         // and why
   int warnings = 0;            // corrupt-data warnings from libjpeg
   std::string message;         // why it failed, or the first warning
+  std::string exif_damage;     // why a damaged EXIF block was ignored (--auto-orient)
   bool has_icc_profile = false;
   std::vector<unsigned char> icc_profile;  // when options.icc_path is set
 };

@@ -260,6 +260,9 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   }
   if (!commit_image(input, o, r, options)) return status_failed;
   report_warnings(input, r);
+  if (!r.exif_damage.empty()) {
+    report(input, "warning: the EXIF block is damaged (" + r.exif_damage + "); the image is not turned");
+  }
   if (!options.icc_path.empty() && !r.has_icc_profile) {
     report(input, "warning: the image has no embedded ICC profile; " + quoted_name(options.icc_path) +
                       " not written");

@@ -162,6 +162,7 @@ command_form command_of(parse_result &result, bool &dither_given) {
            }},
           flag_option("rgb", "CMYK and YCCK images to RGB (PPM), or with\n--grayscale to gray, instead of ink amounts (PAM)",
                       c.rgb),
+          flag_option("auto-orient", "turn the image upright as its EXIF Orientation\nsays (5 to 8 swap width and height); --crop is\nthen in the upright image", c.auto_orient),
           {"crop", 0, "WxH+X+Y", "decode only this region of the (scaled) image",
            [&c](const std::string &v) {
              if (parse_crop(v, c)) return std::string();

@@ -46,6 +46,9 @@ struct convert_options {
   // Write the image on a thread of its own beside the decode (see
   // block_writer.h): for a core that would otherwise be idle.
   bool write_behind = false;
+  // Turn the image upright as its EXIF Orientation says; a crop is then in
+  // the upright image's coordinates.
+  bool auto_orient = false;
   // Decode one image on up to this many threads, in strips, where restart
   // markers allow and the output is a regular file (see convert.cpp).
   unsigned strips = 1;
