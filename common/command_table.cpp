@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "diagnostics.h"
 #include "message_text.h"
 
 namespace {
@@ -103,7 +104,8 @@ std::string help_text(const command_form &form) {
 
 int usage_error(const command_form &form, const std::string &message) {
   const std::string command = form.command != nullptr ? std::string(form.command) + ": " : "";
-  std::fprintf(stderr, "%s: %s%s\n%s\n", form.program, command.c_str(), message.c_str(), help_pointer(form).c_str());
+  say_plain_line(std::string(form.program) + ": " + command + message);
+  say_plain_line(help_pointer(form));
   return status_usage;
 }
 

@@ -6,8 +6,9 @@
 #include <cstring>
 
 #include "message_text.h"
+#include "diagnostics.h"
 
-std::string input_name(const std::string &name) { return name == "-" ? "(standard input)" : quoted_name(name); }
+std::string input_name(const std::string &name) { return name == "-" ? standard_input_name : quoted_name(name); }
 
 std::FILE *open_input_file(const std::string &name, const char *kind, std::string &error) {
   std::FILE *in = name == "-" ? stdin : std::fopen(name.c_str(), "rb");

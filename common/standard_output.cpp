@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diagnostics.h"
+
 void hold_closed_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -29,13 +31,14 @@ bool close_standard_output(std::string &error) {
     // written to it.
     if (ok && errno != EBADF) reason = errno, ok = false;
   }
-  if (!ok) error = std::string("write error: ") + std::strerror(reason);
+  if (!ok) error = write_error_text(reason);
   return ok;
 }
 
 int finish_standard_output(const char *program, int status) {
   std::string error;
   if (close_standard_output(error) || status == 1 || status == 2) return status;
-  std::fprintf(stderr, "%s: (standard output): %s\n", program, error.c_str());
+  set_program_name(program);
+  report(standard_output_name, error);
   return 1;
 }

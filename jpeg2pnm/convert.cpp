@@ -16,6 +16,7 @@
 #include <jerror.h>
 
 #include "block_writer.h"
+#include "diagnostics.h"
 #include "exif_orientation.h"
 #include "ink.h"
 #include "restart_trim.h"
@@ -604,7 +605,7 @@ convert_result decode_to(const unsigned char *data, std::size_t size, const conv
   result.write_errno = write_errno;
   result.exif_damage = exif_damage;
   if (err.write_failed) {
-    result.message = std::string("write error: ") + std::strerror(write_errno);
+    result.message = write_error_text(write_errno);
   } else if (!outputs.refusal.empty()) {
     result.message = outputs.refusal;
   } else if (!ok) {

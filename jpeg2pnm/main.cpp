@@ -17,6 +17,7 @@
 
 #include "command_table.h"
 #include "convert.h"
+#include "diagnostics.h"
 #include "input_file.h"
 #include "image_limits.h"
 #include "message_text.h"
@@ -36,14 +37,8 @@ const char program[] = "jpeg2pnm";
 
 std::string display_name(const std::string &input) { return input_name(input); }
 
-// jpeg2pnm's one voice: "jpeg2pnm: SUBJECT: TEXT" on standard error, in a
-// single call, so that lines of different threads never interleave.
-void report_about(const std::string &subject, const std::string &text) {
-  say_line(std::string(program) + ": " + subject + ": " + text);
-}
-
 // A message about an input, named as every message names it.
-void report(const std::string &input, const std::string &text) { report_about(display_name(input), text); }
+void report_input(const std::string &input, const std::string &text) { report(display_name(input), text); }
 
 // A malformed command line, in the form every program here uses.
 int command_line_error(const std::string &message) {
@@ -55,7 +50,7 @@ void report_warnings(const std::string &input, const convert_result &r) {
   std::string text = "warning: " + r.message;
   if (r.warnings == 2) text += " (and 1 more warning)";
   if (r.warnings > 2) text += " (and " + std::to_string(r.warnings - 1) + " more warnings)";
-  report(input, text);
+  report_input(input, text);
 }
 
 exit_status status_of(const convert_result &r) {
@@ -69,7 +64,7 @@ exit_status status_of(const convert_result &r) {
 std::FILE *open_input(const std::string &input) {
   std::string error;
   std::FILE *in = open_input_file(input, "a JPEG file", error);
-  if (in == nullptr) report(input, error);
+  if (in == nullptr) report_input(input, error);
   return in;
 }
 
@@ -80,7 +75,7 @@ std::FILE *open_input(const std::string &input) {
 bool read_input(const std::string &input, std::FILE *in, std::uint64_t limit,
                 std::vector<unsigned char> &data) {
   const auto too_long = [&] {
-    report(input, "longer than " + std::to_string(limit) +
+    report_input(input, "longer than " + std::to_string(limit) +
                       " bytes, more than any image within the limits takes; --max-input MIB "
                       "raises the limit, 0 lifts it");
     return false;
@@ -96,7 +91,7 @@ bool read_input(const std::string &input, std::FILE *in, std::uint64_t limit,
     if (size >= 2 && (data[0] != 0xFF || data[1] != 0xD8)) {
       char message[64];
       std::snprintf(message, sizeof message, "Not a JPEG file: starts with 0x%02x 0x%02x", data[0], data[1]);
-      report(input, message);
+      report_input(input, message);
       return false;
     }
     if (size < data.size()) break;
@@ -105,13 +100,13 @@ bool read_input(const std::string &input, std::FILE *in, std::uint64_t limit,
   }
   data.resize(size);
   if (std::ferror(in)) {
-    report(input, std::string("read error: ") + std::strerror(errno));
+    report_input(input, std::string("read error: ") + std::strerror(errno));
     return false;
   }
   if (size == 1) {
     char message[64];
     std::snprintf(message, sizeof message, "Not a JPEG file: one byte long (0x%02x)", data[0]);
-    report(input, message);
+    report_input(input, message);
     return false;
   }
   return true;
@@ -193,9 +188,9 @@ std::FILE *open_outputs(image_outputs &o, const convert_options &options, int in
 // place, all of them or, as far as can be, none. False when reported.
 bool commit_image(const std::string &input, image_outputs &o, const convert_result &r,
                   const convert_options &options) {
-  const std::string stdout_name = "(standard output)";
+  const std::string stdout_name = standard_output_name;
   const auto report_at = [&](const std::string &where, const std::string &error) {
-    report(input, where + ": " + error);
+    report_input(input, where + ": " + error);
     discard_output(o.image);
     discard_output(o.profile);
     return false;
@@ -203,14 +198,14 @@ bool commit_image(const std::string &input, image_outputs &o, const convert_resu
   const auto &bytes = r.icc_profile;
   if (o.profile_to_stdout &&
       (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)) {
-    return report_at(stdout_name, std::string("write error: ") + std::strerror(errno));
+    return report_at(stdout_name, write_error_text(errno));
   }
   if (o.image_to_stdout && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    return report_at(stdout_name, std::string("write error: ") + std::strerror(errno));
+    return report_at(stdout_name, write_error_text(errno));
   }
   std::string error;
   if (o.profile_opened && std::fwrite(bytes.data(), 1, bytes.size(), o.profile.stream) != bytes.size()) {
-    return report_at(quoted_name(options.icc_path), std::string("write error: ") + std::strerror(errno));
+    return report_at(quoted_name(options.icc_path), write_error_text(errno));
   }
   if (o.image_to_stdout) {
     if (o.profile_opened && !commit_output(o.profile, error)) {
@@ -237,7 +232,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   if (o.image_to_stdout && fstat(STDOUT_FILENO, &out_st) == 0 && fstat(fileno(in), &in_st) == 0 &&
       S_ISREG(out_st.st_mode) && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
     close_input_file(in);
-    report(input, same_file_message("(standard output)"));
+    report_input(input, same_file_message(standard_output_name));
     return status_failed;
   }
   std::vector<unsigned char> data;
@@ -254,17 +249,17 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   if (!r.ok) {
     discard_output(o.image);
     discard_output(o.profile);
-    const std::string where = o.image_to_stdout ? "(standard output)" : quoted_name(o.image_path);
-    report(input, r.write_failed ? where + ": " + r.message : r.message);
+    const std::string where = o.image_to_stdout ? standard_output_name : quoted_name(o.image_path);
+    report_input(input, r.write_failed ? where + ": " + r.message : r.message);
     return status_of(r);
   }
   if (!commit_image(input, o, r, options)) return status_failed;
   report_warnings(input, r);
   if (!r.exif_damage.empty()) {
-    report(input, "warning: the EXIF block is damaged (" + r.exif_damage + "); the image is not turned");
+    report_input(input, "warning: the EXIF block is damaged (" + r.exif_damage + "); the image is not turned");
   }
   if (!options.icc_path.empty() && !r.has_icc_profile) {
-    report(input, "warning: the image has no embedded ICC profile; " + quoted_name(options.icc_path) +
+    report_input(input, "warning: the image has no embedded ICC profile; " + quoted_name(options.icc_path) +
                       " not written");
   }
   return status_of(r);
@@ -278,7 +273,7 @@ exit_status convert_guarded(const std::string &input, image_outputs &o, const co
   } catch (const std::bad_alloc &) {
     discard_output(o.image);
     discard_output(o.profile);
-    report(input, "out of memory; decode it on a machine with more, or lower the limits");
+    report_input(input, "out of memory; decode it on a machine with more, or lower the limits");
     return status_failed;
   }
 }
@@ -318,11 +313,11 @@ bool make_directory(const std::string &directory) {
   struct stat st {};
   if (stat(directory.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return true;
-    report_about(quoted_name(directory), "not a directory; name a folder for -d");
+    report(quoted_name(directory), "not a directory; name a folder for -d");
     return false;
   }
   if (mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) return true;
-  report_about(quoted_name(directory), std::string("cannot create the folder: ") + std::strerror(errno));
+  report(quoted_name(directory), std::string("cannot create the folder: ") + std::strerror(errno));
   return false;
 }
 
@@ -370,7 +365,7 @@ exit_status convert_many(const command_line &line) {
   jobs = std::min<unsigned>(jobs, static_cast<unsigned>(inputs.size()));
   const unsigned most = jobs_within_descriptor_limit();
   if (jobs > most) {
-    report_about("-j " + std::to_string(line.jobs ? line.jobs : jobs),
+    report("-j " + std::to_string(line.jobs ? line.jobs : jobs),
                  "running " + std::to_string(most) + (most == 1 ? " job" : " jobs") + ", as many as the limit of " +
                      std::to_string(descriptor_limit()) + " open files (ulimit -n) allows");
     jobs = most;
@@ -439,6 +434,8 @@ int run_program(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  set_program_name(program);
+  set_line_writer(say_line);  // never inside the progress line of a batch
   hold_closed_standard_descriptors();
   install_output_cleanup();
   return finish_standard_output(program, run_program(argc, argv));

@@ -94,6 +94,6 @@ void stop_progress() {
 void say_line(const std::string &line) {
   progress_state &s = state();
   std::lock_guard<std::mutex> hold(s.lock);
-  put((s.drawn ? std::string(erase_line) : std::string()) + line + "\n");
+  put((s.drawn ? std::string(erase_line) : std::string()) + line);
   s.drawn = false;
 }

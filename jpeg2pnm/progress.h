@@ -20,6 +20,7 @@ void count_finished(bool failed);
 // closing line.
 void stop_progress();
 
-// Writes `line` and a newline to standard error in one call, never in
-// the middle of the progress line.
+// Writes `line` (a whole line, its newline included) to standard error
+// in one call, never in the middle of the progress line: jpeg2pnm's line
+// writer for every message (diagnostics.h).
 void say_line(const std::string &line);

@@ -10,10 +10,6 @@
 #include "message_text.h"
 #include "output_file.h"
 
-void report(const std::string &subject, const std::string &message) {
-  std::fprintf(stderr, "%s: %s: %s\n", program_name, subject.c_str(), message.c_str());
-}
-
 option_entry output_option(std::string &output, const char *help) {
   return {"output", 'o', "OUT", help, [&output](const std::string &value) {
             if (value.empty()) return std::string("option '-o' needs a file name, not ''");
@@ -76,7 +72,7 @@ bool open_input(const std::vector<std::string> &operands, const std::string &out
   const bool to_stdout = output.empty() || output == "-";
   if (to_stdout ? standard_output_is(fileno(in.stream)) : output_is_input(output, fileno(in.stream))) {
     // Reading what is being written would never end (`tonetool list F >> F`).
-    report(to_stdout ? "(standard output)" : quoted_name(output),
+    report(to_stdout ? standard_output_name : quoted_name(output),
            "the output is this input file itself; choose another output");
     close_input(in);
     return false;
@@ -158,7 +154,7 @@ bool write_whole_output(const std::string &path, const std::string &content) {
   std::string error;
   if (path.empty() || path == "-") {
     if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() || std::fflush(stdout) != 0) {
-      report("(standard output)", std::string("write error: ") + std::strerror(errno));
+      report(standard_output_name, write_error_text(errno));
       return false;
     }
     return true;
@@ -166,7 +162,7 @@ bool write_whole_output(const std::string &path, const std::string &content) {
   output_file out;
   bool ok = open_output(out, path, error);
   if (ok && std::fwrite(content.data(), 1, content.size(), out.stream) != content.size()) {
-    error = std::string("write error: ") + std::strerror(errno);
+    error = write_error_text(errno);
     discard_output(out);
     ok = false;
   } else if (ok) {

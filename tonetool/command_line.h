@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "command_table.h"
+#include "diagnostics.h"
 #include "tone_records.h"
 
 inline constexpr char program_name[] = "tonetool";
 
-// "tonetool: SUBJECT: MESSAGE" on standard error, in one write.
-void report(const std::string &subject, const std::string &message);
 
 // The options several commands share.
 option_entry output_option(std::string &output, const char *help);

@@ -68,8 +68,7 @@ int run_rtttl(int argc, char **argv) {
   const std::string name = display(in);
   for (std::size_t i = 0; i < result.messages.size() && i < shown_messages; ++i) {
     const rtttl_message &m = result.messages[i];
-    std::fprintf(stderr, "%s:%lld:%lld: %s: %s\n", name.c_str(), static_cast<long long>(m.line),
-                 static_cast<long long>(m.column), m.error ? "error" : "warning", m.text.c_str());
+    report_finding(name, m.line, m.column, m.error, m.text);
   }
   const auto messages = static_cast<std::size_t>(result.errors + result.warnings);
   if (messages > shown_messages) {
@@ -77,7 +76,7 @@ int run_rtttl(int argc, char **argv) {
   }
   if (result.errors > 0) return status_failed;
   if (!write_whole_output(output, result.melody)) return status_failed;
-  if (!result.summary.empty()) report(name, "note: " + result.summary);
+  if (!result.summary.empty()) report_note(name, result.summary);
   return status_ok;
 }
 
@@ -212,16 +211,16 @@ int run_from_midi(int argc, char **argv) {
     report(name, error);
     return status_failed;
   }
-  for (const std::string &w : song.warnings) report(name, "warning: " + w);
+  for (const std::string &w : song.warnings) report_warning(name, w);
   if (list) return write_whole_output("-", midi_listing(song)) ? status_ok : status_failed;
   const std::string source = in.name == "-" ? "standard input" : quoted_value(in.name);
   const from_midi_result result = melody_from_midi(song, source, settings);
-  for (const std::string &w : result.warnings) report(name, "warning: " + w);
+  for (const std::string &w : result.warnings) report_warning(name, w);
   if (!result.error.empty()) {
     report(name, result.error);
     return status_failed;
   }
   if (!write_whole_output(output, result.melody)) return status_failed;
-  report(name, "note: " + result.summary);
+  report_note(name, result.summary);
   return status_ok;
 }

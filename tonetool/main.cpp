@@ -97,6 +97,7 @@ int run_command(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  set_program_name(program_name);
   hold_closed_standard_descriptors();
   install_output_cleanup();
   return finish_standard_output(program_name, run_command(argc, argv));

@@ -62,11 +62,11 @@ int run_list(int argc, char **argv) {
     return status_failed;
   }
   std::FILE *out = to_file ? file.stream : stdout;
-  const std::string out_name = to_file ? quoted_name(output) : "(standard output)";
+  const std::string out_name = to_file ? quoted_name(output) : standard_output_name;
   const auto write_failed = [&] {
     close_input(in);
     discard_output(file);
-    report(out_name, std::string("write error: ") + std::strerror(errno));
+    report(out_name, write_error_text(errno));
     return status_failed;
   };
   // Records are listed as they arrive, each block flushed at once, so that
@@ -161,7 +161,7 @@ int run_wav(int argc, char **argv) {
   const bool ok = to_stdout ? write_sound_stdout(source, settings, error)
                             : write_sound_file(output, format, source, settings, error);
   close_input(in);
-  if (!ok && !error.empty()) report(to_stdout ? "(standard output)" : quoted_name(output), error);
+  if (!ok && !error.empty()) report(to_stdout ? standard_output_name : quoted_name(output), error);
   return ok ? status_ok : status_failed;
 }
 

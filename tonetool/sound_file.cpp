@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diagnostics.h"
 #include "output_file.h"
 
 namespace {
@@ -68,7 +69,7 @@ void put_le(std::string &out, std::uint64_t value, int bytes) {
 }
 
 bool fail_with_errno(std::string &error) {
-  error = std::string("write error: ") + std::strerror(errno);
+  error = write_error_text(errno);
   return false;
 }
 

@@ -1,0 +1,40 @@
+#include "diagnostics.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char *program = "";
+
+void write_to_stderr(const std::string &line) {
+  // Standard error is unbuffered: one call, one write.
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+line_writer writer = write_to_stderr;
+
+}  // namespace
+
+void set_program_name(const char *name) { program = name; }
+
+const char *program_name_of_messages() { return program; }
+
+void set_line_writer(line_writer w) { writer = w != nullptr ? w : write_to_stderr; }
+
+void report(const std::string &subject, const std::string &text) {
+  writer(std::string(program) + ": " + subject + ": " + text + "\n");
+}
+
+void report_warning(const std::string &subject, const std::string &text) { report(subject, "warning: " + text); }
+
+void report_note(const std::string &subject, const std::string &text) { report(subject, "note: " + text); }
+
+void report_finding(const std::string &file, long long line, long long column, bool error, const std::string &text) {
+  writer(file + ":" + std::to_string(line) + ":" + std::to_string(column) + (error ? ": error: " : ": warning: ") +
+         text + "\n");
+}
+
+void say_plain_line(const std::string &line) { writer(line + "\n"); }
+
+std::string write_error_text(int error_number) { return std::string("write error: ") + std::strerror(error_number); }
