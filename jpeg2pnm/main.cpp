@@ -20,6 +20,8 @@
 #include "diagnostics.h"
 #include "input_file.h"
 #include "image_limits.h"
+#include "image_outputs.h"
+#include "jpeg_input.h"
 #include "message_text.h"
 #include "options.h"
 #include "output_file.h"
@@ -60,172 +62,9 @@ exit_status status_of(const convert_result &r) {
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
-// Opens an input for reading, or reports why it cannot be.
-std::FILE *open_input(const std::string &input) {
-  std::string error;
-  std::FILE *in = open_input_file(input, "a JPEG file", error);
-  if (in == nullptr) report_input(input, error);
-  return in;
-}
-
-// The whole input, at most `limit` bytes (0: no limit): the limits look at
-// all of it before anything is decoded. Input that does not start as a
-// JPEG file does is refused at its first bytes. False, reported, on a read
-// error or a refusal.
-bool read_input(const std::string &input, std::FILE *in, std::uint64_t limit,
-                std::vector<unsigned char> &data) {
-  const auto too_long = [&] {
-    report_input(input, "longer than " + std::to_string(limit) +
-                      " bytes, more than any image within the limits takes; --max-input MIB "
-                      "raises the limit, 0 lifts it");
-    return false;
-  };
-  // A regular file's size is known: one read of it, then one to see its end.
-  struct stat st {};
-  const bool sized = fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-  if (sized && limit != 0 && static_cast<std::uint64_t>(st.st_size) > limit) return too_long();
-  data.resize(sized ? static_cast<std::size_t>(st.st_size) + 1 : std::size_t{1} << 16);
-  std::size_t size = 0;
-  for (;;) {
-    size += std::fread(data.data() + size, 1, data.size() - size, in);
-    if (size >= 2 && (data[0] != 0xFF || data[1] != 0xD8)) {
-      char message[64];
-      std::snprintf(message, sizeof message, "Not a JPEG file: starts with 0x%02x 0x%02x", data[0], data[1]);
-      report_input(input, message);
-      return false;
-    }
-    if (size < data.size()) break;
-    if (limit != 0 && size > limit) return too_long();
-    data.resize(limit != 0 ? std::min<std::uint64_t>(data.size() * 2, limit + 1) : data.size() * 2);
-  }
-  data.resize(size);
-  if (std::ferror(in)) {
-    report_input(input, std::string("read error: ") + std::strerror(errno));
-    return false;
-  }
-  if (size == 1) {
-    char message[64];
-    std::snprintf(message, sizeof message, "Not a JPEG file: one byte long (0x%02x)", data[0]);
-    report_input(input, message);
-    return false;
-  }
-  return true;
-}
-
-std::string same_file_message(const std::string &output) {
-  return "the output " + quoted_name(output) + " is this input file itself; choose another output";
-}
-
-// Where one image goes: a file (`target`, with the extension of the
-// image's kind when `add_extension`) or standard output; and its ICC
-// profile, when --icc asks for it, to a file or standard output ("-").
-struct image_outputs {
-  std::string target;
-  bool add_extension = false;
-  bool image_to_stdout = false;
-  std::string image_path;  // the image file, once named
-  output_file image;
-  output_file profile;
-  bool profile_to_stdout = false;
-  bool profile_opened = false;
-};
-
-// Opens the profile's file once the image's output is open, refusing one
-// that is the input or the image's output under another name.
-bool open_profile(image_outputs &o, const std::string &path, int input_fd, std::string &error) {
-  const std::string refused = "the ICC profile would go to ";
-  if (path == "-") {
-    if (o.image_to_stdout || output_is_open_file(o.image, STDOUT_FILENO)) {
-      error = refused + "the image's own output, standard output; give --icc a file";
-      return false;
-    }
-    o.profile_to_stdout = true;
-    return true;
-  }
-  if (output_is_input(path, input_fd)) {
-    error = refused + quoted_name(path) + ", this input file itself; choose another --icc file";
-    return false;
-  }
-  std::string reason;
-  if (!open_output(o.profile, path, reason)) {
-    error = quoted_name(path) + ": " + reason;
-    return false;
-  }
-  if (o.image_to_stdout ? output_is_open_file(o.profile, STDOUT_FILENO) : same_output(o.image, o.profile)) {
-    discard_output(o.profile);
-    error = refused + quoted_name(path) + ", the image's own output; choose another --icc file";
-    return false;
-  }
-  o.profile_opened = true;
-  return true;
-}
-
-// Opens the image's output once the header says which kind of image it
-// is, and the profile's with it, so that every output that cannot be
-// written is found before decoding.
-std::FILE *open_outputs(image_outputs &o, const convert_options &options, int input_fd,
-                        int components, bool has_icc_profile, std::string &error) {
-  if (!o.image_to_stdout) {
-    o.image_path = o.add_extension ? o.target + pnm_extension(components) : o.target;
-    if (output_is_input(o.image_path, input_fd)) {
-      error = same_file_message(o.image_path);
-      return nullptr;
-    }
-    std::string reason;
-    if (!open_output(o.image, o.image_path, reason)) {
-      error = quoted_name(o.image_path) + ": " + reason;
-      return nullptr;
-    }
-  }
-  if (has_icc_profile && !options.icc_path.empty() && !open_profile(o, options.icc_path, input_fd, error)) {
-    discard_output(o.image);
-    return nullptr;
-  }
-  return o.image_to_stdout ? stdout : o.image.stream;
-}
-
-// Writes the profile to its output and puts every output of the image in
-// place, all of them or, as far as can be, none. False when reported.
-bool commit_image(const std::string &input, image_outputs &o, const convert_result &r,
-                  const convert_options &options) {
-  const std::string stdout_name = standard_output_name;
-  const auto report_at = [&](const std::string &where, const std::string &error) {
-    report_input(input, where + ": " + error);
-    discard_output(o.image);
-    discard_output(o.profile);
-    return false;
-  };
-  const auto &bytes = r.icc_profile;
-  if (o.profile_to_stdout &&
-      (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)) {
-    return report_at(stdout_name, write_error_text(errno));
-  }
-  if (o.image_to_stdout && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    return report_at(stdout_name, write_error_text(errno));
-  }
-  std::string error;
-  if (o.profile_opened && std::fwrite(bytes.data(), 1, bytes.size(), o.profile.stream) != bytes.size()) {
-    return report_at(quoted_name(options.icc_path), write_error_text(errno));
-  }
-  if (o.image_to_stdout) {
-    if (o.profile_opened && !commit_output(o.profile, error)) {
-      return report_at(quoted_name(options.icc_path), error);
-    }
-    return true;
-  }
-  if (!o.profile_opened) {
-    return commit_output(o.image, error) || report_at(quoted_name(o.image_path), error);
-  }
-  bool profile_failed = false;
-  if (!commit_outputs(o.image, o.profile, error, profile_failed)) {
-    return report_at(quoted_name(profile_failed ? options.icc_path : o.image_path), error);
-  }
-  return true;
-}
-
 // Decodes `input` to `o`'s outputs (complete or not at all).
 exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options) {
-  std::FILE *in = open_input(input);
+  std::FILE *in = open_jpeg_input(input);
   if (!in) return status_failed;
   // `jpeg2pnm x.jpg >> x.jpg` would write into the file being read.
   struct stat out_st {}, in_st {};
@@ -236,7 +75,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     return status_failed;
   }
   std::vector<unsigned char> data;
-  if (!read_input(input, in, input_limit(options), data)) {
+  if (!read_jpeg_input(input, in, input_limit(options), data)) {
     close_input_file(in);
     return status_failed;
   }

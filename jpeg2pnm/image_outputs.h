@@ -1,0 +1,39 @@
+// Where one image of jpeg2pnm goes: its output file or standard output,
+// and its ICC profile when --icc asks for it; opened once the header says
+// which kind of image it is, so that every output that cannot be written
+// is found before decoding, and put in place together, all or none.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "convert.h"
+#include "options.h"
+#include "output_file.h"
+
+// Where one image goes: a file (`target`, with the extension of the
+// image's kind when `add_extension`) or standard output; and its ICC
+// profile, when --icc asks for it, to a file or standard output ("-").
+struct image_outputs {
+  std::string target;
+  bool add_extension = false;
+  bool image_to_stdout = false;
+  std::string image_path;  // the image file, once named
+  output_file image;
+  output_file profile;
+  bool profile_to_stdout = false;
+  bool profile_opened = false;
+};
+
+// "the output OUT is this input file itself; choose another output"
+std::string same_file_message(const std::string &output);
+
+// Opens the image's output (and the profile's): the stream to write the
+// image to, or nullptr with `error` set.
+std::FILE *open_outputs(image_outputs &o, const convert_options &options, int input_fd, int components,
+                        bool has_icc_profile, std::string &error);
+
+// Writes the profile to its output and puts every output of the image in
+// place, all of them or, as far as can be, none. False when reported.
+bool commit_image(const std::string &input, image_outputs &o, const convert_result &r,
+                  const convert_options &options);
