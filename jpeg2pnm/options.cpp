@@ -214,7 +214,7 @@ bool names_another_format(const std::string &path) {
   return false;
 }
 
-parse_result usage_error(std::string message) {
+parse_result malformed(std::string message) {
   parse_result r;
   r.outcome = parse_outcome::usage_error;
   r.error = std::move(message);
@@ -237,33 +237,33 @@ parse_result parse_command_line(int argc, char **argv) {
     result.outcome = parse_outcome::help;
     return result;
   }
-  if (parsed.outcome == command_outcome::usage_error) return usage_error(parsed.error);
+  if (parsed.outcome == command_outcome::usage_error) return malformed(parsed.error);
   if (result.outcome == parse_outcome::version) return result;
   command_line &line = result.line;
   convert_options &c = line.convert;
   line.inputs = parsed.operands;
   if (line.directory.empty() && line.inputs.size() > 1) {
-    return usage_error("several inputs need -d DIR");
+    return malformed("several inputs need -d DIR");
   }
   if (!line.directory.empty() && !line.output.empty()) {
-    return usage_error("-o and -d cannot be used together");
+    return malformed("-o and -d cannot be used together");
   }
   if (!line.directory.empty() && !c.icc_path.empty()) {
-    return usage_error("--icc writes one profile: use it without -d");
+    return malformed("--icc writes one profile: use it without -d");
   }
   if (names_another_format(line.output)) {
-    return usage_error("-o " + quoted_value(line.output) +
+    return malformed("-o " + quoted_value(line.output) +
                        " names another image format; jpeg2pnm writes .pnm, .ppm, .pgm, .pam, or no extension");
   }
   const bool image_to_stdout = line.directory.empty() && (line.output.empty() || line.output == "-");
   if (c.icc_path == "-" && image_to_stdout) {
-    return usage_error("--icc - and the image would both go to standard output; give -o FILE or --icc FILE");
+    return malformed("--icc - and the image would both go to standard output; give -o FILE or --icc FILE");
   }
   if (!c.icc_path.empty() && c.icc_path == line.output) {
-    return usage_error("--icc and -o name the same file; give the profile a file of its own");
+    return malformed("--icc and -o name the same file; give the profile a file of its own");
   }
   if (c.colors == 0 && (c.passes != quantiser_passes::automatic || dither_given)) {
-    return usage_error(std::string(c.passes == quantiser_passes::one   ? "--one-pass"
+    return malformed(std::string(c.passes == quantiser_passes::one   ? "--one-pass"
                                    : c.passes == quantiser_passes::two ? "--two-pass"
                                                                        : "--dither") +
                        " has no effect without --colors N");

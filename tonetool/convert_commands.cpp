@@ -7,7 +7,8 @@
 #include <string>
 
 #include "c_source.h"
-#include "command_line.h"
+#include "command_io.h"
+#include "command_options.h"
 #include "message_text.h"
 #include "from_midi.h"
 #include "midi_file.h"

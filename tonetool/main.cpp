@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "command_line.h"
+#include "command_io.h"
+#include "command_options.h"
 #include "convert_commands.h"
 #include "message_text.h"
 #include "output_file.h"

@@ -1,31 +1,31 @@
 #include "note_lookup.h"
 
-#include <array>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 
+#include "note_rules.h"
 #include "note_table.h"
 
 namespace {
-
-constexpr int highest_octave = 3;
 
 struct period_name {
   std::uint16_t period;
   std::string name;
 };
 
-// Every playable note, octaves 0 to 3, worked out with melodyc's own
-// arithmetic so the periods match to the cycle.
-const std::array<period_name, 12 * (highest_octave + 1)> &playable_notes() {
+// Every note of the octaves melodyc plays in (0 to 3, from its own rules),
+// with its period worked out with melodyc's own arithmetic so the periods
+// match to the cycle; 0 for a note of those octaves it cannot play.
+const std::vector<period_name> &notes_by_period() {
   static const auto notes = [] {
-    std::array<period_name, 12 * (highest_octave + 1)> all{};
-    std::size_t n = 0;
-    for (int octave = 0; octave <= highest_octave; ++octave) {
+    const playable_range playable = playable_notes();
+    std::vector<period_name> all;
+    for (int octave = playable.lowest / 12; octave <= playable.highest / 12; ++octave) {
       for (int cell = 0; cell < 12; ++cell) {
         const float frequency = scaled_frequency(cell, octave);
         const std::uint16_t period = frequency_in_range(frequency) ? tone_period(frequency) : 0;
-        all[n++] = {period, std::string(note_cell_names[cell]) + static_cast<char>('0' + octave)};
+        all.push_back({period, std::string(note_cell_names[cell]) + static_cast<char>('0' + octave)});
       }
     }
     return all;
@@ -37,7 +37,7 @@ const std::array<period_name, 12 * (highest_octave + 1)> &playable_notes() {
 
 std::string note_for_period(std::uint16_t period) {
   if (period == 0) return "P";
-  for (const auto &note : playable_notes()) {
+  for (const auto &note : notes_by_period()) {
     if (note.period == period) return note.name;
   }
   return "";

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "command_io.h"
+#include "command_options.h"
 #include "melody_check.h"
 #include "message_text.h"
 #include "note_lookup.h"

@@ -1,9 +1,9 @@
-// What every tonetool command shares: its messages, the options several
-// commands take, the one input (FILE or standard input) and whole outputs.
+// What every tonetool command does with its one input (FILE or standard
+// input) and its outputs: opening, reading records or text, and writing
+// a whole output, each failure reported as one line.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,19 +11,6 @@
 #include "command_table.h"
 #include "diagnostics.h"
 #include "tone_records.h"
-
-inline constexpr char program_name[] = "tonetool";
-
-
-// The options several commands share.
-option_entry output_option(std::string &output, const char *help);
-option_entry unit_option(double &unit_ms, const char *help);
-option_entry transpose_option(bool &given, int &semitones);
-
-// Parses a command's line by its table. Returns -1 to run the command with
-// `operands`, else the status to end with: 0 after its help, 2 after a
-// usage error pointing to that help.
-int parse_subcommand(const command_form &form, int argc, char **argv, std::vector<std::string> &operands);
 
 struct input_file {
   std::string name;  // "-" for standard input
