@@ -132,3 +132,22 @@ bool write_whole_output(const std::string &path, const std::string &content) {
   if (!ok) report(quoted_name(path), error);
   return ok;
 }
+
+bool start_command(const command_form &form, int argc, char **argv, const std::string &output, input_file &in,
+                   int &status, const std::function<std::string()> &check) {
+  const parsed_command parsed = parse_command(form, argc, argv);
+  if (parsed.outcome == command_outcome::help) {
+    std::fputs(help_text(form).c_str(), stdout);
+    status = status_ok;
+    return false;
+  }
+  std::string problem = parsed.outcome == command_outcome::usage_error ? parsed.error
+                        : parsed.operands.size() > 1                   ? "too many inputs: one FILE at most"
+                        : check                                         ? check()
+                                                                        : "";
+  if (!problem.empty()) {
+    status = usage_error(form, problem);
+    return false;
+  }
+  return open_input(parsed.operands, output, in, status);
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ struct input_file {
   std::string name;  // "-" for standard input
   std::FILE *stream = nullptr;
 };
+
+// The start every command shares: its line parsed by its table, `check`
+// (when given) run on the options it set, returning a usage error's text
+// or "", and its one input opened (see open_input). True to go on with
+// `in` open; false with `status` the status to end with: 0 after its help,
+// 2 after a usage error pointing to that help, 1 when the input cannot be
+// opened or is its own output.
+bool start_command(const command_form &form, int argc, char **argv, const std::string &output, input_file &in,
+                   int &status, const std::function<std::string()> &check = nullptr);
 
 // Opens the command's one input: the operand, or standard input. Refuses
 // an output that is the input file itself: `output`, or standard output

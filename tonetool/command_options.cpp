@@ -1,5 +1,7 @@
 #include "command_options.h"
 
+#include <deque>
+
 option_entry output_option(std::string &output, const char *help) {
   return {"output", 'o', "OUT", help, [&output](const std::string &value) {
             if (value.empty()) return std::string("option '-o' needs a file name, not ''");
@@ -8,8 +10,11 @@ option_entry output_option(std::string &output, const char *help) {
           }};
 }
 
-option_entry unit_option(double &unit_ms, const char *help) {
-  return {"unit-ms", 0, "MS", help, [&unit_ms](const std::string &value) {
+option_entry unit_option(double &unit_ms, const char *use) {
+  // The help lives as long as the program: one text for each use.
+  static std::deque<std::string> helps;  // where each text stays
+  helps.push_back(std::string("milliseconds per duration unit, above 0 up to 60000\n(default 125)") + use);
+  return {"unit-ms", 0, "MS", helps.back().c_str(), [&unit_ms](const std::string &value) {
             double number = 0;
             if (!parse_decimal(value, 0, 60000, true, number)) {
               return invalid_value("unit", value, "milliseconds, above 0 up to 60000");
@@ -25,16 +30,4 @@ option_entry transpose_option(bool &given, int &semitones) {
             given = true;
             return take_whole(v, -96, 96, "transposition", "whole semitones, -96 to 96", semitones);
           }};
-}
-
-int parse_subcommand(const command_form &form, int argc, char **argv, std::vector<std::string> &operands) {
-  const parsed_command parsed = parse_command(form, argc, argv);
-  if (parsed.outcome == command_outcome::help) {
-    std::fputs(help_text(form).c_str(), stdout);
-    return status_ok;
-  }
-  if (parsed.outcome == command_outcome::usage_error) return usage_error(form, parsed.error);
-  if (parsed.operands.size() > 1) return usage_error(form, "too many inputs: one FILE at most");
-  operands = parsed.operands;
-  return -1;
 }

@@ -11,10 +11,8 @@ inline constexpr char program_name[] = "tonetool";
 
 // The options several commands share.
 option_entry output_option(std::string &output, const char *help);
-option_entry unit_option(double &unit_ms, const char *help);
+// --unit-ms, "milliseconds per duration unit, above 0 up to 60000
+// (default 125)" and what `use` adds ("; play the melody at the same
+// unit", or nothing).
+option_entry unit_option(double &unit_ms, const char *use = "");
 option_entry transpose_option(bool &given, int &semitones);
-
-// Parses a command's line by its table. Returns -1 to run the command with
-// `operands`, else the status to end with: 0 after its help, 2 after a
-// usage error pointing to that help.
-int parse_subcommand(const command_form &form, int argc, char **argv, std::vector<std::string> &operands);

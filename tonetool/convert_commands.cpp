@@ -17,7 +17,6 @@
 
 namespace {
 
-const char unit_help[] = "milliseconds per duration unit, above 0 up to 60000\n(default 125)";
 
 // The longest ringtone read: far beyond any real one.
 constexpr std::size_t longest_ringtone = 1 << 20;
@@ -50,19 +49,16 @@ int run_rtttl(int argc, char **argv) {
       "(with --strict), a rhythm the unit cannot keep or an unreadable input\n"
       "(nothing is written); 2 bad command line.\n",
       {output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
-       unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
-                                     "the melody at the same unit"),
+       unit_option(settings.unit_ms, "; play the melody at the\nsame unit"),
        transpose_option(settings.transpose_given, settings.transpose),
        flag_option("approximate", "write a tune whose rhythm the unit cannot keep anyway,\neach note rounded, with a "
                                   "warning for each note off",
                    settings.approximate),
        flag_option("strict", "refuse a tune no octave shift fits, instead of moving\nthe notes outside by octaves into range",
                    settings.strict)}};
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, output, in, status)) return status;
+  if (!start_command(form, argc, argv, output, in, status)) return status;
   std::string text;
   if (!read_text(in, longest_ringtone, text)) return status_failed;
   const rtttl_conversion result = convert_rtttl(text, settings);
@@ -95,18 +91,18 @@ int run_midi(int argc, char **argv) {
       "long for MIDI or an output error (nothing is written); 2 bad command line.\n",
       {output_option(output, "the MIDI file, written whole or not at all; - or none\nwrites to standard output (not a "
                              "terminal)"),
-       unit_option(settings.unit_ms, unit_help),
+       unit_option(settings.unit_ms),
        whole_option("beat", 0, "UNITS", "units in a quarter note, 1 to 255, for the note values\neditors show (default: "
                     "the duration most records\nhave, shortened to what MIDI holds)",
                     1, 255, "beat", "whole units, 1 to 255", settings.beat_units)}};
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
-  if ((output.empty() || output == "-") && isatty(STDOUT_FILENO)) {
-    return usage_error(form, "not writing MIDI to a terminal; use -o OUT or a redirect");
-  }
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, output, in, status)) return status;
+  if (!start_command(form, argc, argv, output, in, status, [&] {
+        const bool terminal = (output.empty() || output == "-") && isatty(STDOUT_FILENO);
+        return std::string(terminal ? "not writing MIDI to a terminal; use -o OUT or a redirect" : "");
+      })) {
+    return status;
+  }
   tone_stream stream;
   if (!read_input(in, stream, longest_midi, "a MIDI file")) return status_failed;
   const midi_result midi = make_midi(stream.tones, settings);
@@ -137,11 +133,9 @@ int run_c(int argc, char **argv) {
           return std::string();
         }},
        output_option(output, "the source file, written whole or not at all\n(default: standard output)")}};
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, output, in, status)) return status;
+  if (!start_command(form, argc, argv, output, in, status)) return status;
   if (name.empty()) name = in.name == "-" ? "melody" : c_name_for_file(in.name);
   if (name.empty()) {
     close_input(in);
@@ -188,8 +182,7 @@ int run_from_midi(int argc, char **argv) {
        whole_option("channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)", 1,
                     16, "channel", "1 to 16", settings.channel),
        output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
-       unit_option(settings.unit_ms, "milliseconds per duration unit, above 0 up to 60000\n(default 125); play "
-                                     "the melody at the same unit"),
+       unit_option(settings.unit_ms, "; play the melody at the\nsame unit"),
        transpose_option(settings.transpose_given, settings.transpose),
        flag_option("strict", "refuse a tune whose rhythm the unit cannot keep, or\nthat no octave shift fits, instead of rounding\nor folding notes",
                    settings.strict),
@@ -198,11 +191,9 @@ int run_from_midi(int argc, char **argv) {
           settings.approximate = true;
           return std::string();
         }}}};
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, output, in, status)) return status;
+  if (!start_command(form, argc, argv, output, in, status)) return status;
   const std::string name = display(in);
   std::string bytes;
   if (!read_text(in, longest_midi_file, bytes)) return status_failed;

@@ -26,7 +26,6 @@
 
 namespace {
 
-const char unit_help[] = "milliseconds per duration unit, above 0 up to 60000\n(default 125)";
 
 // The longest melody text check reads: melodyc compiles any length, but a
 // checker shows source lines and so holds the text.
@@ -47,13 +46,11 @@ int run_list(int argc, char **argv) {
       "arrive.\n",
       "Exit status: 0 listed; 1 unreadable input, a partial record or an output\n"
       "error; 2 bad command line.\n",
-      {unit_option(unit_ms, "milliseconds per duration unit, for the start times,\nabove 0 up to 60000 (default 125)"),
+      {unit_option(unit_ms, ", for the start times"),
        output_option(output, "the listing's file, written whole or not at all\n(default: standard output, line by line)")}};
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, output, in, status)) return status;
+  if (!start_command(form, argc, argv, output, in, status)) return status;
   const bool to_file = !output.empty() && output != "-";
   output_file file;
   std::string error;
@@ -100,7 +97,7 @@ namespace {
 
 // The options wav and play share: how the records are rendered.
 std::vector<option_entry> rendering_options(render_settings &settings) {
-  return {unit_option(settings.unit_ms, unit_help),
+  return {unit_option(settings.unit_ms),
           whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)", 8000, 192000,
                        "rate", "whole hertz, 8000 to 192000", settings.rate),
           {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
@@ -138,21 +135,23 @@ int run_wav(int argc, char **argv) {
                      "shell's > would go (see tonetool(1)); the input file\n"
                      "itself is refused")}};
   for (option_entry &o : rendering_options(settings)) form.options.push_back(std::move(o));
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
-  if (const std::string problem = unit_problem(settings); !problem.empty()) return usage_error(form, problem);
-  const bool to_stdout = output.empty() || output == "-";
-  const int format = to_stdout ? 0 : sound_format_for(output);
-  if (!to_stdout && format == 0) {
-    return usage_error(form, "no sound format for " + quoted_value(output) +
-                                 " (use .wav, .flac, .aiff or .aif, .au or .caf)");
-  }
-  if (to_stdout && isatty(STDOUT_FILENO)) {
-    return usage_error(form, "not writing sound to a terminal; use -o OUT or a redirect");
-  }
+  bool to_stdout = true;
+  int format = 0;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, output, in, status)) return status;
+  if (!start_command(form, argc, argv, output, in, status, [&] {
+        to_stdout = output.empty() || output == "-";
+        if (const std::string problem = unit_problem(settings); !problem.empty()) return problem;
+        format = to_stdout ? 0 : sound_format_for(output);
+        if (!to_stdout && format == 0) {
+          return "no sound format for " + quoted_value(output) + " (use .wav, .flac, .aiff or .aif, .au or .caf)";
+        }
+        return std::string(to_stdout && isatty(STDOUT_FILENO)
+                               ? "not writing sound to a terminal; use -o OUT or a redirect"
+                               : "");
+      })) {
+    return status;
+  }
   // The sound is rendered as the records arrive; from a file their length
   // is known first, so the header is exact before the first sample.
   tone_reader reader = start_tone_reader(in.stream);
@@ -185,12 +184,9 @@ int run_play(int argc, char **argv) {
           return std::string();
         }}}};
   for (option_entry &o : rendering_options(settings)) form.options.push_back(std::move(o));
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
-  if (const std::string problem = unit_problem(settings); !problem.empty()) return usage_error(form, problem);
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, "-", in, status)) return status;
+  if (!start_command(form, argc, argv, "-", in, status, [&] { return unit_problem(settings); })) return status;
   tone_reader reader = start_tone_reader(in.stream);
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
   std::string error;
@@ -216,11 +212,9 @@ int run_check(int argc, char **argv) {
        whole_option("max-errors", 0, "N", "stop showing findings after N errors (default 20; 0 for\nall); the summary "
                     "counts them all",
                     0, 1000000, "error count", "a whole number, 0 for all", max_errors)}};
-  std::vector<std::string> operands;
-  if (const int status = parse_subcommand(form, argc, argv, operands); status >= 0) return status;
   input_file in;
   int status = status_ok;
-  if (!open_input(operands, "", in, status)) return status;
+  if (!start_command(form, argc, argv, "", in, status)) return status;
   std::string text;
   if (!read_text(in, longest_checked_text, text)) return status_failed;
   const std::string name = display(in);
