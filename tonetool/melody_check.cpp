@@ -406,14 +406,6 @@ check_report check_melody(const std::string &text, const source_lines &lines, co
   return checker(text, lines, sink).run();
 }
 
-check_report check_melody(const std::string &text) {
-  const source_lines lines(text);
-  std::vector<finding> kept;
-  check_report report = check_melody(text, lines, [&](const finding &f) { kept.push_back(f); });
-  report.findings = std::move(kept);
-  return report;
-}
-
 std::string visible_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -471,10 +463,3 @@ std::string format_finding(const finding &f, const source_lines &lines, const st
   return out + shown + "\n" + caret + "\n";
 }
 
-std::string format_report(const check_report &report, const std::string &text,
-                          const std::string &name, bool warnings_are_errors) {
-  const source_lines lines(text);
-  std::string out;
-  for (const finding &f : report.findings) out += format_finding(f, lines, name, warnings_are_errors);
-  return out;
-}

@@ -46,9 +46,6 @@ struct source_lines {
 using finding_sink = std::function<void(const finding &)>;
 check_report check_melody(const std::string &text, const source_lines &lines, const finding_sink &sink);
 
-// Checks `text` and keeps every finding in the report.
-check_report check_melody(const std::string &text);
-
 // One finding as GCC and Clang print theirs: "NAME:LINE:COLUMN: error:
 // MESSAGE", the source line and a caret line under the token. A line
 // longer than a screen shows a window around the caret, with "..." where
@@ -57,10 +54,6 @@ check_report check_melody(const std::string &text);
 // lines. With `warnings_are_errors`, a warning is reported as an error.
 std::string format_finding(const finding &f, const source_lines &lines, const std::string &name,
                            bool warnings_are_errors);
-
-// Every finding of the report, formatted.
-std::string format_report(const check_report &report, const std::string &text,
-                          const std::string &name, bool warnings_are_errors);
 
 // `text` with every byte that is not text shown as \xNN (see
 // format_finding).

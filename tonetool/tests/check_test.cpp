@@ -16,9 +16,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The checker's findings on `text`, kept, as tonetool check streams them.
+check_report check_melody(const std::string &text) {
+  const source_lines lines(text);
+  std::vector<finding> kept;
+  check_report report = check_melody(text, lines, [&](const finding &f) { kept.push_back(f); });
+  report.findings = std::move(kept);
+  return report;
+}
+
+// Every finding of `text`, formatted as tonetool check prints them.
 std::string report_of(const std::string &text) {
-  const check_report report = check_melody(text);
-  return format_report(report, text, "t.mel", false);
+  const source_lines lines(text);
+  std::string out;
+  for (const finding &f : check_melody(text).findings) out += format_finding(f, lines, "t.mel", false);
+  return out;
 }
 
 std::string repeated(const std::string &text, int times) {
