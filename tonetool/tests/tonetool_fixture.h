@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compiler.h"
+#include "memory_stream.h"
 #include "note_rules.h"
 #include "program_test.h"
 #include "tone_records.h"
@@ -17,21 +18,15 @@
 
 // Compiles a melody in-process to its tone records.
 inline std::vector<tone> compile_tones(const std::string &melody) {
-  std::string text = melody;
-  std::FILE *in = fmemopen(text.data(), text.size(), "r");
-  char *bytes = nullptr;
-  std::size_t size = 0;
-  std::FILE *out = open_memstream(&bytes, &size);
+  input_text in(melody);
+  output_bytes out;
   melody_failure failure{};
-  const bool ok = compile_melody_core(in, out, failure);
-  std::fclose(in);
-  std::fclose(out);
+  const bool ok = compile_melody_core(in.file(), out.file(), failure);
   EXPECT_TRUE(ok) << melody << ": " << failure.message;
-  std::FILE *records = fmemopen(bytes, size, "r");
-  const tone_stream stream = size ? read_tones(records) : tone_stream{};
-  if (records) std::fclose(records);
-  std::free(bytes);
-  return stream.tones;
+  const std::string bytes = out.bytes();
+  if (bytes.empty()) return {};
+  input_text records(bytes);
+  return read_tones(records.file()).tones;
 }
 
 class tonetool_program : public program_test {
