@@ -12,6 +12,7 @@
 #include "convert.h"
 #include "exif_orientation.h"
 #include "jpeg_fixtures.h"
+#include "image_program.h"
 #include "pnm_file.h"
 
 namespace {
@@ -49,16 +50,10 @@ bytes with_segment(const bytes &file, const bytes &segment) {
 }
 
 pnm_image decode(const bytes &file, const convert_options &options, convert_result *result = nullptr) {
-  char *buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE *out = open_memstream(&buffer, &size);
-  const convert_result r =
-      convert_jpeg(file.data(), file.size(), options, [&](int, bool, std::string &) { return out; });
-  std::fclose(out);
-  const bytes written(buffer, buffer + size);
-  std::free(buffer);
+  convert_result r;
+  const pnm_image image = decode_in_memory(file, options, &r);
   if (result != nullptr) *result = r;
-  return r.ok ? parse_pnm(written) : pnm_image{};
+  return image;
 }
 
 // The moves EXIF names, one at a time.
