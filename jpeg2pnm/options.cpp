@@ -77,7 +77,7 @@ bool parse_scale(const char *text, unsigned &num, unsigned &denom, std::string &
 }
 
 // jpeg2pnm's options, applied to `result`.
-command_form command_of(parse_result &result, bool &dither_given) {
+command_form command_of(parse_result &result) {
   command_line &line = result.line;
   convert_options &c = line.convert;
   const auto limit = [](const char *name, std::uint64_t &target) {
@@ -131,8 +131,8 @@ command_form command_of(parse_result &result, bool &dither_given) {
           {"two-pass", 0, nullptr, "quantise with a colormap chosen for the image\n(default for colour output; colour only)",
            passes(quantiser_passes::two)},
           {"dither", 0, "MODE", "fs (default), ordered or none",
-           [&c, &dither_given](const std::string &v) {
-             dither_given = true;
+           [&c, &line](const std::string &v) {
+             line.dither_given = true;
              if (v == "fs") c.dither = JDITHER_FS;
              else if (v == "ordered") c.dither = JDITHER_ORDERED;
              else if (v == "none") c.dither = JDITHER_NONE;
@@ -169,11 +169,7 @@ command_form command_of(parse_result &result, bool &dither_given) {
              return "invalid region " + quoted_value(v) + " for '--crop' (WxH+X+Y, e.g. 512x512+100+40)";
            }},
           {"icc", 0, "FILE", "also write the embedded ICC profile to FILE (- for\nstandard output, when the image goes to a file)",
-           [&c](const std::string &v) {
-             if (v.empty()) return std::string("option '--icc' needs a file name, not ''");
-             c.icc_path = v;
-             return std::string();
-           }},
+           named("--icc", "file", c.icc_path)},
           flag_option("strict", "fail an image at its first corrupt-data warning", c.strict),
           {"max-pixels", 0, "N", "refuse images of more than N pixels as decoded\n(default 268435456, 16384x16384; 0 for no limit)",
            [&c, limit](const std::string &v) {
@@ -225,14 +221,12 @@ parse_result malformed(std::string message) {
 
 std::string usage_text() {
   parse_result unused;
-  bool dither_given = false;
-  return help_text(command_of(unused, dither_given));
+  return help_text(command_of(unused));
 }
 
 parse_result parse_command_line(int argc, char **argv) {
   parse_result result;
-  bool dither_given = false;
-  const parsed_command parsed = parse_command(command_of(result, dither_given), argc, argv);
+  const parsed_command parsed = parse_command(command_of(result), argc, argv);
   if (parsed.outcome == command_outcome::help) {
     result.outcome = parse_outcome::help;
     return result;
@@ -262,7 +256,7 @@ parse_result parse_command_line(int argc, char **argv) {
   if (!c.icc_path.empty() && c.icc_path == line.output) {
     return malformed("--icc and -o name the same file; give the profile a file of its own");
   }
-  if (c.colors == 0 && (c.passes != quantiser_passes::automatic || dither_given)) {
+  if (c.colors == 0 && (c.passes != quantiser_passes::automatic || line.dither_given)) {
     return malformed(std::string(c.passes == quantiser_passes::one   ? "--one-pass"
                                    : c.passes == quantiser_passes::two ? "--two-pass"
                                                                        : "--dither") +

@@ -61,6 +61,7 @@ struct command_line {
   unsigned jobs = 0;      // -j; 0 for one per core
   bool quiet = false;     // no progress or closing line for a batch
   bool progress = false;  // progress and closing line even when standard error is no terminal
+  bool dither_given = false;  // --dither named, which only --colors uses
   std::vector<std::string> inputs;  // empty or "-" for standard input
 };
 
