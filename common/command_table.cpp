@@ -158,6 +158,12 @@ option_entry flag_option(const char *name, const char *help, bool &flag) {
           }};
 }
 
+std::string range_text(const whole_number &number) {
+  if (number.meaning != nullptr) return number.meaning;
+  const std::string range = std::to_string(number.low) + " to " + std::to_string(number.high);
+  return number.unit != nullptr ? std::string(number.unit) + ", " + range : range;
+}
+
 std::string invalid_value(const char *what, const std::string &text, const char *meaning) {
   return std::string("invalid ") + what + " " + quoted_value(text) + " (" + meaning + ")";
 }

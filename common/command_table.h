@@ -64,12 +64,26 @@ template <typename Number>
 std::string take_whole(const std::string &text, std::int64_t low, std::int64_t high, const char *what,
                        const char *meaning, Number &value);
 
-// An option that sets `flag`, and one that takes a whole number from
-// `low` to `high` into `target` ("invalid WHAT 'VALUE' (MEANING)" else).
+// What a whole-number option takes: its bounds, how usage errors name it
+// ("job count"), and the unit its range is in ("whole hertz"); usage
+// errors say "invalid WHAT 'VALUE' (UNIT, LOW to HIGH)", or the given
+// `meaning` where the range alone would mislead.
+struct whole_number {
+  std::int64_t low, high;
+  const char *what;
+  const char *unit = nullptr;
+  const char *meaning = nullptr;
+};
+
+// The range as usage errors give it: "whole hertz, 8000 to 192000".
+std::string range_text(const whole_number &number);
+
+// An option that sets `flag`, and one that takes a whole number into
+// `target`.
 option_entry flag_option(const char *name, const char *help, bool &flag);
 template <typename Number>
-option_entry whole_option(const char *name, char letter, const char *value, const char *help, std::int64_t low,
-                          std::int64_t high, const char *what, const char *meaning, Number &target);
+option_entry whole_option(const char *name, char letter, const char *value, const char *help, whole_number number,
+                          Number &target);
 
 // Statuses every program shares: a value that cannot work for this input
 // is a failure (1), a malformed command line a usage error (2).
@@ -89,9 +103,10 @@ std::string take_whole(const std::string &text, std::int64_t low, std::int64_t h
 }
 
 template <typename Number>
-option_entry whole_option(const char *name, char letter, const char *value, const char *help, std::int64_t low,
-                          std::int64_t high, const char *what, const char *meaning, Number &target) {
+option_entry whole_option(const char *name, char letter, const char *value, const char *help, whole_number number,
+                          Number &target) {
+  const std::string meaning = range_text(number);
   return {name, letter, value, help, [=, &target](const std::string &text) {
-            return take_whole(text, low, high, what, meaning, target);
+            return take_whole(text, number.low, number.high, number.what, meaning.c_str(), target);
           }};
 }

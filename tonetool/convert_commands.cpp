@@ -94,7 +94,7 @@ int run_midi(int argc, char **argv) {
        unit_option(settings.unit_ms),
        whole_option("beat", 0, "UNITS", "units in a quarter note, 1 to 255, for the note values\neditors show (default: "
                     "the duration most records\nhave, shortened to what MIDI holds)",
-                    1, 255, "beat", "whole units, 1 to 255", settings.beat_units)}};
+                    {1, 255, "beat", "whole units"}, settings.beat_units)}};
   input_file in;
   int status = status_ok;
   if (!start_command(form, argc, argv, output, in, status, [&] {
@@ -177,10 +177,10 @@ int run_from_midi(int argc, char **argv) {
       "damaged, holds no notes, or (with --strict) a melody the unit or the\n"
       "range cannot keep (nothing is written); 2 bad command line.\n",
       {flag_option("list", "list each track and channel with its notes, range and\nname, and write nothing", list),
-       whole_option("track", 0, "N", "take the melody from track N only (1 for the first)", 1, 65535, "track",
-                    "1 to 65535", settings.track),
-       whole_option("channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)", 1,
-                    16, "channel", "1 to 16", settings.channel),
+       whole_option("track", 0, "N", "take the melody from track N only (1 for the first)", {1, 65535, "track"},
+                    settings.track),
+       whole_option("channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)",
+                    {1, 16, "channel"}, settings.channel),
        output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
        unit_option(settings.unit_ms, "; play the melody at the\nsame unit"),
        transpose_option(settings.transpose_given, settings.transpose),

@@ -98,8 +98,8 @@ namespace {
 // The options wav and play share: how the records are rendered.
 std::vector<option_entry> rendering_options(render_settings &settings) {
   return {unit_option(settings.unit_ms),
-          whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)", 8000, 192000,
-                       "rate", "whole hertz, 8000 to 192000", settings.rate),
+          whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)",
+                       {8000, 192000, "rate", "whole hertz"}, settings.rate),
           {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
              if (!parse_decimal(v, 0, 1, true, settings.volume)) return invalid_value("volume", v, "above 0 up to 1");
              return std::string();
@@ -211,7 +211,7 @@ int run_check(int argc, char **argv) {
       {flag_option("werror", "treat warnings as errors", werror),
        whole_option("max-errors", 0, "N", "stop showing findings after N errors (default 20; 0 for\nall); the summary "
                     "counts them all",
-                    0, 1000000, "error count", "a whole number, 0 for all", max_errors)}};
+                    {0, 1000000, "error count", nullptr, "a whole number, 0 for all"}, max_errors)}};
   input_file in;
   int status = status_ok;
   if (!start_command(form, argc, argv, "", in, status)) return status;
