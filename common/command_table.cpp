@@ -16,6 +16,8 @@ namespace {
 // The value getopt_long returns for the table's entry `i`: past every
 // letter, so that short and long names of one entry meet in one place.
 constexpr int first_long_value = 256;
+// --version's value: below every entry's, above every letter.
+constexpr int version_value = first_long_value - 1;
 
 // "Try 'tonetool list --help' for more information."
 std::string help_pointer(const command_form &form) {
@@ -41,13 +43,14 @@ parsed_command parse_command(const command_form &form, int argc, char **argv) {
       if (e.value != nullptr) letters += ':';
     }
   }
+  if (form.has_version) table.push_back({"version", no_argument, nullptr, version_value});
   table.push_back({"help", no_argument, nullptr, 'h'});
   table.push_back({nullptr, 0, nullptr, 0});
   optind = 0;  // start afresh: glibc re-initialises on 0
   opterr = 0;  // messages are ours
   for (int opt; (opt = getopt_long(argc, argv, letters.c_str(), table.data(), nullptr)) != -1;) {
-    if (opt == 'h') {
-      result.outcome = command_outcome::help;
+    if (opt == 'h' || opt == version_value) {
+      result.outcome = opt == 'h' ? command_outcome::help : command_outcome::version;
       return result;
     }
     std::size_t index = form.options.size();
@@ -84,6 +87,7 @@ std::string help_text(const command_form &form) {
     label += std::string("--") + e.name + (e.value != nullptr ? std::string("=") + e.value : "");
     rows.emplace_back(label, e.help);
   }
+  if (form.has_version) rows.emplace_back("    --version", "show the version and exit");
   rows.emplace_back("-h, --help", "show this help and exit");
   std::size_t width = 0;
   for (const auto &[label, help] : rows) width = std::max(width, label.size());

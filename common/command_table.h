@@ -28,9 +28,10 @@ struct command_form {
   const char *about;     // the text between the usage line and the options
   const char *epilogue;  // the text after the options ("" for none)
   std::vector<option_entry> options;
+  bool has_version = false;  // --version, which the program answers (outcome version)
 };
 
-enum class command_outcome { run, help, usage_error };
+enum class command_outcome { run, help, version, usage_error };
 
 struct parsed_command {
   command_outcome outcome = command_outcome::run;

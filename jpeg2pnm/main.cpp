@@ -255,16 +255,16 @@ exit_status run(const command_line &given) {
 int run_program(int argc, char **argv) {
   const parse_result parsed = parse_command_line(argc, argv);
   switch (parsed.outcome) {
-    case parse_outcome::help:
+    case command_outcome::help:
       std::fputs(usage_text().c_str(), stdout);
       return status_clean;
-    case parse_outcome::version:
+    case command_outcome::version:
       std::printf("%s (tamlo) %s, libjpeg API version %d\n", program, TAMLO_VERSION,
                   JPEG_LIB_VERSION);
       return status_clean;
-    case parse_outcome::usage_error:
+    case command_outcome::usage_error:
       return command_line_error(parsed.error);
-    case parse_outcome::run:
+    case command_outcome::run:
       break;
   }
   return run(parsed.line);

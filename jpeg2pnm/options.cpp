@@ -184,12 +184,8 @@ command_form command_of(parse_result &result) {
            limit("max-input", c.max_input_mib)},
           flag_option("allow-truncated", "decode a file whose data is too short for its\nimage as far as it goes (refused by default)",
                       c.allow_truncated),
-          {"version", 0, nullptr, "show the version and exit",
-           [&result](const std::string &) {
-             result.outcome = parse_outcome::version;
-             return std::string();
-           }},
-      }};
+      },
+      true};
 }
 
 // True when `path`'s extension names an image format jpeg2pnm does not
@@ -212,7 +208,7 @@ bool names_another_format(const std::string &path) {
 
 parse_result malformed(std::string message) {
   parse_result r;
-  r.outcome = parse_outcome::usage_error;
+  r.outcome = command_outcome::usage_error;
   r.error = std::move(message);
   return r;
 }
@@ -227,12 +223,11 @@ std::string usage_text() {
 parse_result parse_command_line(int argc, char **argv) {
   parse_result result;
   const parsed_command parsed = parse_command(command_of(result), argc, argv);
-  if (parsed.outcome == command_outcome::help) {
-    result.outcome = parse_outcome::help;
+  if (parsed.outcome == command_outcome::usage_error) return malformed(parsed.error);
+  if (parsed.outcome != command_outcome::run) {
+    result.outcome = parsed.outcome;
     return result;
   }
-  if (parsed.outcome == command_outcome::usage_error) return malformed(parsed.error);
-  if (result.outcome == parse_outcome::version) return result;
   command_line &line = result.line;
   convert_options &c = line.convert;
   line.inputs = parsed.operands;

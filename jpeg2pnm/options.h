@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <jpeglib.h>
 
+#include "command_table.h"
+
 enum class quantiser_passes { automatic, one, two };
 
 // max_input_mib's default: see input_limit in image_limits.h.
@@ -65,10 +67,8 @@ struct command_line {
   std::vector<std::string> inputs;  // empty or "-" for standard input
 };
 
-enum class parse_outcome { run, help, version, usage_error };
-
 struct parse_result {
-  parse_outcome outcome = parse_outcome::run;
+  command_outcome outcome = command_outcome::run;
   std::string error;  // for usage_error: the one-line message
   command_line line;
 };

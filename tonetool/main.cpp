@@ -64,15 +64,23 @@ std::string usage_text() {
 }
 
 int run_command(int argc, char **argv) {
-  const command_form top{program_name, nullptr, "COMMAND [OPTION]... [FILE]", "", "", {}};
+  const command_form top{program_name, nullptr, "COMMAND [OPTION]... [FILE]", "", "", {}, true};
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "--help" || command == "-h") {
-    std::fputs(usage_text().c_str(), stdout);
-    return status_ok;
-  }
-  if (command == "--version") {
-    std::printf("%s (tamlo) %s\n", program_name, TAMLO_VERSION);
-    return status_ok;
+  // The program's own options, before any command.
+  if (!command.empty() && command[0] == '-') {
+    const parsed_command parsed = parse_command(top, 2, argv);
+    switch (parsed.outcome) {
+      case command_outcome::help:
+        std::fputs(usage_text().c_str(), stdout);
+        return status_ok;
+      case command_outcome::version:
+        std::printf("%s (tamlo) %s\n", program_name, TAMLO_VERSION);
+        return status_ok;
+      case command_outcome::usage_error:
+        return usage_error(top, parsed.error);
+      case command_outcome::run:
+        break;
+    }
   }
   if (command == "help") {
     // `tonetool help CMD` is `tonetool CMD --help`.

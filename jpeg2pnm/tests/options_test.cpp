@@ -18,7 +18,7 @@ parse_result parse(std::vector<std::string> words) {
 TEST(command_line, values_reach_the_decoder_settings) {
   const auto r = parse({"--grayscale", "--colors=17", "--one-pass", "--dither", "ordered",
                         "--scale", "3/4", "--dct=float", "--nosmooth", "-o", "x.pgm", "in.jpg"});
-  ASSERT_EQ(r.outcome, parse_outcome::run) << r.error;
+  ASSERT_EQ(r.outcome, command_outcome::run) << r.error;
   const convert_options &c = r.line.convert;
   EXPECT_TRUE(c.grayscale);
   EXPECT_EQ(c.colors, 17);
@@ -34,7 +34,7 @@ TEST(command_line, values_reach_the_decoder_settings) {
 
 TEST(command_line, no_input_means_standard_input) {
   const auto r = parse({});
-  ASSERT_EQ(r.outcome, parse_outcome::run);
+  ASSERT_EQ(r.outcome, command_outcome::run);
   EXPECT_EQ(r.line.inputs, std::vector<std::string>{"-"});
 }
 
@@ -70,14 +70,14 @@ TEST(command_line, bad_values_are_usage_errors) {
   };
   for (const auto &c : cases) {
     const auto r = parse(c.words);
-    EXPECT_EQ(r.outcome, parse_outcome::usage_error) << c.error;
+    EXPECT_EQ(r.outcome, command_outcome::usage_error) << c.error;
     EXPECT_EQ(r.error, c.error);
   }
 }
 
 TEST(command_line, help_and_version) {
-  EXPECT_EQ(parse({"--help"}).outcome, parse_outcome::help);
-  EXPECT_EQ(parse({"--version", "x"}).outcome, parse_outcome::version);
+  EXPECT_EQ(parse({"--help"}).outcome, command_outcome::help);
+  EXPECT_EQ(parse({"--version", "x"}).outcome, command_outcome::version);
 }
 
 }  // namespace
