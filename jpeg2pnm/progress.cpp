@@ -52,12 +52,11 @@ void draw(progress_state &s) {
   s.drawn = true;
 }
 
+// Redraws the line until stopped; the first drawing is start_progress's,
+// so that even a batch over before this thread runs shows one.
 void tick(progress_state &s) {
   std::unique_lock<std::mutex> hold(s.lock);
-  while (!s.stop) {
-    draw(s);
-    s.stopping.wait_for(hold, redraw_every, [&] { return s.stop; });
-  }
+  while (!s.stopping.wait_for(hold, redraw_every, [&] { return s.stop; })) draw(s);
 }
 
 }  // namespace
@@ -67,7 +66,12 @@ void start_progress(std::size_t total, bool shown) {
   s.total = total;
   s.shown = shown;
   s.start = clock_type::now();
-  if (shown) s.ticker = std::thread(tick, std::ref(s));
+  if (!shown) return;
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    draw(s);
+  }
+  s.ticker = std::thread(tick, std::ref(s));
 }
 
 void count_finished(bool failed) {
