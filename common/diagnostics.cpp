@@ -18,8 +18,6 @@ line_writer writer = write_to_stderr;
 
 void set_program_name(const char *name) { program = name; }
 
-const char *program_name_of_messages() { return program; }
-
 void set_line_writer(line_writer w) { writer = w != nullptr ? w : write_to_stderr; }
 
 void report(const std::string &subject, const std::string &text) {

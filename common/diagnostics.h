@@ -13,7 +13,6 @@ inline constexpr char standard_output_name[] = "(standard output)";
 
 // The program whose name opens every line; set once, first in main.
 void set_program_name(const char *name);
-const char *program_name_of_messages();
 
 // Where whole lines go: standard error by default; a program that keeps a
 // line of its own on the terminal (jpeg2pnm's progress) passes its writer.

@@ -35,10 +35,9 @@ bool close_standard_output(std::string &error) {
   return ok;
 }
 
-int finish_standard_output(const char *program, int status) {
+int finish_standard_output(int status) {
   std::string error;
   if (close_standard_output(error) || status == 1 || status == 2) return status;
-  set_program_name(program);
   report(standard_output_name, error);
   return 1;
 }

@@ -22,4 +22,4 @@ bool close_standard_output(std::string &error);
 // cleanly, else 1 after the line "PROGRAM: (standard output): write error:
 // REASON" on standard error (not repeated when `status` already reports a
 // failure, whose message was given).
-int finish_standard_output(const char *program, int status);
+int finish_standard_output(int status);

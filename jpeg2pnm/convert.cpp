@@ -201,17 +201,24 @@ bool take_icc_profile(j_decompress_ptr cinfo, std::vector<unsigned char> *profil
   return true;
 }
 
-// The PNM header of an image, into the writer's first block.
-bool write_header(block_writer &out, int components, JDIMENSION w, JDIMENSION h) {
+// The PNM header of an image of `components` components: P5, P6, or P7
+// with ink amounts.
+std::string pnm_header(int components, JDIMENSION w, JDIMENSION h) {
   char header[128];
-  const int length =
-      components == 1   ? std::snprintf(header, sizeof header, "P5\n%u %u\n255\n", w, h)
-      : components == 3 ? std::snprintf(header, sizeof header, "P6\n%u %u\n255\n", w, h)
-                        : std::snprintf(header, sizeof header,
-                                        "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", w, h);
-  unsigned char *space = block_space(out, static_cast<std::size_t>(length));
+  if (components == 1 || components == 3) {
+    std::snprintf(header, sizeof header, "P%d\n%u %u\n255\n", components == 1 ? 5 : 6, w, h);
+  } else {
+    std::snprintf(header, sizeof header, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", w, h);
+  }
+  return header;
+}
+
+// The header, into the writer's first block.
+bool write_header(block_writer &out, int components, JDIMENSION w, JDIMENSION h) {
+  const std::string header = pnm_header(components, w, h);
+  unsigned char *space = block_space(out, header.size());
   if (space == nullptr) return false;
-  std::memcpy(space, header, static_cast<std::size_t>(length));
+  std::memcpy(space, header.data(), header.size());
   return true;
 }
 
@@ -259,7 +266,6 @@ void *image_block(j_decompress_ptr cinfo, std::size_t bytes) {
 // What decode_image hands back besides its result; kept outside it, since
 // a longjmp out of decode_image skips its destructors.
 struct decode_outputs {
-  bool strips = false;  // decoded in strips on several threads
   std::vector<unsigned char> turned;  // the region, held whole to be turned upright
   std::string refusal;
   bool has_icc_profile = false;
@@ -415,7 +421,6 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     // the whole image is decoded below, over what the strips wrote.
     if (target->orientation == 1 && writer->fd >= 0 &&
         decode_strips(cinfo, data, size, *options, plan, writer->fd, err)) {
-      outputs->strips = true;
       jpeg_abort_decompress(cinfo);
       return true;
     }
@@ -456,8 +461,6 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   }
   return true;
 }
-
-
 
 // Output rows of `rows` image rows at the options' scale, when exact.
 bool scaled_rows(const convert_options &o, std::uint64_t rows, std::uint64_t &scaled) {
@@ -505,7 +508,6 @@ void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_wa
   cinfo.progress = &watch.pub;
 }
 
-// The whole decode of one image, or of one strip of it, to `target`.
 // The image's size at the options' scale, as libjpeg gives it; false when
 // its header cannot be read (the decode then says why).
 bool scaled_size(j_decompress_ptr cinfo, error_state *err, const unsigned char *data, std::size_t size,
@@ -551,6 +553,7 @@ std::string crop_as_stored(const unsigned char *data, std::size_t size, int orie
   return "";
 }
 
+// The whole decode of one image, or of one strip of it, to `target`.
 convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
                          const row_target &given) {
   convert_options options = requested;
@@ -646,14 +649,8 @@ bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_
   const JDIMENSION mcu_rows = static_cast<JDIMENSION>(cinfo->max_v_samp_factor * cinfo->min_DCT_scaled_size);
   const unsigned strips = std::min<unsigned>(options.strips, plan.height / (2 * mcu_rows));
   if (strips < 2) return false;
-  char header[128];
-  const int header_length =
-      plan.written_components == 1 ? std::snprintf(header, sizeof header, "P5\n%u %u\n255\n", plan.width, plan.height)
-      : plan.written_components == 3
-          ? std::snprintf(header, sizeof header, "P6\n%u %u\n255\n", plan.width, plan.height)
-          : std::snprintf(header, sizeof header,
-                          "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", plan.width,
-                          plan.height);
+  const std::string header = pnm_header(plan.written_components, plan.width, plan.height);
+  const auto header_length = static_cast<off_t>(header.size());
   const off_t row_bytes = static_cast<off_t>(plan.width) * plan.written_components;
   std::vector<JDIMENSION> starts{plan.y};
   for (unsigned k = 1; k < strips; ++k) {
@@ -688,7 +685,7 @@ bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_
     }
     if (!r.ok || r.warnings > 0) return false;
   }
-  if (pwrite(fd, header, static_cast<std::size_t>(header_length), 0) != header_length) {
+  if (pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
     err->write_failed = true;
     return false;
   }

@@ -277,5 +277,5 @@ int main(int argc, char **argv) {
   set_line_writer(say_line);  // never inside the progress line of a batch
   hold_closed_standard_descriptors();
   install_output_cleanup();
-  return finish_standard_output(program, run_program(argc, argv));
+  return finish_standard_output(run_program(argc, argv));
 }

@@ -109,5 +109,5 @@ int main(int argc, char **argv) {
   set_program_name(program_name);
   hold_closed_standard_descriptors();
   install_output_cleanup();
-  return finish_standard_output(program_name, run_command(argc, argv));
+  return finish_standard_output(run_command(argc, argv));
 }

@@ -38,9 +38,9 @@ def track_of(events):
         out.append((tick - last, msg))
         last = tick
     return out
-def notes(spec, ch=0):
+def notes(placed, ch=0):
     ev = []
-    for key, start, end in spec:
+    for key, start, end in placed:
         ev.append((start, Message('note_on', note=key, velocity=64, channel=ch)))
         ev.append((end, Message('note_off', note=key, channel=ch)))
     return ev
