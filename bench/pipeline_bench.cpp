@@ -1,7 +1,9 @@
 // jpeg2pnm against the floor: a bare libjpeg decode of the same file
 // that writes nothing, as a program of its own (`pipeline_bench --bare
 // FILE`: read the file, decode every row into one row buffer), so that
-// both pay a process's start and first touches of memory. RUNS rounds,
+// both pay a process's start and first touches of memory. `--bare-strips
+// FILE` decodes the two halves of a file with restart markers on two
+// threads the same way: the floor for strips, with nothing written. RUNS rounds,
 // each taking the bare decode and then every jpeg2pnm command in turn,
 // each a child process timed whole; prints the median of each and its
 // ratio to the bare decode. The regular file a command names after -o is
@@ -16,14 +18,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <jpeglib.h>
+
+#include "restart_trim.h"
 
 extern char **environ;
 
@@ -35,20 +41,62 @@ double ms_since(clock_type::time_point t0) {
   return std::chrono::duration<double, std::milli>(clock_type::now() - t0).count();
 }
 
-// Decodes every row into one row buffer: the one-thread floor.
-void decode_bare(const std::vector<unsigned char> &file) {
+// A decompressor with the file's header read.
+struct reader {
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
-  jpeg_read_header(&cinfo, TRUE);
-  jpeg_start_decompress(&cinfo);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(cinfo.output_width) * static_cast<std::size_t>(cinfo.output_components));
+  explicit reader(const std::vector<unsigned char> &file) {
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&cinfo, TRUE);
+  }
+  ~reader() { jpeg_destroy_decompress(&cinfo); }
+  reader(const reader &) = delete;
+  reader &operator=(const reader &) = delete;
+};
+
+// Decodes rows [first, last) into one row buffer, from a file rebuilt to
+// start near `first` where restart markers allow: every row is the
+// one-thread floor; half of them, the floor for one strip.
+void decode_bare(const std::vector<unsigned char> &whole, unsigned first = 0, unsigned last = UINT_MAX) {
+  reader r(whole);
+  j_decompress_ptr cinfo = &r.cinfo;
+  const frame_as_read frame{cinfo->image_width, cinfo->image_height, static_cast<unsigned>(cinfo->num_components),
+                            static_cast<unsigned>(cinfo->max_h_samp_factor),
+                            static_cast<unsigned>(cinfo->max_v_samp_factor), cinfo->restart_interval};
+  trimmed_jpeg trimmed;
+  if (first > 0 && trim_rows_above(whole.data(), whole.size(), first, frame, trimmed)) {
+    jpeg_abort_decompress(cinfo);
+    jpeg_mem_src(cinfo, trimmed.data.data(), static_cast<unsigned long>(trimmed.data.size()));
+    jpeg_read_header(cinfo, TRUE);
+    first -= trimmed.skipped_rows;
+    last -= trimmed.skipped_rows;
+  }
+  jpeg_start_decompress(cinfo);
+  if (first > 0) jpeg_skip_scanlines(cinfo, first);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(cinfo->output_width) *
+                           static_cast<std::size_t>(cinfo->output_components));
   JSAMPROW rows[1] = {row.data()};
-  while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, rows, 1);
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
+  while (cinfo->output_scanline < std::min<JDIMENSION>(last, cinfo->output_height)) {
+    jpeg_read_scanlines(cinfo, rows, 1);
+  }
+  jpeg_abort_decompress(cinfo);
+}
+
+// The strips' floor: each half of the image decoded as above on a thread
+// of its own, nothing written.
+void decode_strips_bare(const std::vector<unsigned char> &file) {
+  unsigned height = 0, mcu_rows = 0;
+  {
+    const reader r(file);
+    height = r.cinfo.image_height;
+    mcu_rows = 8u * static_cast<unsigned>(r.cinfo.max_v_samp_factor);
+  }
+  const unsigned half = height / 2 / mcu_rows * mcu_rows;
+  std::thread other([&] { decode_bare(file, half, height); });
+  decode_bare(file, 0, half);
+  other.join();
 }
 
 // Runs the program with the words of `arguments` (or the program that
@@ -85,12 +133,16 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc == 3 && std::string(argv[1]) == "--bare") {
+  if (argc == 3 && (std::string(argv[1]) == "--bare" || std::string(argv[1]) == "--bare-strips")) {
     std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
     std::vector<unsigned char> file(static_cast<std::size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char *>(file.data()), static_cast<std::streamsize>(file.size()));
-    decode_bare(file);
+    if (std::string(argv[1]) == "--bare") {
+      decode_bare(file);
+    } else {
+      decode_strips_bare(file);
+    }
     return 0;
   }
   if (argc < 5) {
