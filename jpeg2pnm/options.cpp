@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include "command_table.h"
 #include "message_text.h"
@@ -76,36 +79,90 @@ bool parse_scale(const char *text, unsigned &num, unsigned &denom, std::string &
   return true;
 }
 
+// What an option does with its value: "" or the usage error. The makers
+// below give the table's rows their actions, so that each row reads as
+// names, value, help and action.
+using option_action = std::function<std::string(const std::string &)>;
+
+// A limit: a whole number, 0 for none; `given` notes that it was set.
+option_action set_limit(const char *name, std::uint64_t &target, bool *given = nullptr) {
+  return [name, &target, given](const std::string &v) {
+    std::int64_t count = 0;
+    if (!parse_whole(v, 0, INT64_MAX, count)) {
+      return "invalid limit " + quoted_value(v) + " for '--" + name + "' (a whole number; 0 for none)";
+    }
+    target = static_cast<std::uint64_t>(count);
+    if (given != nullptr) *given = true;
+    return std::string();
+  };
+}
+
+// One of a few words, each standing for a value; `given` notes that it
+// was set.
+template <typename Value>
+option_action set_choice(const char *what, std::vector<std::pair<const char *, Value>> words, Value &target,
+                         bool *given = nullptr) {
+  std::string listed;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    listed += std::string(i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i].first;
+  }
+  return [what, words, listed, &target, given](const std::string &v) {
+    for (const auto &[word, value] : words) {
+      if (v != word) continue;
+      target = value;
+      if (given != nullptr) *given = true;
+      return std::string();
+    }
+    return invalid_value(what, v, listed.c_str());
+  };
+}
+
+// A file or folder name, which may not be empty.
+option_action set_name(const char *option, const char *kind, std::string &target) {
+  return [option, kind, &target](const std::string &v) {
+    if (v.empty()) return std::string("option '") + option + "' needs a " + kind + " name, not ''";
+    target = v;
+    return std::string();
+  };
+}
+
+// The quantiser's passes; the two options exclude each other.
+option_action set_passes(convert_options &c, quantiser_passes p) {
+  return [&c, p](const std::string &) {
+    if (c.passes != quantiser_passes::automatic && c.passes != p) {
+      return std::string("--one-pass and --two-pass cannot be used together");
+    }
+    c.passes = p;
+    return std::string();
+  };
+}
+
+option_action set_scale(convert_options &c) {
+  return [&c](const std::string &v) {
+    std::string problem;
+    if (parse_scale(v.c_str(), c.scale_num, c.scale_denom, problem)) return std::string();
+    return "invalid scale " + quoted_value(v) + " (" + problem + ")";
+  };
+}
+
+option_action set_crop(convert_options &c) {
+  return [&c](const std::string &v) {
+    if (parse_crop(v, c)) return std::string();
+    return "invalid region " + quoted_value(v) + " for '--crop' (WxH+X+Y, e.g. 512x512+100+40)";
+  };
+}
+
+option_action clear_flag(bool &flag) {
+  return [&flag](const std::string &) {
+    flag = false;
+    return std::string();
+  };
+}
+
 // jpeg2pnm's options, applied to `result`.
 command_form command_of(parse_result &result) {
   command_line &line = result.line;
   convert_options &c = line.convert;
-  const auto limit = [](const char *name, std::uint64_t &target) {
-    return [name, &target](const std::string &v) {
-      std::int64_t count = 0;
-      if (!parse_whole(v, 0, INT64_MAX, count)) {
-        return "invalid limit " + quoted_value(v) + " for '--" + name + "' (a whole number; 0 for none)";
-      }
-      target = static_cast<std::uint64_t>(count);
-      return std::string();
-    };
-  };
-  const auto passes = [&c](quantiser_passes p) {
-    return [&c, p](const std::string &) {
-      if (c.passes != quantiser_passes::automatic && c.passes != p) {
-        return std::string("--one-pass and --two-pass cannot be used together");
-      }
-      c.passes = p;
-      return std::string();
-    };
-  };
-  const auto named = [](const char *what, const char *kind, std::string &target) {
-    return [what, kind, &target](const std::string &v) {
-      if (v.empty()) return std::string("option '") + what + "' needs a " + kind + " name, not ''";
-      target = v;
-      return std::string();
-    };
-  };
   return {
       "jpeg2pnm",
       nullptr,
@@ -114,9 +171,9 @@ command_form command_of(parse_result &result) {
       epilogue,
       {
           {"output", 'o', "OUT", "write to OUT instead of standard output (see below)",
-           named("-o", "file", line.output)},
+           set_name("-o", "file", line.output)},
           {"directory", 'd', "DIR", "write one file per input into DIR (created if\nmissing), named after the input with .pgm, .ppm\nor .pam",
-           named("-d", "folder", line.directory)},
+           set_name("-d", "folder", line.directory)},
           whole_option("jobs", 'j', "N", "decode N inputs at once, 1 to 1024 (default: one\nper core)",
                        {1, 1024, "job count"}, line.jobs),
           flag_option("quiet", "with several inputs, no progress line and no closing\nline (messages about files still come)", line.quiet),
@@ -127,61 +184,32 @@ command_form command_of(parse_result &result) {
                        {2, 256, "colour count"}, c.colors),
           {"colours", 0, "N", nullptr, nullptr},
           {"one-pass", 0, nullptr, "quantise with a fixed colormap (gray and CMYK\nalways are)",
-           passes(quantiser_passes::one)},
+           set_passes(c, quantiser_passes::one)},
           {"two-pass", 0, nullptr, "quantise with a colormap chosen for the image\n(default for colour output; colour only)",
-           passes(quantiser_passes::two)},
+           set_passes(c, quantiser_passes::two)},
           {"dither", 0, "MODE", "fs (default), ordered or none",
-           [&c, &line](const std::string &v) {
-             line.dither_given = true;
-             if (v == "fs") c.dither = JDITHER_FS;
-             else if (v == "ordered") c.dither = JDITHER_ORDERED;
-             else if (v == "none") c.dither = JDITHER_NONE;
-             else return invalid_value("dither mode", v, "fs, ordered or none");
-             return std::string();
-           }},
+           set_choice<J_DITHER_MODE>("dither mode", {{"fs", JDITHER_FS}, {"ordered", JDITHER_ORDERED}, {"none", JDITHER_NONE}},
+                                     c.dither, &line.dither_given)},
           {"scale", 0, "M/N", "scale the output by M/N, one of libjpeg's factors\nk/8 with k from 1 to 16 (1/8, 1/4, 3/8, 1/2, ... 2/1)",
-           [&c](const std::string &v) {
-             std::string problem;
-             if (!parse_scale(v.c_str(), c.scale_num, c.scale_denom, problem)) {
-               return "invalid scale " + quoted_value(v) + " (" + problem + ")";
-             }
-             return std::string();
-           }},
+           set_scale(c)},
           {"dct", 0, "METHOD", "int (default), fast or float",
-           [&c](const std::string &v) {
-             if (v == "int") c.dct = JDCT_ISLOW;
-             else if (v == "fast") c.dct = JDCT_IFAST;
-             else if (v == "float") c.dct = JDCT_FLOAT;
-             else return invalid_value("DCT method", v, "int, fast or float");
-             return std::string();
-           }},
-          {"nosmooth", 0, nullptr, "no fancy upsampling of chroma",
-           [&c](const std::string &) {
-             c.fancy_upsampling = false;
-             return std::string();
-           }},
+           set_choice<J_DCT_METHOD>("DCT method", {{"int", JDCT_ISLOW}, {"fast", JDCT_IFAST}, {"float", JDCT_FLOAT}}, c.dct)},
+          {"nosmooth", 0, nullptr, "no fancy upsampling of chroma", clear_flag(c.fancy_upsampling)},
           flag_option("rgb", "CMYK and YCCK images to RGB (PPM), or with\n--grayscale to gray, instead of ink amounts (PAM)",
                       c.rgb),
           flag_option("auto-orient", "turn the image upright as its EXIF Orientation\nsays (5 to 8 swap width and height); --crop is\nthen in the upright image", c.auto_orient),
-          {"crop", 0, "WxH+X+Y", "decode only this region of the (scaled) image",
-           [&c](const std::string &v) {
-             if (parse_crop(v, c)) return std::string();
-             return "invalid region " + quoted_value(v) + " for '--crop' (WxH+X+Y, e.g. 512x512+100+40)";
-           }},
+          {"crop", 0, "WxH+X+Y", "decode only this region of the (scaled) image", set_crop(c)},
           {"icc", 0, "FILE", "also write the embedded ICC profile to FILE (- for\nstandard output, when the image goes to a file)",
-           named("--icc", "file", c.icc_path)},
+           set_name("--icc", "file", c.icc_path)},
           flag_option("strict", "fail an image at its first corrupt-data warning", c.strict),
           {"max-pixels", 0, "N", "refuse images of more than N pixels as decoded\n(default 268435456, 16384x16384; 0 for no limit)",
-           [&c, limit](const std::string &v) {
-             c.max_pixels_given = true;
-             return limit("max-pixels", c.max_pixels)(v);
-           }},
+           set_limit("max-pixels", c.max_pixels, &c.max_pixels_given)},
           {"max-memory", 0, "MIB", "refuse images whose decode needs more than MIB MiB\nof working memory (default 2560, enough for every\nimage within the pixel limit; 0 for no limit)",
-           limit("max-memory", c.max_memory_mib)},
+           set_limit("max-memory", c.max_memory_mib)},
           {"max-scans", 0, "N", "refuse images of more than N scans (default 100;\n0 for no limit)",
-           limit("max-scans", c.max_scans)},
+           set_limit("max-scans", c.max_scans)},
           {"max-input", 0, "MIB", "read at most MIB MiB of an input (default: 8 bytes\nfor each pixel --max-pixels allows, 2048; 0 for\nno limit)",
-           limit("max-input", c.max_input_mib)},
+           set_limit("max-input", c.max_input_mib)},
           flag_option("allow-truncated", "decode a file whose data is too short for its\nimage as far as it goes (refused by default)",
                       c.allow_truncated),
       },
