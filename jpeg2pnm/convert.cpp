@@ -1,27 +1,25 @@
 #include "convert.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/types.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include <jerror.h>
 
 #include "block_writer.h"
+#include "decompressor.h"
 #include "diagnostics.h"
 #include "exif_orientation.h"
 #include "ink.h"
 #include "restart_trim.h"
 #include "image_limits.h"
+#include "strips.h"
 #include "tamlo_jpeg.h"
+#include "upright.h"
 
 namespace {
 
@@ -29,70 +27,6 @@ namespace {
 // treats the edges of a cropped row as image edges, so the region is cut
 // from a slightly wider decode whose edges lie outside it.
 constexpr JDIMENSION crop_margin = 32;
-
-// libjpeg's error manager, extended with a jump back to decode_image and
-// a record of what went wrong.
-struct error_state {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  bool strict;
-  int warnings;
-  bool write_failed;
-  unsigned long long max_memory_mib;
-  char image_size[32];  // the image as stored, at the output scale: "1000x750"
-  char message[JMSG_LENGTH_MAX + 300];
-  char first_warning[JMSG_LENGTH_MAX];
-};
-
-error_state *state_of(j_common_ptr cinfo) {
-  return reinterpret_cast<error_state *>(cinfo->err);
-}
-
-// libjpeg's memory manager, held to --max-memory, refuses a whole-image
-// buffer beyond it by asking for backing store, which this build of
-// libjpeg has not: that refusal is the memory limit's.
-[[noreturn]] void jump_on_error(j_common_ptr cinfo) {
-  error_state *err = state_of(cinfo);
-  if (cinfo->err->msg_code == JERR_NO_BACKING_STORE) {
-    std::snprintf(err->message, sizeof err->message,
-                  "the %s image needs more working memory than the limit of %llu MiB; "
-                  "--max-memory MIB raises it, 0 lifts it",
-                  err->image_size, err->max_memory_mib);
-  } else {
-    (*cinfo->err->format_message)(cinfo, err->message);
-  }
-  std::longjmp(err->jump, 1);
-}
-
-// Counts scans as libjpeg reaches them (it calls the monitor before each
-// step of its input), so that no segment can hide a scan from the limit.
-struct scan_watch {
-  jpeg_progress_mgr pub;
-  unsigned long long max_scans;
-};
-
-void watch_scans(j_common_ptr common) {
-  const auto *watch = reinterpret_cast<const scan_watch *>(common->progress);
-  const auto scan = reinterpret_cast<j_decompress_ptr>(common)->input_scan_number;
-  if (watch->max_scans == 0 || scan < 0 || static_cast<unsigned long long>(scan) <= watch->max_scans) return;
-  error_state *err = state_of(common);
-  std::snprintf(err->message, sizeof err->message,
-                "the %s image has more than %llu scans, the limit; --max-scans N raises it, 0 lifts it",
-                err->image_size, watch->max_scans);
-  std::longjmp(err->jump, 1);
-}
-
-// Counts warnings and keeps the first; trace messages are dropped. Under
-// --strict the first warning ends the decode.
-void note_message(j_common_ptr cinfo, int level) {
-  if (level >= 0) return;
-  error_state *err = state_of(cinfo);
-  if (err->warnings++ == 0) (*cinfo->err->format_message)(cinfo, err->first_warning);
-  if (err->strict) {
-    std::snprintf(err->message, sizeof err->message, "%s (--strict)", err->first_warning);
-    std::longjmp(err->jump, 1);
-  }
-}
 
 const char *kind_of_output(int components) {
   return components == 1 ? "gray" : components == 3 ? "colour" : "CMYK";
@@ -199,18 +133,6 @@ bool take_icc_profile(j_decompress_ptr cinfo, std::vector<unsigned char> *profil
   profile->assign(data, data + length);
   std::free(data);
   return true;
-}
-
-// The PNM header of an image of `components` components: P5, P6, or P7
-// with ink amounts.
-std::string pnm_header(int components, JDIMENSION w, JDIMENSION h) {
-  char header[128];
-  if (components == 1 || components == 3) {
-    std::snprintf(header, sizeof header, "P%d\n%u %u\n255\n", components == 1 ? 5 : 6, w, h);
-  } else {
-    std::snprintf(header, sizeof header, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", w, h);
-  }
-  return header;
 }
 
 // The header, into the writer's first block.
@@ -355,27 +277,6 @@ bool write_rows(j_decompress_ptr cinfo, ppm_row_sink *sink, const row_plan &plan
   return true;
 }
 
-// Writes the decoded region, held whole in `image`, turned upright: each
-// upright row walks the stored image by a fixed step.
-bool write_turned(const unsigned char *image, const row_plan &plan, int orientation, block_writer &out) {
-  const std::size_t n = static_cast<std::size_t>(plan.written_components);
-  const bool swap = orientation_swaps(orientation);
-  const unsigned width = swap ? plan.height : plan.width, height = swap ? plan.width : plan.height;
-  const auto offset = [&](unsigned u, unsigned v) {
-    unsigned x = 0, y = 0;
-    stored_pixel(orientation, plan.width, plan.height, u, v, x, y);
-    return static_cast<std::ptrdiff_t>((static_cast<std::size_t>(y) * plan.width + x) * n);
-  };
-  for (unsigned v = 0; v < height; ++v) {
-    unsigned char *dest = block_space(out, width * n);
-    if (dest == nullptr) return false;
-    const std::ptrdiff_t first = offset(0, v), step = width > 1 ? offset(1, v) - first : 0;
-    const unsigned char *from = image + first;
-    for (unsigned u = 0; u < width; ++u, from += step, dest += n) std::memcpy(dest, from, n);
-  }
-  return true;
-}
-
 // Where decode_image puts the image: the stream `open` gives, header
 // first; or, for a strip of a larger image, the descriptor `fd` from
 // `offset` on, rows only.
@@ -386,8 +287,6 @@ struct row_target {
   int orientation = 1;  // EXIF's: how the image is turned upright on its way out
 };
 
-bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_t size,
-                   const convert_options &options, const row_plan &plan, int fd, error_state *err);
 convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
                          const row_target &target);
 
@@ -420,7 +319,15 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     // Two cores on one image, where restart markers allow; on any doubt
     // the whole image is decoded below, over what the strips wrote.
     if (target->orientation == 1 && writer->fd >= 0 &&
-        decode_strips(cinfo, data, size, *options, plan, writer->fd, err)) {
+        decode_in_strips(cinfo, *options, {plan.x, plan.y, plan.width, plan.height, plan.written_components},
+                         writer->fd,
+                         [&](const convert_options &strip, off_t offset) {
+                           row_target rows;
+                           rows.fd = writer->fd;
+                           rows.offset = offset;
+                           return decode_to(data, size, strip, rows);
+                         },
+                         err)) {
       jpeg_abort_decompress(cinfo);
       return true;
     }
@@ -449,7 +356,8 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   if ((target->open != nullptr && !write_header(*writer, plan.written_components, swap ? plan.height : plan.width,
                                                 swap ? plan.width : plan.height)) ||
       !write_rows(cinfo, sink, plan, *writer, image) ||
-      (image != nullptr && !write_turned(image, plan, orientation, *writer))) {
+      (image != nullptr &&
+       !write_turned(image, plan.width, plan.height, plan.written_components, orientation, *writer))) {
     err->write_failed = true;
     return false;
   }
@@ -483,31 +391,6 @@ bool trim_for_crop(const unsigned char *data, std::size_t size, const frame_as_r
   return true;
 }
 
-// Sets up a decompressor with the error state and the limits on memory and
-// scans.
-void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_watch &watch,
-                        const convert_options &options) {
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = jump_on_error;
-  err.pub.emit_message = note_message;
-  err.strict = options.strict;
-  err.max_memory_mib = options.max_memory_mib;
-  err.warnings = 0;
-  jpeg_create_decompress(&cinfo);
-  if (options.max_memory_mib != 0) {
-    // Room beyond the whole-image buffers for libjpeg's row buffers and
-    // tables, which the limit does not count.
-    constexpr unsigned long long other_buffers = 64ull << 20;
-    const unsigned long long limit = options.max_memory_mib > (LONG_MAX >> 20) - 64
-                                         ? LONG_MAX
-                                         : (options.max_memory_mib << 20) + other_buffers;
-    cinfo.mem->max_memory_to_use = static_cast<long>(limit);
-  }
-  watch.pub.progress_monitor = watch_scans;
-  watch.max_scans = options.max_scans;
-  cinfo.progress = &watch.pub;
-}
-
 // The image's size at the options' scale, as libjpeg gives it; false when
 // its header cannot be read (the decode then says why).
 bool scaled_size(j_decompress_ptr cinfo, error_state *err, const unsigned char *data, std::size_t size,
@@ -534,23 +417,7 @@ std::string crop_as_stored(const unsigned char *data, std::size_t size, int orie
   const bool read = scaled_size(&cinfo, &err, data, size, &o, &width, &height);
   jpeg_destroy_decompress(&cinfo);
   if (!read) return "";
-  const bool swap = orientation_swaps(orientation);
-  const unsigned upright_width = swap ? height : width, upright_height = swap ? width : height;
-  if (std::uint64_t{o.crop_x} + o.crop_width > upright_width ||
-      std::uint64_t{o.crop_y} + o.crop_height > upright_height) {
-    char message[160];
-    std::snprintf(message, sizeof message, "--crop %ux%u+%u+%u lies outside the %ux%u image (upright)", o.crop_width,
-                  o.crop_height, o.crop_x, o.crop_y, upright_width, upright_height);
-    return message;
-  }
-  unsigned x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  stored_pixel(orientation, width, height, o.crop_x, o.crop_y, x0, y0);
-  stored_pixel(orientation, width, height, o.crop_x + o.crop_width - 1, o.crop_y + o.crop_height - 1, x1, y1);
-  o.crop_x = std::min(x0, x1);
-  o.crop_y = std::min(y0, y1);
-  o.crop_width = std::max(x0, x1) - o.crop_x + 1;
-  o.crop_height = std::max(y0, y1) - o.crop_y + 1;
-  return "";
+  return crop_to_stored(width, height, orientation, o);
 }
 
 // The whole decode of one image, or of one strip of it, to `target`.
@@ -620,79 +487,6 @@ convert_result decode_to(const unsigned char *data, std::size_t size, const conv
   return result;
 }
 
-// Whether the strips of an image can be written where they belong: a
-// regular file at its start, not opened for appending (where pwrite would
-// append).
-bool positioned_output(int fd) {
-  struct stat st {};
-  const int flags = fcntl(fd, F_GETFL);
-  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && (flags & O_APPEND) == 0 &&
-         lseek(fd, 0, SEEK_CUR) == 0;
-}
-
-// Decodes the plan's rows in strips, one thread each, where restart
-// markers let each strip start near its rows (see restart_trim.h): every
-// strip is a crop of the image, which jpeg2pnm decodes as the full decode
-// has it, rebuilt to start one MCU row above its first row so that
-// upsampling at the cut has the same neighbours, and written at its offset
-// in the output. True when every strip was decoded cleanly; false, with
-// nothing to undo, when the image is not such a file or any strip warned
-// or failed (the whole decode then writes over it), or, with the error
-// state set, on a write error.
-bool decode_strips(j_decompress_ptr cinfo, const unsigned char *data, std::size_t size,
-                   const convert_options &options, const row_plan &plan, int fd, error_state *err) {
-  if (options.strips < 2 || options.colors > 0 || cinfo->progressive_mode || cinfo->arith_code ||
-      cinfo->restart_interval == 0 || !positioned_output(fd)) {
-    return false;
-  }
-  // Strips start on MCU rows, and are at least two of them high.
-  const JDIMENSION mcu_rows = static_cast<JDIMENSION>(cinfo->max_v_samp_factor * cinfo->min_DCT_scaled_size);
-  const unsigned strips = std::min<unsigned>(options.strips, plan.height / (2 * mcu_rows));
-  if (strips < 2) return false;
-  const std::string header = pnm_header(plan.written_components, plan.width, plan.height);
-  const auto header_length = static_cast<off_t>(header.size());
-  const off_t row_bytes = static_cast<off_t>(plan.width) * plan.written_components;
-  std::vector<JDIMENSION> starts{plan.y};
-  for (unsigned k = 1; k < strips; ++k) {
-    const JDIMENSION row = plan.y + static_cast<JDIMENSION>(std::uint64_t{plan.height} * k / strips);
-    starts.push_back(std::max(starts.back() + mcu_rows, row / mcu_rows * mcu_rows));
-  }
-  starts.push_back(plan.y + plan.height);
-  std::vector<convert_result> results(strips);
-  const auto decode_strip = [&](unsigned k) {
-    convert_options o = options;
-    o.strips = 1;
-    o.write_behind = false;
-    o.icc_path.clear();
-    o.crop_x = plan.x;
-    o.crop_width = plan.width;
-    o.crop_y = starts[k];
-    o.crop_height = starts[k + 1] - starts[k];
-    row_target target;
-    target.fd = fd;
-    target.offset = header_length + static_cast<off_t>(starts[k] - plan.y) * row_bytes;
-    results[k] = decode_to(data, size, o, target);
-  };
-  std::vector<std::thread> threads;
-  for (unsigned k = 1; k < strips; ++k) threads.emplace_back(decode_strip, k);
-  decode_strip(0);
-  for (std::thread &t : threads) t.join();
-  for (const convert_result &r : results) {
-    if (r.write_failed) {
-      err->write_failed = true;
-      errno = r.write_errno;
-      return false;
-    }
-    if (!r.ok || r.warnings > 0) return false;
-  }
-  if (pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
-    err->write_failed = true;
-    return false;
-  }
-  // The descriptor's position stands where a sequential write leaves it.
-  return lseek(fd, header_length + static_cast<off_t>(plan.height) * row_bytes, SEEK_SET) >= 0;
-}
-
 }  // namespace
 
 convert_result convert_jpeg(const unsigned char *data, std::size_t size,
@@ -700,6 +494,16 @@ convert_result convert_jpeg(const unsigned char *data, std::size_t size,
   row_target target;
   target.open = &open;
   return decode_to(data, size, requested, target);
+}
+
+std::string pnm_header(int components, unsigned w, unsigned h) {
+  char header[128];
+  if (components == 1 || components == 3) {
+    std::snprintf(header, sizeof header, "P%d\n%u %u\n255\n", components == 1 ? 5 : 6, w, h);
+  } else {
+    std::snprintf(header, sizeof header, "P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n", w, h);
+  }
+  return header;
 }
 
 const char *pnm_extension(int components) {

@@ -33,5 +33,9 @@ using open_destination =
 convert_result convert_jpeg(const unsigned char *data, std::size_t size,
                             const convert_options &requested, const open_destination &open);
 
+// The PNM header of a `w` x `h` image of `components` components: P5, P6,
+// or P7 with ink amounts.
+std::string pnm_header(int components, unsigned w, unsigned h);
+
 // ".pgm", ".ppm" or ".pam" for an image of `components` components.
 const char *pnm_extension(int components);

@@ -1,0 +1,77 @@
+#include "strips.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Whether the strips of an image can be written where they belong: a
+// regular file at its start, not opened for appending (where pwrite would
+// append).
+bool positioned_output(int fd) {
+  struct stat st {};
+  const int flags = fcntl(fd, F_GETFL);
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && (flags & O_APPEND) == 0 &&
+         lseek(fd, 0, SEEK_CUR) == 0;
+}
+
+}  // namespace
+
+bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region, int fd,
+                      const strip_decoder &decode, error_state *err) {
+  if (options.strips < 2 || options.colors > 0 || cinfo->progressive_mode || cinfo->arith_code ||
+      cinfo->restart_interval == 0 || !positioned_output(fd)) {
+    return false;
+  }
+  // Strips start on MCU rows, and are at least two of them high.
+  const JDIMENSION mcu_rows = static_cast<JDIMENSION>(cinfo->max_v_samp_factor * cinfo->min_DCT_scaled_size);
+  const unsigned strips = std::min<unsigned>(options.strips, region.height / (2 * mcu_rows));
+  if (strips < 2) return false;
+  const std::string header = pnm_header(region.components, region.width, region.height);
+  const auto header_length = static_cast<off_t>(header.size());
+  const off_t row_bytes = static_cast<off_t>(region.width) * region.components;
+  std::vector<JDIMENSION> starts{region.y};
+  for (unsigned k = 1; k < strips; ++k) {
+    const JDIMENSION row = region.y + static_cast<JDIMENSION>(std::uint64_t{region.height} * k / strips);
+    starts.push_back(std::max(starts.back() + mcu_rows, row / mcu_rows * mcu_rows));
+  }
+  starts.push_back(region.y + region.height);
+  std::vector<convert_result> results(strips);
+  const auto decode_strip = [&](unsigned k) {
+    convert_options o = options;
+    o.strips = 1;
+    o.write_behind = false;
+    o.icc_path.clear();
+    o.crop_x = region.x;
+    o.crop_width = region.width;
+    o.crop_y = starts[k];
+    o.crop_height = starts[k + 1] - starts[k];
+    results[k] = decode(o, header_length + static_cast<off_t>(starts[k] - region.y) * row_bytes);
+  };
+  std::vector<std::thread> threads;
+  for (unsigned k = 1; k < strips; ++k) threads.emplace_back(decode_strip, k);
+  decode_strip(0);
+  for (std::thread &t : threads) t.join();
+  for (const convert_result &r : results) {
+    if (r.write_failed) {
+      err->write_failed = true;
+      errno = r.write_errno;
+      return false;
+    }
+    if (!r.ok || r.warnings > 0) return false;
+  }
+  if (pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
+    err->write_failed = true;
+    return false;
+  }
+  // The descriptor's position stands where a sequential write leaves it.
+  return lseek(fd, header_length + static_cast<off_t>(region.height) * row_bytes, SEEK_SET) >= 0;
+}
