@@ -158,42 +158,6 @@ TEST_F(tonetool_program, check_reports_status_summary_and_werror) {
   EXPECT_EQ(err_.rfind((dir_ / "tune.mel").string() + ":1:3: error: invalid note 'H1'", 0), 0u) << err_;
 }
 
-// wav -o shares jpeg2pnm's output files: the same rules, seen from here.
-TEST_F(tonetool_program, wav_output_files_follow_the_same_rules) {
-  const std::string records = record_bytes(compile_tones("8 A1 P"));
-  std::ofstream(dir_ / "tones", std::ios::binary) << records;
-  const std::string d = "'" + dir_.string() + "'";
-  const std::string tonetool = TONETOOL_PATH;
-  // A new file under umask 077.
-  ASSERT_EQ(shell("cd " + d + " && umask 077 && " + tonetool + " wav --unit-ms 10 -o new.wav tones"), 0);
-  struct stat st {};
-  ASSERT_EQ(stat((dir_ / "new.wav").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
-  const std::string sound = slurp(dir_ / "new.wav");
-  // An existing file keeps its mode.
-  std::ofstream(dir_ / "old.wav") << "old";
-  chmod((dir_ / "old.wav").c_str(), 0604);
-  ASSERT_EQ(shell("cd " + d + " && " + tonetool + " wav --unit-ms 10 -o old.wav tones"), 0);
-  ASSERT_EQ(stat((dir_ / "old.wav").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0604u);
-  EXPECT_EQ(slurp(dir_ / "old.wav"), sound);
-  // A FIFO with a player on it gets the whole file, and stays a FIFO.
-  ASSERT_EQ(mkfifo((dir_ / "player").c_str(), 0600), 0);
-  // The extension picks the format: the FIFO is reached through a link.
-  ASSERT_EQ(shell("cd " + d + " && ln -s player fifo.wav && { " + tonetool +
-                  " wav --unit-ms 10 -o fifo.wav tones & cat player > heard.wav; wait $!; }"),
-            0);
-  EXPECT_EQ(slurp(dir_ / "heard.wav"), sound);
-  ASSERT_EQ(lstat((dir_ / "player").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISFIFO(st.st_mode));
-  // The input itself is refused and left alone.
-  std::ofstream(dir_ / "in.wav", std::ios::binary) << records;
-  EXPECT_EQ(shell("cd " + d + " && " + tonetool + " wav -o in.wav in.wav 2>err"), 1);
-  EXPECT_EQ(slurp(dir_ / "err"),
-            "tonetool: in.wav: the output is this input file itself; choose another output\n");
-  EXPECT_EQ(slurp(dir_ / "in.wav"), records);
-}
-
 // The streamed sound, in every way it is written, holds exactly the
 // samples of the whole-buffer render, across many blocks.
 TEST_F(tonetool_program, streamed_sound_equals_the_whole_render) {
@@ -552,34 +516,6 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
     EXPECT_EQ(err_, c.message) << c.arguments;
   }
   EXPECT_FALSE(fs::exists("x.wav"));
-}
-
-// A standard descriptor closed at start never receives a file tonetool
-// opens; sound meant for a closed standard output is an error said once.
-TEST_F(tonetool_program, closed_standard_descriptors_receive_no_file) {
-  write_file(dir_ / "t.tones", std::string("\x0D\x51\x05", 3));
-  ASSERT_EQ(run("wav -o " + (dir_ / "ref.wav").string() + " " + (dir_ / "t.tones").string(), ""), 0) << err_;
-  const struct {
-    const char *arguments;  // the standard error goes to err unless closed here
-    int status;
-    const char *message;
-  } cases[] = {
-      {"wav -o x.wav t.tones 2>&-", 0, ""},
-      {"wav -o x.wav t.tones <&-", 0, ""},
-      {"wav -o x.wav <&-", 1, "tonetool: (standard input): read error: Bad file descriptor\n"},
-      {"wav t.tones >&-", 1, "tonetool: (standard output): write error: Bad file descriptor\n"},
-      {"list t.tones >&-", 1, "tonetool: (standard output): write error: Bad file descriptor\n"},
-  };
-  for (const auto &c : cases) {
-    std::filesystem::remove(dir_ / "x.wav");
-    EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " 2>err " + c.arguments), c.status)
-        << c.arguments;
-    EXPECT_EQ(slurp(dir_ / "err"), c.message) << c.arguments;
-    EXPECT_EQ(std::filesystem::exists(dir_ / "x.wav"), c.status == 0) << c.arguments;
-    if (c.status == 0) {
-      EXPECT_TRUE(slurp(dir_ / "x.wav") == slurp(dir_ / "ref.wav")) << c.arguments;
-    }
-  }
 }
 
 TEST_F(tonetool_program, each_command_has_its_own_help) {

@@ -1,7 +1,8 @@
-// jpeg2pnm's output files against real file-system objects: modes under a
-// umask, existing files, hard and symbolic links, FIFOs and devices, the
-// input itself, signals in the middle of a decode, and full, read-only and
-// failing file systems.
+// The programs' output files against real file-system objects: modes
+// under a umask, existing files, hard and symbolic links, FIFOs and
+// devices, the input itself, closed standard descriptors, signals in the
+// middle of a decode, and full, read-only and failing file systems; tried
+// through jpeg2pnm, and through tonetool where its way differs.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -31,6 +32,9 @@ extern char **environ;
 namespace {
 
 namespace fs = std::filesystem;
+
+// Two tone records: A1 for 5 units, then a pause.
+const std::string tone_records("\x0D\x51\x05\x00\x00\x05", 6);
 
 std::string bytes_of(const std::vector<unsigned char> &v) { return {v.begin(), v.end()}; }
 
@@ -419,6 +423,70 @@ TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
     EXPECT_EQ(run("-o out.ppm faulty/in.eio"), 1);
     EXPECT_EQ(err_, "jpeg2pnm: faulty/in.eio: read error: Input/output error\n");
     EXPECT_FALSE(fs::exists(dir_ / "out.ppm"));
+    }
+  }
+}
+
+// tonetool's wav -o writes output files by the same rules.
+TEST_F(output_files, tonetool_wav_files_follow_the_same_rules) {
+  const std::string records = tone_records;
+  std::ofstream(dir_ / "tones", std::ios::binary) << records;
+  const std::string d = "'" + dir_.string() + "'";
+  const std::string tonetool = TONETOOL_PATH;
+  // A new file under umask 077.
+  ASSERT_EQ(shell("cd " + d + " && umask 077 && " + tonetool + " wav --unit-ms 10 -o new.wav tones"), 0);
+  struct stat st {};
+  ASSERT_EQ(stat((dir_ / "new.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  const std::string sound = slurp(dir_ / "new.wav");
+  // An existing file keeps its mode.
+  std::ofstream(dir_ / "old.wav") << "old";
+  chmod((dir_ / "old.wav").c_str(), 0604);
+  ASSERT_EQ(shell("cd " + d + " && " + tonetool + " wav --unit-ms 10 -o old.wav tones"), 0);
+  ASSERT_EQ(stat((dir_ / "old.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(slurp(dir_ / "old.wav"), sound);
+  // A FIFO with a player on it gets the whole file, and stays a FIFO.
+  ASSERT_EQ(mkfifo((dir_ / "player").c_str(), 0600), 0);
+  // The extension picks the format: the FIFO is reached through a link.
+  ASSERT_EQ(shell("cd " + d + " && ln -s player fifo.wav && { " + tonetool +
+                  " wav --unit-ms 10 -o fifo.wav tones & cat player > heard.wav; wait $!; }"),
+            0);
+  EXPECT_EQ(slurp(dir_ / "heard.wav"), sound);
+  ASSERT_EQ(lstat((dir_ / "player").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  // The input itself is refused and left alone.
+  std::ofstream(dir_ / "in.wav", std::ios::binary) << records;
+  EXPECT_EQ(shell("cd " + d + " && " + tonetool + " wav -o in.wav in.wav 2>err"), 1);
+  EXPECT_EQ(slurp(dir_ / "err"),
+            "tonetool: in.wav: the output is this input file itself; choose another output\n");
+  EXPECT_EQ(slurp(dir_ / "in.wav"), records);
+}
+
+// A standard descriptor closed at start never receives a file tonetool
+// opens; sound meant for a closed standard output is an error said once.
+TEST_F(output_files, closed_standard_descriptors_receive_no_tonetool_file) {
+  write_file(dir_ / "t.tones", tone_records);
+  ASSERT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " wav -o ref.wav t.tones"), 0);
+  const struct {
+    const char *arguments;  // the standard error goes to err unless closed here
+    int status;
+    const char *message;
+  } cases[] = {
+      {"wav -o x.wav t.tones 2>&-", 0, ""},
+      {"wav -o x.wav t.tones <&-", 0, ""},
+      {"wav -o x.wav <&-", 1, "tonetool: (standard input): read error: Bad file descriptor\n"},
+      {"wav t.tones >&-", 1, "tonetool: (standard output): write error: Bad file descriptor\n"},
+      {"list t.tones >&-", 1, "tonetool: (standard output): write error: Bad file descriptor\n"},
+  };
+  for (const auto &c : cases) {
+    std::filesystem::remove(dir_ / "x.wav");
+    EXPECT_EQ(shell("cd '" + dir_.string() + "' && " + TONETOOL_PATH + " 2>err " + c.arguments), c.status)
+        << c.arguments;
+    EXPECT_EQ(slurp(dir_ / "err"), c.message) << c.arguments;
+    EXPECT_EQ(std::filesystem::exists(dir_ / "x.wav"), c.status == 0) << c.arguments;
+    if (c.status == 0) {
+      EXPECT_TRUE(slurp(dir_ / "x.wav") == slurp(dir_ / "ref.wav")) << c.arguments;
     }
   }
 }
