@@ -1,5 +1,6 @@
 #include "message_text.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -108,4 +109,29 @@ std::string option_error(char **argv, const option *long_options, int result) {
     return std::string("option '--") + fits.front()->name + "' takes no value";
   }
   return "unknown option '" + word + "'";
+}
+
+std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
+
+std::string fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string percent(double ratio) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%+.1f%%", 100.0 * ratio);
+  return text;
+}
+
+std::string plain_number(double value, int decimals) {
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  return s;
 }

@@ -23,3 +23,13 @@ std::string quoted_value(const std::string &value);
 // '?' or ':' with opterr 0): unknown, ambiguous (naming the candidates) or
 // missing its value.
 std::string option_error(char **argv, const option *long_options, int result);
+
+// A whole-number percentage: "30".
+std::string whole_percent(double ratio);
+
+// Numbers as the messages and melody texts write them: `value` with
+// `decimals` decimals; a ratio as a signed percentage ("+4.2%"); at most
+// `decimals` decimals without trailing zeros.
+std::string fixed(double value, int decimals);
+std::string percent(double ratio);
+std::string plain_number(double value, int decimals);

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "compiler.h"
-#include "from_midi.h"
-#include "midi_reader.h"
+#include "importers/from_midi.h"
+#include "importers/midi_reader.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "compiler.h"
-#include "rtttl.h"
+#include "importers/rtttl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size < 2) return 0;

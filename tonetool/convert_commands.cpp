@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <string>
 
-#include "c_source.h"
 #include "command_io.h"
 #include "command_options.h"
+#include "exporters/c_source.h"
+#include "exporters/midi_file.h"
+#include "importers/from_midi.h"
+#include "importers/midi_reader.h"
+#include "importers/rtttl.h"
 #include "message_text.h"
-#include "from_midi.h"
-#include "midi_file.h"
-#include "midi_reader.h"
-#include "rtttl.h"
 
 namespace {
 

@@ -16,11 +16,10 @@
 #include "message_text.h"
 #include "note_lookup.h"
 #include "output_file.h"
-#include "render.h"
-#include "rhythm.h"
-#include "sound_file.h"
+#include "sound/render.h"
+#include "sound/sound_file.h"
 #ifdef TONETOOL_PLAY
-#include "sound_device.h"
+#include "sound/sound_device.h"
 #endif
 #include "tone_records.h"
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "note_lookup.h"
-#include "tonetool_fixture.h"
-#include "render.h"
-#include "sound_file.h"
+#include "sound/render.h"
+#include "sound/sound_file.h"
 #include "tone_records.h"
+#include "tonetool_fixture.h"
 
 namespace {
 

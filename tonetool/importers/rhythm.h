@@ -59,16 +59,6 @@ std::string fitting_unit(const std::vector<note_value> &values, double unit_ms);
 // above 0 up to 60000, and advice shows 3 decimals.
 inline bool unit_can_be_given(double ms) { return ms >= 0.001 && ms <= 60000; }
 
-// A whole-number percentage: "30".
-std::string whole_percent(double ratio);
-
-// Numbers as the messages and melody texts write them: `value` with
-// `decimals` decimals; a ratio as a signed percentage ("+4.2%"); at most
-// `decimals` decimals without trailing zeros.
-std::string fixed(double value, int decimals);
-std::string percent(double ratio);
-std::string plain_number(double value, int decimals);
-
 // The shortest multiplier text that melodyc turns into `units` (0 to 255)
 // at base duration `base` after the note name `name` ("" for the base
 // itself, ".25" for a quarter of it).

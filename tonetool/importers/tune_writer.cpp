@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "message_text.h"
 #include "note_rules.h"
 
 namespace {

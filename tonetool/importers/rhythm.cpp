@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "message_text.h"
 #include "note_rules.h"
 
 namespace {
@@ -91,31 +92,6 @@ std::string fitting_unit(const std::vector<note_value> &values, double unit_ms) 
     }
   }
   return "";
-}
-
-std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
-
-std::string fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-std::string percent(double ratio) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%+.1f%%", 100.0 * ratio);
-  return text;
-}
-
-std::string plain_number(double value, int decimals) {
-  char text[400];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  std::string s = text;
-  if (s.find('.') != std::string::npos) {
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-  }
-  return s;
 }
 
 namespace {
