@@ -89,7 +89,7 @@ class converter {
     }
   }
 
-  rtttl_conversion run();
+  rtttl_conversion convert();
 
  private:
   // Keeps the first messages; a flood of them is only counted.
@@ -102,7 +102,7 @@ class converter {
   std::optional<rtttl_note> parse_note(const item &it, int number);
   void write_melody();
   std::vector<tune_note> tune_notes(double default_units) const;
-  std::string base_comment(const note_value &value, int base, const std::string &unit_text) const;
+  std::string describe_base(const note_value &value, int base, const std::string &unit_text) const;
   std::string suggested_unit(double default_ms) const;
   std::string note_label(std::size_t index) const {
     return "note " + std::to_string(index + 1) + " " + quoted_value(notes_[index].token);
@@ -282,7 +282,7 @@ std::vector<tune_note> converter::tune_notes(double default_units) const {
 }
 
 // "A quarter note lasts 952.4 ms: the base duration, 16 units of 59.524 ms"
-std::string converter::base_comment(const note_value &value, int base, const std::string &unit_text) const {
+std::string converter::describe_base(const note_value &value, int base, const std::string &unit_text) const {
   const int length = key_length(value.key);
   std::string line = std::string(key_dotted(value.key) ? "a dotted " : length == 8 ? "an " : "a ") +
                      length_word(length) + " note lasts " + fixed(value.target * options_.unit_ms, 1) +
@@ -303,7 +303,7 @@ void converter::write_melody() {
                       playable_text() + ")";
   source.label = [this](std::size_t i) { return note_label(i); };
   source.base_comment = [this](const note_value &value, int base, const std::string &unit_text) {
-    return base_comment(value, base, unit_text);
+    return describe_base(value, base, unit_text);
   };
   source.fitting_unit = [this, default_ms](const std::vector<note_value> &) { return suggested_unit(default_ms); };
   source.preferred_value = value_key(length_, false);
@@ -344,7 +344,7 @@ std::string converter::suggested_unit(double default_ms) const {
   return "";
 }
 
-rtttl_conversion converter::run() {
+rtttl_conversion converter::convert() {
   std::size_t begin = 0;
   if (text_.substr(0, 3) == "\xEF\xBB\xBF") begin = 3;  // a byte-order mark
   const auto first = text_.find(':', begin);
@@ -396,5 +396,5 @@ rtttl_conversion converter::run() {
 }  // namespace
 
 rtttl_conversion convert_rtttl(std::string_view text, const rtttl_options &options) {
-  return converter(text, options).run();
+  return converter(text, options).convert();
 }

@@ -40,7 +40,7 @@ class writer {
   writer(const std::vector<tune_note> &notes, const tune_source &source, const tune_options &options)
       : notes_(notes), source_(source), options_(options), range_(playable_notes()) {}
 
-  written_tune run();
+  written_tune write();
 
  private:
   void say(bool error, std::size_t note, std::string text) {
@@ -335,7 +335,7 @@ void writer::summarize() {
   }
 }
 
-written_tune writer::run() {
+written_tune writer::write() {
   if (!choose_pitch() || !choose_rhythm() || !within_record_limit()) return std::move(result_);
   const int base = choose_base();
   write_header(base);
@@ -354,7 +354,7 @@ written_tune writer::run() {
 }  // namespace
 
 written_tune write_tune(const std::vector<tune_note> &notes, const tune_source &source, const tune_options &options) {
-  return writer(notes, source, options).run();
+  return writer(notes, source, options).write();
 }
 
 double note_hz(int semitone) { return 440.0 * std::exp2((semitone - 21) / 12.0); }
