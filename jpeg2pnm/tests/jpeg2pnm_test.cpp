@@ -99,57 +99,6 @@ TEST_F(jpeg2pnm_program, each_output_type_matches_a_plain_decode) {
   }
 }
 
-// Files with a restart marker every MCU row decode in strips on several
-// threads when written to a file; through a pipe, on one thread. Both give
-// the same bytes for every layout and option, and a damaged file, whose
-// strips warn, is decoded whole.
-TEST_F(jpeg2pnm_program, strips_give_the_bytes_of_the_whole_decode) {
-  const struct {
-    image_recipe recipe;
-    const char *options;
-  } cases[] = {
-      {recipe_of(301, 237, 3, 2, 2, false, 1), ""},
-      {recipe_of(301, 237, 3, 2, 2, false, 1), "--scale 3/8"},
-      {recipe_of(301, 237, 3, 2, 2, false, 1), "--scale 13/8"},
-      {recipe_of(301, 237, 3, 2, 2, false, 1), "--crop 101x150+37+41"},
-      {recipe_of(301, 237, 3, 2, 2, false, 1), "--grayscale --scale 1/2"},
-      {recipe_of(301, 237, 3, 2, 1, false, 2), "--nosmooth"},
-      {recipe_of(301, 237, 3, 1, 2, false, 1), "--dct float"},
-      {recipe_of(301, 237, 3, 1, 1, false, 3), ""},
-      {recipe_of(257, 245, 1, 1, 1, false, 1), "--scale 5/8"},
-      {recipe_of(257, 245, 4, 1, 1, false, 1), ""},
-      {recipe_of(257, 245, 4, 1, 1, false, 1), "--rgb --crop 99x98+7+100"},
-      {recipe_of(301, 237, 3, 2, 2, false, 1), "--colors 32"},
-  };
-  for (const auto &c : cases) {
-    const fs::path in = jpeg("in.jpg", c.recipe);
-    const std::string options = std::string(c.options) + " " + in.string();
-    const auto to_file = run(options + " -o " + (dir_ / "file.pnm").string());
-    ASSERT_EQ(to_file.status, 0) << c.options << ": " << to_file.err;
-    const auto batch = run("-j 1 -d " + (dir_ / "batch").string() + " " + options);
-    ASSERT_EQ(batch.status, 0) << c.options << ": " << batch.err;
-    const auto piped = run(options + " | cat > " + (dir_ / "piped.pnm").string());
-    ASSERT_EQ(piped.status, 0) << c.options << ": " << piped.err;
-    const auto whole = read_file(dir_ / "piped.pnm");
-    EXPECT_TRUE(read_file(dir_ / "file.pnm") == whole) << c.options;
-    for (const auto &e : fs::directory_iterator(dir_ / "batch")) {
-      EXPECT_TRUE(read_file(e.path()) == whole) << c.options;
-    }
-    fs::remove_all(dir_ / "batch");
-  }
-  // A damaged interval: the strip that holds it warns, and the image is
-  // decoded whole, as through a pipe, with the warning.
-  std::vector<unsigned char> damaged = encode_jpeg(recipe_of(301, 237, 3, 2, 2, false, 1));
-  for (std::size_t i = damaged.size() * 2 / 3; i < damaged.size() * 2 / 3 + 40; ++i) damaged[i] ^= 0x5A;
-  write_file(dir_ / "damaged.jpg", damaged);
-  const auto to_file = run((dir_ / "damaged.jpg").string() + " -o " + (dir_ / "file.pnm").string());
-  run((dir_ / "damaged.jpg").string() + " 2>" + (dir_ / "piped.err").string() + " | cat > " +
-      (dir_ / "piped.pnm").string());
-  EXPECT_EQ(to_file.status, 3) << to_file.err;
-  EXPECT_EQ(to_file.err, slurp(dir_ / "piped.err"));
-  EXPECT_TRUE(read_file(dir_ / "file.pnm") == read_file(dir_ / "piped.pnm"));
-}
-
 // A batch on a terminal shows one line that counts the files, cleared at
 // the end and followed by a closing line; messages about files stay lines
 // of their own. A real pseudo-terminal, through script(1).
