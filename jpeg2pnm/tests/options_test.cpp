@@ -30,6 +30,8 @@ TEST(command_line, values_reach_the_decoder_settings) {
   EXPECT_FALSE(c.fancy_upsampling);
   EXPECT_EQ(r.line.output, "x.pgm");
   EXPECT_EQ(r.line.inputs, std::vector<std::string>{"in.jpg"});
+  EXPECT_FALSE(c.max_pixels_given);
+  EXPECT_TRUE(parse({"--max-pixels=0"}).line.convert.max_pixels_given);
 }
 
 TEST(command_line, no_input_means_standard_input) {
@@ -61,6 +63,13 @@ TEST(command_line, bad_values_are_usage_errors) {
       {{"--scale=0/8"}, "invalid scale '0/8' (M/N, each 1 to 16)"},
       {{"--scale=1/"}, "invalid scale '1/' (M/N, each 1 to 16)"},
       {{"--dct=slow"}, "invalid DCT method 'slow' (int, fast or float)"},
+      {{"--dct=Int"}, "invalid DCT method 'Int' (int, fast or float)"},
+      {{"--crop=0x5+0+0"}, "invalid region '0x5+0+0' for '--crop' (WxH+X+Y, e.g. 512x512+100+40)"},
+      {{"--max-pixels=1e6"}, "invalid limit '1e6' for '--max-pixels' (a whole number; 0 for none)"},
+      {{"-o", "", "in.jpg"}, "option '-o' needs a file name, not ''"},
+      {{"--icc=", "-o", "x", "in.jpg"}, "option '--icc' needs a file name, not ''"},
+      {{"--colors=8", "--one-pass", "--two-pass"}, "--one-pass and --two-pass cannot be used together"},
+      {{"--dither=none"}, "--dither has no effect without --colors N"},
       {{"-j", "0", "-d", "d", "a"}, "invalid job count '0' (1 to 1024)"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"-x"}, "unknown option '-x'"},
