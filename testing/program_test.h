@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +34,14 @@ inline std::string slurp(const std::filesystem::path &p) {
   std::stringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+// The names in a folder, sorted; temporary files included.
+inline std::vector<std::string> listing(const std::filesystem::path &folder) {
+  std::vector<std::string> names;
+  for (const auto &e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class program_test : public testing::Test {

@@ -70,13 +70,6 @@ class output_files : public program_test {
     return status;
   }
 
-  std::vector<std::string> listing(const fs::path &folder) {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
   std::string jpeg_, ppm_, err_;
 };
 

@@ -34,14 +34,6 @@ class jpeg2pnm_program : public program_test {
     write_file(p, encode_jpeg(recipe));
     return p;
   }
-
-  // Names in dir_ (or a folder below it), temporary files included.
-  std::vector<std::string> listing(const fs::path &folder) {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
 };
 
 // A 4:2:0 image of odd size; gray or CMYK with other `components`.
