@@ -290,6 +290,14 @@ struct row_target {
 convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
                          const row_target &target);
 
+// One strip's decode (see strips.h): rows only, at `offset` of the output.
+convert_result decode_strip(const strip_source &source, const convert_options &strip, off_t offset) {
+  row_target rows;
+  rows.fd = source.fd;
+  rows.offset = offset;
+  return decode_to(source.data, source.size, strip, rows);
+}
+
 // Every object here is trivially destructible, so the longjmp of a fatal
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
 bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
@@ -320,14 +328,7 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     // the whole image is decoded below, over what the strips wrote.
     if (target->orientation == 1 && writer->fd >= 0 &&
         decode_in_strips(cinfo, *options, {plan.x, plan.y, plan.width, plan.height, plan.written_components},
-                         writer->fd,
-                         [&](const convert_options &strip, off_t offset) {
-                           row_target rows;
-                           rows.fd = writer->fd;
-                           rows.offset = offset;
-                           return decode_to(data, size, strip, rows);
-                         },
-                         err)) {
+                         {data, size, writer->fd}, decode_strip, err)) {
       jpeg_abort_decompress(cinfo);
       return true;
     }

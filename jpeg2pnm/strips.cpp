@@ -25,8 +25,9 @@ bool positioned_output(int fd) {
 
 }  // namespace
 
-bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region, int fd,
-                      const strip_decoder &decode, error_state *err) {
+bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region,
+                      const strip_source &source, strip_decoder decode, error_state *err) {
+  const int fd = source.fd;
   if (options.strips < 2 || options.colors > 0 || cinfo->progressive_mode || cinfo->arith_code ||
       cinfo->restart_interval == 0 || !positioned_output(fd)) {
     return false;
@@ -54,7 +55,7 @@ bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, co
     o.crop_width = region.width;
     o.crop_y = starts[k];
     o.crop_height = starts[k + 1] - starts[k];
-    results[k] = decode(o, header_length + static_cast<off_t>(starts[k] - region.y) * row_bytes);
+    results[k] = decode(source, o, header_length + static_cast<off_t>(starts[k] - region.y) * row_bytes);
   };
   std::vector<std::thread> threads;
   for (unsigned k = 1; k < strips; ++k) threads.emplace_back(decode_strip, k);

@@ -8,8 +8,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdio>  // before jpeglib.h, which needs FILE
-#include <functional>
 
 #include <jpeglib.h>
 
@@ -22,16 +22,24 @@ struct strip_region {
   int components;
 };
 
-// Decodes one strip: `strip`'s crop is its rows, which go to the output
-// descriptor from `offset` on, rows only.
-using strip_decoder = std::function<convert_result(const convert_options &strip, off_t offset)>;
+// The JPEG file being decoded, and the descriptor its image goes to.
+struct strip_source {
+  const unsigned char *data;
+  std::size_t size;
+  int fd;
+};
+
+// Decodes one strip of `source`: `strip`'s crop is its rows, which go to
+// the descriptor from `offset` on, rows only. A plain function, so that
+// the caller's longjmp-guarded frame holds nothing to destroy.
+using strip_decoder = convert_result (*)(const strip_source &source, const convert_options &strip, off_t offset);
 
 // Decodes `region` of the image `cinfo` has read the header of, in as many
-// strips as `options.strips` allows, into `fd`, header included, leaving
+// strips as `options.strips` allows, into `source.fd`, header included, leaving
 // the descriptor's position where a sequential write would. True when
 // every strip was decoded cleanly; false, with nothing to undo, when the
 // image or output is not fit for strips or any strip warned or failed (the
 // whole decode then writes over it), or, with `err->write_failed` and
 // errno set, on a write error.
-bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region, int fd,
-                      const strip_decoder &decode, error_state *err);
+bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region,
+                      const strip_source &source, strip_decoder decode, error_state *err);
