@@ -15,10 +15,11 @@
 
 class image_program : public program_test {
  protected:
-  // Runs jpeg2pnm in dir_. Outside the sanitizers, with its address space
-  // held to 1 GB: a decoder that took what a bomb asks for would fail.
+  // Runs jpeg2pnm in dir_. Outside the sanitizers (whose shadow memory
+  // needs more), with its address space held to 1 GB: a decoder that took
+  // what a bomb asks for would fail.
   int run(const std::string &arguments) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     const std::string guard = "ulimit -t 60";
 #else
     const std::string guard = "ulimit -t 60 && ulimit -v 1000000";
