@@ -3,7 +3,9 @@
 // FILE`: read the file, decode every row into one row buffer), so that
 // both pay a process's start and first touches of memory. `--bare-strips
 // FILE` decodes the two halves of a file with restart markers on two
-// threads the same way: the floor for strips, with nothing written. RUNS rounds,
+// threads the same way: the floor for strips, with nothing written.
+// `--in-process FILE RUNS` times both decodes inside one process, the
+// halves both in turn with the whole decode and back to back. RUNS rounds,
 // each taking the bare decode and then every jpeg2pnm command in turn,
 // each a child process timed whole; prints the median of each and its
 // ratio to the bare decode. The regular file a command names after -o is
@@ -125,6 +127,14 @@ void remove_regular_file(const std::string &path) {
   if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
 }
 
+std::vector<unsigned char> read_whole(const char *path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::vector<unsigned char> file(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char *>(file.data()), static_cast<std::streamsize>(file.size()));
+  return file;
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -134,15 +144,40 @@ double median(std::vector<double> v) {
 
 int main(int argc, char **argv) {
   if (argc == 3 && (std::string(argv[1]) == "--bare" || std::string(argv[1]) == "--bare-strips")) {
-    std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
-    std::vector<unsigned char> file(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char *>(file.data()), static_cast<std::streamsize>(file.size()));
+    const std::vector<unsigned char> file = read_whole(argv[2]);
     if (std::string(argv[1]) == "--bare") {
       decode_bare(file);
     } else {
       decode_strips_bare(file);
     }
+    return 0;
+  }
+  if (argc == 4 && std::string(argv[1]) == "--in-process") {
+    // The whole decode and the two halves on two threads inside this one
+    // process: taken in turn, the second core idles through each whole
+    // decode; back to back, it stays busy.
+    const std::vector<unsigned char> file = read_whole(argv[2]);
+    const int runs = std::atoi(argv[3]);
+    std::vector<double> whole, in_turn, back_to_back;
+    for (int round = 0; round < runs; ++round) {
+      auto t0 = clock_type::now();
+      decode_bare(file);
+      whole.push_back(ms_since(t0));
+      t0 = clock_type::now();
+      decode_strips_bare(file);
+      in_turn.push_back(ms_since(t0));
+    }
+    for (int round = 0; round < runs; ++round) {
+      const auto t0 = clock_type::now();
+      decode_strips_bare(file);
+      back_to_back.push_back(ms_since(t0));
+    }
+    const double floor = median(whole);
+    std::printf("  %-56s %8.1f ms\n", "in one process: the whole decode", floor);
+    std::printf("  %-56s %8.1f ms  %5.2fx\n", "its halves on two threads, taken in turn with it", median(in_turn),
+                median(in_turn) / floor);
+    std::printf("  %-56s %8.1f ms  %5.2fx\n", "its halves on two threads, back to back", median(back_to_back),
+                median(back_to_back) / floor);
     return 0;
   }
   if (argc < 5) {
