@@ -35,11 +35,11 @@ struct strip_source {
 using strip_decoder = convert_result (*)(const strip_source &source, const convert_options &strip, off_t offset);
 
 // Decodes `region` of the image `cinfo` has read the header of, in as many
-// strips as `options.strips` allows, into `source.fd`, header included, leaving
-// the descriptor's position where a sequential write would. True when
-// every strip was decoded cleanly; false, with nothing to undo, when the
-// image or output is not fit for strips or any strip warned or failed (the
-// whole decode then writes over it), or, with `err->write_failed` and
+// strips as `options.strips` allows, into `source.fd`, header included,
+// leaving the descriptor's position where a sequential write would. True
+// when every strip was decoded cleanly; false, with nothing to undo, when
+// the image or output is not fit for strips or any strip warned or failed
+// (the whole decode then writes over it), or, with `err->write_failed` and
 // errno set, on a write error.
 bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region,
                       const strip_source &source, strip_decoder decode, error_state *err);
