@@ -155,6 +155,15 @@ bool parse_decimal(const std::string &text, double low, double high, bool open_l
          value <= high;
 }
 
+std::function<std::string(const std::string &value)> take_name(const char *option, const char *kind,
+                                                              std::string &target) {
+  return [option, kind, &target](const std::string &v) {
+    if (v.empty()) return std::string("option '") + option + "' needs a " + kind + " name, not ''";
+    target = v;
+    return std::string();
+  };
+}
+
 option_entry flag_option(const char *name, const char *help, bool &flag) {
   return {name, 0, nullptr, help, [&flag](const std::string &) {
             flag = true;

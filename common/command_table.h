@@ -79,6 +79,12 @@ struct whole_number {
 // The range as usage errors give it: "whole hertz, 8000 to 192000".
 std::string range_text(const whole_number &number);
 
+// What an option that takes a name (of a file, a folder, a device) does
+// with it: stores it in `target`, refusing an empty one as "option
+// 'OPTION' needs a KIND name, not ''".
+std::function<std::string(const std::string &value)> take_name(const char *option, const char *kind,
+                                                              std::string &target);
+
 // An option that sets `flag`, and one that takes a whole number into
 // `target`.
 option_entry flag_option(const char *name, const char *help, bool &flag);

@@ -36,3 +36,5 @@ void report_finding(const std::string &file, long long line, long long column, b
 void say_plain_line(const std::string &line) { writer(line + "\n"); }
 
 std::string write_error_text(int error_number) { return std::string("write error: ") + std::strerror(error_number); }
+
+std::string read_error_text(int error_number) { return std::string("read error: ") + std::strerror(error_number); }

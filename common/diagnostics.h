@@ -27,5 +27,6 @@ void report_finding(const std::string &file, long long line, long long column, b
 // A line as it stands, without the program's name (a usage error's hint).
 void say_plain_line(const std::string &line);
 
-// "write error: REASON" for an errno.
+// "write error: REASON" and "read error: REASON" for an errno.
 std::string write_error_text(int error_number);
+std::string read_error_text(int error_number);

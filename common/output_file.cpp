@@ -504,6 +504,12 @@ bool output_is_input(const std::string &path, int input_fd) {
   return found && output.st_dev == input.st_dev && output.st_ino == input.st_ino;
 }
 
+bool standard_output_is_file(int fd) {
+  struct stat out {}, in {};
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(fd, &in) == 0 && S_ISREG(out.st_mode) &&
+         out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
 bool output_is_open_file(const output_file &out, int fd) {
   struct stat st {};
   return has_identity(out) && fstat(fd, &st) == 0 && st.st_dev == out.existing.st_dev &&

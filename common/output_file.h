@@ -70,6 +70,10 @@ bool commit_outputs(output_file &first, output_file &second, std::string &error,
 // as `input_fd`.
 bool output_is_input(const std::string &path, int input_fd);
 
+// True when standard output is the regular file open as `fd`: a program
+// run as `prog F >> F` would write into what it reads.
+bool standard_output_is_file(int fd);
+
 // True when the opened output `out` writes to the file open as `fd`.
 bool output_is_open_file(const output_file &out, int fd);
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "diagnostics.h"
 #include "input_file.h"
@@ -17,11 +16,11 @@ std::FILE *open_jpeg_input(const std::string &input) {
 }
 
 bool read_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limit,
-                std::vector<unsigned char> &data) {
+                     std::vector<unsigned char> &data) {
   const auto too_long = [&] {
     report(input_name(input), "longer than " + std::to_string(limit) +
-                      " bytes, more than any image within the limits takes; --max-input MIB "
-                      "raises the limit, 0 lifts it");
+                                  " bytes, more than any image within the limits takes; --max-input MIB "
+                                  "raises the limit, 0 lifts it");
     return false;
   };
   // A regular file's size is known: one read of it, then one to see its end.
@@ -44,7 +43,7 @@ bool read_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limi
   }
   data.resize(size);
   if (std::ferror(in)) {
-    report(input_name(input), std::string("read error: ") + std::strerror(errno));
+    report(input_name(input), read_error_text(errno));
     return false;
   }
   if (size == 1) {

@@ -37,10 +37,8 @@ constexpr exit_status status_clean = status_ok, status_damaged = 3;
 
 const char program[] = "jpeg2pnm";
 
-std::string display_name(const std::string &input) { return input_name(input); }
-
 // A message about an input, named as every message names it.
-void report_input(const std::string &input, const std::string &text) { report(display_name(input), text); }
+void report_input(const std::string &input, const std::string &text) { report(input_name(input), text); }
 
 // A malformed command line, in the form every program here uses.
 int command_line_error(const std::string &message) {
@@ -66,10 +64,7 @@ exit_status status_of(const convert_result &r) {
 exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options) {
   std::FILE *in = open_jpeg_input(input);
   if (!in) return status_failed;
-  // `jpeg2pnm x.jpg >> x.jpg` would write into the file being read.
-  struct stat out_st {}, in_st {};
-  if (o.image_to_stdout && fstat(STDOUT_FILENO, &out_st) == 0 && fstat(fileno(in), &in_st) == 0 &&
-      S_ISREG(out_st.st_mode) && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
+  if (o.image_to_stdout && standard_output_is_file(fileno(in))) {
     close_input_file(in);
     report_input(input, same_file_message(standard_output_name));
     return status_failed;
@@ -205,8 +200,8 @@ exit_status convert_many(const command_line &line) {
   const unsigned most = jobs_within_descriptor_limit();
   if (jobs > most) {
     report("-j " + std::to_string(line.jobs ? line.jobs : jobs),
-                 "running " + std::to_string(most) + (most == 1 ? " job" : " jobs") + ", as many as the limit of " +
-                     std::to_string(descriptor_limit()) + " open files (ulimit -n) allows");
+           "running " + std::to_string(most) + (most == 1 ? " job" : " jobs") + ", as many as the limit of " +
+               std::to_string(descriptor_limit()) + " open files (ulimit -n) allows");
     jobs = most;
   }
 

@@ -117,15 +117,6 @@ option_action set_choice(const char *what, std::vector<std::pair<const char *, V
   };
 }
 
-// A file or folder name, which may not be empty.
-option_action set_name(const char *option, const char *kind, std::string &target) {
-  return [option, kind, &target](const std::string &v) {
-    if (v.empty()) return std::string("option '") + option + "' needs a " + kind + " name, not ''";
-    target = v;
-    return std::string();
-  };
-}
-
 // The quantiser's passes; the two options exclude each other.
 option_action set_passes(convert_options &c, quantiser_passes p) {
   return [&c, p](const std::string &) {
@@ -171,9 +162,9 @@ command_form command_of(parse_result &result) {
       epilogue,
       {
           {"output", 'o', "OUT", "write to OUT instead of standard output (see below)",
-           set_name("-o", "file", line.output)},
+           take_name("-o", "file", line.output)},
           {"directory", 'd', "DIR", "write one file per input into DIR (created if\nmissing), named after the input with .pgm, .ppm\nor .pam",
-           set_name("-d", "folder", line.directory)},
+           take_name("-d", "folder", line.directory)},
           whole_option("jobs", 'j', "N", "decode N inputs at once, 1 to 1024 (default: one\nper core)",
                        {1, 1024, "job count"}, line.jobs),
           flag_option("quiet", "with several inputs, no progress line and no closing\nline (messages about files still come)", line.quiet),
@@ -200,7 +191,7 @@ command_form command_of(parse_result &result) {
           flag_option("auto-orient", "turn the image upright as its EXIF Orientation\nsays (5 to 8 swap width and height); --crop is\nthen in the upright image", c.auto_orient),
           {"crop", 0, "WxH+X+Y", "decode only this region of the (scaled) image", set_crop(c)},
           {"icc", 0, "FILE", "also write the embedded ICC profile to FILE (- for\nstandard output, when the image goes to a file)",
-           set_name("--icc", "file", c.icc_path)},
+           take_name("--icc", "file", c.icc_path)},
           flag_option("strict", "fail an image at its first corrupt-data warning", c.strict),
           {"max-pixels", 0, "N", "refuse images of more than N pixels as decoded\n(default 268435456, 16384x16384; 0 for no limit)",
            set_limit("max-pixels", c.max_pixels, &c.max_pixels_given)},

@@ -1,25 +1,10 @@
 #include "command_io.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 
 #include "input_file.h"
 #include "message_text.h"
 #include "output_file.h"
-
-namespace {
-
-// True when standard output is the regular file open as `fd`.
-bool standard_output_is(int fd) {
-  struct stat out {}, in {};
-  return fstat(STDOUT_FILENO, &out) == 0 && fstat(fd, &in) == 0 && S_ISREG(out.st_mode) &&
-         out.st_dev == in.st_dev && out.st_ino == in.st_ino;
-}
-
-}  // namespace
 
 bool open_input(const std::vector<std::string> &operands, const std::string &output, input_file &in, int &status) {
   status = status_failed;
@@ -31,7 +16,7 @@ bool open_input(const std::vector<std::string> &operands, const std::string &out
     return false;
   }
   const bool to_stdout = output.empty() || output == "-";
-  if (to_stdout ? standard_output_is(fileno(in.stream)) : output_is_input(output, fileno(in.stream))) {
+  if (to_stdout ? standard_output_is_file(fileno(in.stream)) : output_is_input(output, fileno(in.stream))) {
     // Reading what is being written would never end (`tonetool list F >> F`).
     report(to_stdout ? standard_output_name : quoted_name(output),
            "the output is this input file itself; choose another output");
@@ -71,7 +56,7 @@ bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, co
     return false;
   }
   if (stream.read_error) {
-    report(display(in), std::string("read error: ") + std::strerror(read_errno));
+    report(display(in), read_error_text(read_errno));
     return false;
   }
   return !report_partial_record(in, stream.tones.size(), stream.trailing_bytes);
@@ -80,7 +65,7 @@ bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, co
 bool finish_reading(input_file &in, const tone_reader &reader) {
   close_input(in);
   if (reader.read_error) {
-    report(display(in), std::string("read error: ") + std::strerror(reader.read_errno));
+    report(display(in), read_error_text(reader.read_errno));
     return false;
   }
   return !report_partial_record(in, reader.records, reader.carried_bytes);
@@ -101,7 +86,7 @@ bool read_text(input_file &in, std::size_t limit, std::string &text) {
   const int read_errno = errno;
   close_input(in);
   if (read_failed) {
-    report(display(in), std::string("read error: ") + std::strerror(read_errno));
+    report(display(in), read_error_text(read_errno));
     return false;
   }
   if (too_long) {

@@ -3,11 +3,7 @@
 #include <deque>
 
 option_entry output_option(std::string &output, const char *help) {
-  return {"output", 'o', "OUT", help, [&output](const std::string &value) {
-            if (value.empty()) return std::string("option '-o' needs a file name, not ''");
-            output = value;
-            return std::string();
-          }};
+  return {"output", 'o', "OUT", help, take_name("-o", "file", output)};
 }
 
 option_entry unit_option(double &unit_ms, const char *use) {

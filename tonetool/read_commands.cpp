@@ -25,7 +25,6 @@
 
 namespace {
 
-
 // The longest melody text check reads: melodyc compiles any length, but a
 // checker shows source lines and so holds the text.
 constexpr std::size_t longest_checked_text = std::size_t{256} << 20;
@@ -177,11 +176,7 @@ int run_play(int argc, char **argv) {
       "Exit status: 0 played; 1 unreadable input, a partial record or a device\n"
       "that does not open or fails; 2 bad command line.\n",
       {{"device", 'D', "NAME", "the ALSA device, as aplay -D takes it (default\n\"default\")",
-        [&device](const std::string &v) {
-          if (v.empty()) return std::string("option '--device' needs a device name, not ''");
-          device = v;
-          return std::string();
-        }}}};
+        take_name("--device", "device", device)}}};
   for (option_entry &o : rendering_options(settings)) form.options.push_back(std::move(o));
   input_file in;
   int status = status_ok;
