@@ -320,19 +320,20 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   } else {
     std::FILE *out = (*target->open)(plan.written_components, outputs->has_icc_profile, outputs->refusal);
     if (out == nullptr) return false;
-    if (!start_block_writer(*writer, out, options->write_behind, row_bytes)) {
-      err->write_failed = true;
-      return false;
-    }
-    // Two cores on one image, where restart markers allow; on any doubt
-    // the whole image is decoded below, over what the strips wrote.
-    if (target->orientation == 1 && writer->fd >= 0 &&
+    // Two cores on one image, where restart markers allow, before any
+    // writer is set up; on any doubt the whole image is decoded below,
+    // over what the strips wrote. A stream with no descriptor (in memory)
+    // is never fit for strips.
+    if (target->orientation == 1 && std::fflush(out) == 0 &&
         decode_in_strips(cinfo, *options, {plan.x, plan.y, plan.width, plan.height, plan.written_components},
-                         {data, size, writer->fd}, decode_strip, err)) {
+                         {data, size, fileno(out)}, decode_strip, err)) {
       jpeg_abort_decompress(cinfo);
       return true;
     }
-    if (err->write_failed) return false;
+    if (err->write_failed || !start_block_writer(*writer, out, options->write_behind, row_bytes)) {
+      err->write_failed = true;
+      return false;
+    }
   }
 
   // An image to turn upright is held whole, within the memory limit.

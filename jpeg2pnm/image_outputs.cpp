@@ -12,7 +12,6 @@ std::string same_file_message(const std::string &output) {
   return "the output " + quoted_name(output) + " is this input file itself; choose another output";
 }
 
-
 namespace {
 
 // Opens the profile's file once the image's output is open, refusing one

@@ -52,7 +52,7 @@ struct convert_options {
   // the upright image's coordinates.
   bool auto_orient = false;
   // Decode one image on up to this many threads, in strips, where restart
-  // markers allow and the output is a regular file (see convert.cpp).
+  // markers allow and the output is a regular file (see strips.h).
   unsigned strips = 1;
 };
 

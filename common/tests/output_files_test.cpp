@@ -359,18 +359,22 @@ TEST_F(output_files, signals_in_the_middle_of_a_decode_leave_nothing_behind) {
 }
 
 TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
-  EXPECT_EQ(run("-o no/such/folder/out.ppm in.jpg"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: no/such/folder/out.ppm: cannot create: No such file or directory\n");
-  EXPECT_EQ(run("-o . in.jpg"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: .: is a directory\n");
-  EXPECT_EQ(run("-o \"$(printf 'no/such\\nx.ppm')\" in.jpg"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: 'no/such\\nx.ppm': cannot create: No such file or directory\n");
-  EXPECT_EQ(run("\"$(printf 'bad\\033name.jpg')\""), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: 'bad\\x1bname.jpg': cannot open: No such file or directory\n");
-  EXPECT_EQ(run("-o out.ppm ."), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: .: is a directory, not a JPEG file\n");
-  EXPECT_EQ(run("< . > out.ppm"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: (standard input): is a directory, not a JPEG file\n");
+  const struct {
+    const char *arguments, *message;
+  } refusals[] = {
+      {"-o no/such/folder/out.ppm in.jpg",
+       "jpeg2pnm: in.jpg: no/such/folder/out.ppm: cannot create: No such file or directory\n"},
+      {"-o . in.jpg", "jpeg2pnm: in.jpg: .: is a directory\n"},
+      {"-o \"$(printf 'no/such\\nx.ppm')\" in.jpg",
+       "jpeg2pnm: in.jpg: 'no/such\\nx.ppm': cannot create: No such file or directory\n"},
+      {"\"$(printf 'bad\\033name.jpg')\"", "jpeg2pnm: 'bad\\x1bname.jpg': cannot open: No such file or directory\n"},
+      {"-o out.ppm .", "jpeg2pnm: .: is a directory, not a JPEG file\n"},
+      {"< . > out.ppm", "jpeg2pnm: (standard input): is a directory, not a JPEG file\n"},
+  };
+  for (const auto &c : refusals) {
+    EXPECT_EQ(run(c.arguments), 1) << c.arguments;
+    EXPECT_EQ(err_, c.message);
+  }
   fs::remove(dir_ / "out.ppm");  // made by the shell's redirection
 
   {
