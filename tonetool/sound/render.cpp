@@ -83,3 +83,12 @@ bool render_more(render_position &position, const std::vector<tone> &tones, cons
   if (ok && filled > 0) ok = emit(block.data(), filled);
   return ok;
 }
+
+bool render_stream(tone_reader &reader, const render_settings &settings, const sample_sink &emit) {
+  render_position position;
+  std::vector<tone> block;
+  while (read_tone_block(reader, block)) {
+    if (!render_more(position, block, settings, emit)) return false;
+  }
+  return true;
+}

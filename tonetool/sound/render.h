@@ -46,3 +46,8 @@ inline constexpr std::size_t render_block_samples = 1 << 16;
 using sample_sink = std::function<bool(const std::int16_t *, std::size_t)>;
 bool render_more(render_position &position, const std::vector<tone> &tones, const render_settings &settings,
                  const sample_sink &emit);
+
+// Renders every record `reader` delivers, block by block as they arrive;
+// false when `emit` fails. A read error or a partial record only ends the
+// records: the reader holds it for the caller to report.
+bool render_stream(tone_reader &reader, const render_settings &settings, const sample_sink &emit);

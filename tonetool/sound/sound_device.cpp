@@ -57,14 +57,10 @@ bool play_sound(const std::string &device, sound_source &source, const render_se
     snd_pcm_close(pcm);
     return false;
   }
-  render_position position;
-  std::vector<tone> block;
-  while (code == 0 && read_tone_block(source.reader, block)) {
-    render_more(position, block, settings, [&](const std::int16_t *samples, std::size_t count) {
-      code = write_samples(pcm, samples, count);
-      return code == 0;
-    });
-  }
+  render_stream(source.reader, settings, [&](const std::int16_t *samples, std::size_t count) {
+    code = write_samples(pcm, samples, count);
+    return code == 0;
+  });
   if (code == 0) code = snd_pcm_drain(pcm);
   snd_pcm_close(pcm);
   if (code < 0) {

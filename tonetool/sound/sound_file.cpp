@@ -33,18 +33,6 @@ SF_INFO info_for(int format, int rate) {
   return info;
 }
 
-// Renders every record the source delivers, handing the samples to `emit`;
-// false when `emit` fails. A read error ends the sound, reported by the
-// caller.
-bool render_source(sound_source &source, const render_settings &settings, const sample_sink &emit) {
-  render_position position;
-  std::vector<tone> block;
-  while (read_tone_block(source.reader, block)) {
-    if (!render_more(position, block, settings, emit)) return false;
-  }
-  return true;
-}
-
 // Renders every sample into `file` and closes it; false with `error` set
 // otherwise. `limit` samples at most (0: none), for formats with 32-bit
 // sizes.
@@ -52,7 +40,7 @@ bool render_and_close(SNDFILE *file, sound_source &source, const render_settings
                       std::int64_t limit, std::string &error) {
   std::int64_t written_samples = 0;
   bool too_long = false;
-  const bool written = render_source(source, settings, [&](const std::int16_t *samples, std::size_t count) {
+  const bool written = render_stream(source.reader, settings, [&](const std::int16_t *samples, std::size_t count) {
     written_samples += static_cast<std::int64_t>(count);
     if (limit != 0 && written_samples > limit) return !(too_long = true);
     return sf_write_short(file, samples, static_cast<sf_count_t>(count)) == static_cast<sf_count_t>(count);
@@ -111,7 +99,7 @@ bool write_wav_stream(std::FILE *out, sound_source &source, const render_setting
   if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return fail_with_errno(error);
   std::vector<unsigned char> bytes(2 * render_block_samples);
   std::int64_t samples = 0;
-  const bool ok = render_source(source, settings, [&](const std::int16_t *block, std::size_t count) {
+  const bool ok = render_stream(source.reader, settings, [&](const std::int16_t *block, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
       const auto v = static_cast<std::uint16_t>(block[i]);
       bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
