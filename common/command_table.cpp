@@ -118,7 +118,7 @@ namespace {
 // Every number on a command line: decimal digits, with a fraction after a
 // '.' where `fraction` allows it, and a sign only where `signed_value`
 // says negatives mean something. No hex, no exponent, no spaces.
-bool plain_number(const std::string &text, bool signed_value, bool fraction) {
+bool well_formed_number(const std::string &text, bool signed_value, bool fraction) {
   std::size_t i = signed_value && !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
   bool digits = false, point = false;
   for (; i < text.size(); ++i) {
@@ -136,7 +136,7 @@ bool plain_number(const std::string &text, bool signed_value, bool fraction) {
 }  // namespace
 
 bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value) {
-  if (!plain_number(text, low < 0, false)) return false;
+  if (!well_formed_number(text, low < 0, false)) return false;
   const bool negative = text[0] == '-';
   const std::string digits = text.substr(text[0] == '-' || text[0] == '+' ? 1 : 0);
   if (digits.size() > 18) return false;
@@ -147,7 +147,7 @@ bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, s
 }
 
 bool parse_decimal(const std::string &text, double low, double high, bool open_low, double &value) {
-  if (!plain_number(text, low < 0, true)) return false;
+  if (!well_formed_number(text, low < 0, true)) return false;
   errno = 0;
   char *end = nullptr;
   value = std::strtod(text.c_str(), &end);
