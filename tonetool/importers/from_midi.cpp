@@ -158,20 +158,19 @@ std::uint64_t snap(std::uint64_t tick, double step) {
 // early meets the next note, and a grace note (shorter than half a step,
 // snapped onto the onset of another) gives its time to its neighbours.
 // A short note alone on its onset keeps one step.
-std::vector<midi_note> snapped(std::vector<midi_note> notes, const time_grid &grid, std::uint64_t &end) {
+std::vector<midi_note> snapped(std::vector<midi_note> notes, const time_grid &grid) {
   if (grid.step == 0) return notes;
-  end = snap(end, grid.step);
-  std::multiset<std::uint64_t> onsets;
+  std::map<std::uint64_t, std::size_t> onsets;  // notes starting at each onset
   for (midi_note &n : notes) {
     n.start = snap(n.start, grid.step);
     n.end = snap(n.end, grid.step);
-    onsets.insert(n.start);
+    ++onsets[n.start];
   }
   std::vector<midi_note> kept;
   for (midi_note n : notes) {
     if (n.end <= n.start) {
-      if (onsets.count(n.start) > 1) {
-        onsets.erase(onsets.find(n.start));
+      if (std::size_t &sharing = onsets[n.start]; sharing > 1) {
+        --sharing;
         continue;
       }
       n.end = n.start + static_cast<std::uint64_t>(std::llround(grid.step));
@@ -224,6 +223,19 @@ int sequence_track(const midi_song &song, int track) {
   return -1;
 }
 
+// Why no note is left to write, in terms of what the user gave: a track
+// or channel only where one was given.
+std::string no_notes_reason(const midi_song &file, const midi_song &song, const from_midi_options &options) {
+  if (file.notes.empty()) return "the file holds no notes";
+  if (options.track != 0 || options.channel != 0) {
+    return "no notes on that track and channel, percussion aside; --list shows where the notes are";
+  }
+  const bool pitched = std::any_of(song.notes.begin(), song.notes.end(),
+                                   [](const midi_note &n) { return n.channel != percussion; });
+  if (!pitched) return "the file's notes are all percussion (channel 10), never a melody; --list shows them";
+  return "every note of the file ends where it starts (0 ticks long), so none sounds; --list shows them";
+}
+
 }  // namespace
 
 from_midi_result melody_from_midi(const midi_song &file, const std::string &source, const from_midi_options &options) {
@@ -245,14 +257,14 @@ from_midi_result melody_from_midi(const midi_song &file, const std::string &sour
   notes.erase(std::remove_if(notes.begin(), notes.end(), [&](const midi_note &n) { return n.channel + 1 != channel; }),
               notes.end());
   if (notes.empty()) {
-    result.error = file.notes.empty() ? "the file holds no notes"
-                                      : "no notes on that track and channel, percussion aside; --list shows where the notes are";
+    result.error = no_notes_reason(file, song, options);
     return result;
   }
   std::uint64_t end = 0;
   for (const midi_note &n : notes) end = std::max(end, song.track_ends[n.track]);
   const time_grid grid = grid_of(notes, song.ticks_per_quarter);
-  const std::vector<line_note> line = melody_line(snapped(notes, grid, end), end);
+  if (grid.step > 0) end = snap(end, grid.step);
+  const std::vector<line_note> line = melody_line(snapped(notes, grid), end);
 
   // The line as the melody writer takes it: lengths within half a percent
   // of each other are one value, so that a played file has a few thousand
