@@ -181,6 +181,23 @@ int run_play(int argc, char **argv) {
   input_file in;
   int status = status_ok;
   if (!start_command(form, argc, argv, "-", in, status, [&] { return unit_problem(settings); })) return status;
+  // The file plugin truncates its file as the device opens, so it is never
+  // the input; and it opens it without a word when it cannot, so a folder
+  // that is not there is said here.
+  if (const std::string file = device_file(device); !file.empty()) {
+    const std::string folder = file.find('/') == std::string::npos ? "." : file.substr(0, file.rfind('/') + 1);
+    std::string problem;
+    if (output_is_input(file, fileno(in.stream))) {
+      problem = "the device's file is this input file itself; choose another file";
+    } else if (access(folder.c_str(), W_OK | X_OK) != 0) {
+      problem = "cannot write " + quoted_name(file) + ": " + std::strerror(errno);
+    }
+    if (!problem.empty()) {
+      report(quoted_name(device), problem);
+      close_input(in);
+      return status_failed;
+    }
+  }
   tone_reader reader = start_tone_reader(in.stream);
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
   std::string error;

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -12,11 +15,26 @@ namespace {
 // one line of its own instead, with the library's last word in it.
 char alsa_said[256];
 
-void keep_alsa_message(const char *, int, const char *, int, const char *format, ...) {
+void keep_alsa_message(const char *, int, const char *, int err, const char *format, ...) {
+  if (alsa_said[0] != '\0') return;  // the first word is the cause; later ones follow from it
   va_list args;
   va_start(args, format);
-  std::vsnprintf(alsa_said, sizeof alsa_said, format, args);
+  const int length = std::vsnprintf(alsa_said, sizeof alsa_said, format, args);
   va_end(args);
+  // The system's reason, where the library gives one (a write or an open
+  // of the file plugin's file that failed).
+  if (err > 0 && length >= 0 && static_cast<std::size_t>(length) < sizeof alsa_said) {
+    std::snprintf(alsa_said + length, sizeof alsa_said - static_cast<std::size_t>(length), ": %s",
+                  std::strerror(err));
+  }
+}
+
+// `text` without the quotes ALSA's arguments may stand in.
+std::string unquoted(const std::string &text) {
+  if (text.size() >= 2 && (text.front() == '\'' || text.front() == '"') && text.back() == text.front()) {
+    return text.substr(1, text.size() - 2);
+  }
+  return text;
 }
 
 // How far ahead of the speaker the samples are queued: short enough that
@@ -64,7 +82,8 @@ bool play_sound(const std::string &device, sound_source &source, const render_se
   if (code == 0) code = snd_pcm_drain(pcm);
   snd_pcm_close(pcm);
   if (code < 0) {
-    error = std::string("cannot play: ") + snd_strerror(code);
+    error = std::string("cannot play: ") + snd_strerror(code) +
+            (alsa_said[0] != '\0' ? " (" + std::string(alsa_said) + ")" : "");
     return false;
   }
   if (!source.input_whole()) {
@@ -72,4 +91,36 @@ bool play_sound(const std::string &device, sound_source &source, const render_se
     return false;
   }
   return true;
+}
+
+std::string device_file(const std::string &device) {
+  const std::string prefix = "file:";
+  if (device.compare(0, prefix.size(), prefix) != 0) return "";
+  // FILE=NAME or NAME first, then FORMAT, split at commas outside quotes.
+  std::vector<std::string> arguments{""};
+  char quote = 0;
+  for (std::size_t i = prefix.size(); i < device.size(); ++i) {
+    const char c = device[i];
+    if (quote != 0) {
+      quote = c == quote ? 0 : quote;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == ',') {
+      arguments.emplace_back();
+      continue;
+    }
+    arguments.back() += c;
+  }
+  std::string file;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string &a = arguments[i];
+    if (a.compare(0, 5, "FILE=") == 0) {
+      file = a.substr(5);
+    } else if (i == 0 && a.find('=') == std::string::npos) {
+      file = a;
+    }
+  }
+  file = unquoted(file);
+  // "|command" pipes the samples to a command: no file is written.
+  return !file.empty() && file.front() == '|' ? "" : file;
 }

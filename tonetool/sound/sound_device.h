@@ -16,3 +16,8 @@
 // empty when the input was not whole (reported by input_whole).
 bool play_sound(const std::string &device, sound_source &source, const render_settings &settings,
                 std::string &error);
+
+// The file that ALSA's file plugin writes for `device` ("file:FILE=x.raw",
+// "file:x.raw,raw", "file:'x.raw'"), so that it can be checked before the
+// device opens and truncates it; "" for any other device.
+std::string device_file(const std::string &device);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "note_lookup.h"
+#include "scoped_mount.h"
 #include "sound/render.h"
 #include "sound/sound_file.h"
 #include "tone_records.h"
@@ -256,6 +257,30 @@ TEST_F(tonetool_program, play_gives_the_device_the_samples_wav_writes) {
   EXPECT_EQ(run("play --device nosuch", melody), 1);
   EXPECT_EQ(err_, "tonetool: nosuch: cannot open: Unknown PCM nosuch (No such file or directory); name an ALSA "
                   "device, such as default, hw:0 or plughw:0\n");
+  // The device's file is never the input, and a device that fails says
+  // why in the system's words.
+  const std::string tune = (dir_ / "tune.tones").string();
+  scoped_tmpfs full(dir_ / "full", "size=4k");
+  const struct {
+    std::string device, message;
+  } refusals[] = {
+      {"file:FILE=" + tune + ",FORMAT=raw", "the device's file is this input file itself; choose another file"},
+      {"file:'" + tune + "',raw", "the device's file is this input file itself; choose another file"},
+      {"file:FILE=" + dir_.string() + "/nodir/x.raw",
+       "cannot write " + dir_.string() + "/nodir/x.raw: No such file or directory"},
+      {"file:FILE=" + dir_.string() + "/full/x.raw",
+       "cannot play: Input/output error (" + dir_.string() +
+           "/full/x.raw write failed, file data may be corrupt: No space left on device)"},
+  };
+  for (const auto &r : refusals) {
+    if (r.device.find("/full/") != std::string::npos && !full.skip_reason.empty()) {
+      std::printf("full disk row skipped: %s\n", full.skip_reason.c_str());
+      continue;
+    }
+    EXPECT_EQ(run("play --device \"" + r.device + "\" " + tune, ""), 1) << r.device;
+    EXPECT_EQ(err_, "tonetool: " + r.device + ": " + r.message + "\n");
+    EXPECT_EQ(slurp(dir_ / "tune.tones"), melody) << r.device;
+  }
   // From a pipe: a record plays before the pipe closes, and SIGINT ends
   // the program at once.
   int pipe_fds[2];
