@@ -536,4 +536,8 @@ void install_output_cleanup() {
     action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigaction(signal_number, &action, nullptr);
   }
+  // A write past the file-size limit (ulimit -f) fails with EFBIG, "File
+  // too large", as every other write error does: that output is discarded
+  // and a batch goes on, where the signal would end the process.
+  signal(SIGXFSZ, SIG_IGN);
 }

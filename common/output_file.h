@@ -87,5 +87,6 @@ bool same_output(const output_file &a, const output_file &b);
 // Removes the named temporary files of unfinished outputs on SIGINT,
 // SIGTERM, SIGHUP and SIGPIPE (a reader that went away), then ends the
 // process as killed by that signal.
-// Signals that are ignored at start stay ignored. Call once, early.
+// Signals that are ignored at start stay ignored. SIGXFSZ is ignored, so
+// that a write past ulimit -f is an error of that output. Call once, early.
 void install_output_cleanup();

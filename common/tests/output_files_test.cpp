@@ -413,6 +413,28 @@ TEST_F(output_files, file_system_failures_name_the_output_and_leave_nothing) {
     }
   }
   {
+    // Past the file-size limit (ulimit -f, 40 KiB): that output fails as a
+    // write error, nothing of it stays (named temporary files included),
+    // and the batch goes on with the next file.
+    const test_fs_mount named(dir_ / "named", "");
+    const fs::path folder = named.skip_reason.empty() ? dir_ / "named" : dir_ / "limited";
+    if (!named.skip_reason.empty()) std::printf("named temporary files not tried: %s\n", named.skip_reason.c_str());
+    fs::create_directories(folder);
+    image_recipe big;
+    big.width = 300;
+    big.height = 200;
+    write_file(dir_ / "big.jpg", bytes_of(encode_jpeg(big)));
+    std::ofstream(dir_ / "tones", std::ios::binary) << tone_records;
+    const std::string limited = "cd '" + dir_.string() + "' && ulimit -f 40 && ";
+    EXPECT_EQ(shell(limited + JPEG2PNM_PATH + " -j 1 -d " + folder.string() + "/b big.jpg in.jpg 2>err"), 1);
+    EXPECT_EQ(slurp(dir_ / "err"), "jpeg2pnm: big.jpg: " + folder.string() + "/b/big.ppm: write error: File too large\n");
+    EXPECT_EQ(listing(folder / "b"), std::vector<std::string>{"in.ppm"});
+    EXPECT_EQ(shell(limited + TONETOOL_PATH + " wav --unit-ms 1000 -o " + folder.string() + "/t.wav tones 2>err"), 1);
+    EXPECT_EQ(slurp(dir_ / "err"), "tonetool: " + folder.string() + "/t.wav: write error: File too large\n");
+    EXPECT_EQ(listing(folder / "b"), std::vector<std::string>{"in.ppm"});
+    EXPECT_FALSE(fs::exists(folder / "t.wav"));
+  }
+  {
     const test_fs_mount faulty(dir_ / "faulty", "");
     if (!faulty.skip_reason.empty()) std::printf("failing reads not tried: %s\n", faulty.skip_reason.c_str());
     if (faulty.skip_reason.empty()) {
