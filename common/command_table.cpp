@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -138,11 +139,16 @@ bool well_formed_number(const std::string &text, bool signed_value, bool fractio
 bool parse_whole(const std::string &text, std::int64_t low, std::int64_t high, std::int64_t &value) {
   if (!well_formed_number(text, low < 0, false)) return false;
   const bool negative = text[0] == '-';
-  const std::string digits = text.substr(text[0] == '-' || text[0] == '+' ? 1 : 0);
-  if (digits.size() > 18) return false;
-  value = 0;
-  for (const char c : digits) value = value * 10 + (c - '0');
-  if (negative) value = -value;
+  // Every value of the type, each digit checked against overflow.
+  std::uint64_t magnitude = 0;
+  for (std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0; i < text.size(); ++i) {
+    const auto digit = static_cast<unsigned>(text[i] - '0');
+    if (magnitude > (UINT64_MAX - digit) / 10) return false;
+    magnitude = magnitude * 10 + digit;
+  }
+  const std::uint64_t most = static_cast<std::uint64_t>(INT64_MAX) + (negative ? 1 : 0);
+  if (magnitude > most) return false;
+  value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   return value >= low && value <= high;
 }
 

@@ -340,12 +340,18 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
   unsigned char *image = nullptr;
   const int orientation = target->orientation;
   if (orientation != 1) {
+    // The turned image comes on top of libjpeg's own whole-image buffers:
+    // the limit holds for both together.
     const std::uint64_t bytes = std::uint64_t{plan.width} * plan.height * static_cast<unsigned>(plan.written_components);
-    if (options->max_memory_mib != 0 && bytes > (options->max_memory_mib << 20)) {
+    const std::uint64_t working = whole_image_memory(cinfo);
+    const auto mib = [](std::uint64_t b) { return static_cast<unsigned long long>((b + (1u << 20) - 1) >> 20); };
+    if (options->max_memory_mib != 0 && mib(bytes) + mib(working) > options->max_memory_mib) {
+      char working_text[80] = "";
+      if (working > 0) std::snprintf(working_text, sizeof working_text, " besides %llu MiB of working memory", mib(working));
       std::snprintf(err->message, sizeof err->message,
-                    "the %ux%u image needs %llu MiB to be turned upright, over the limit of %llu MiB; "
+                    "the %ux%u image needs %llu MiB to be turned upright%s, over the limit of %llu MiB; "
                     "--max-memory MIB raises it, 0 lifts it",
-                    plan.width, plan.height, static_cast<unsigned long long>((bytes + (1u << 20) - 1) >> 20),
+                    plan.width, plan.height, mib(bytes), working_text,
                     static_cast<unsigned long long>(options->max_memory_mib));
       return false;
     }

@@ -187,6 +187,18 @@ TEST(auto_orient, damaged_blocks_are_ignored_with_a_reason) {
   decode(with_segment(encode_jpeg(recipe_of(1000, 600, 3)), exif_segment(6, true)), small, &r);
   EXPECT_EQ(r.message, "the 1000x600 image needs 2 MiB to be turned upright, over the limit of 1 MiB; "
                        "--max-memory MIB raises it, 0 lifts it");
+  // A progressive file holds its coefficients too (4 MiB): each alone fits
+  // in 5 MiB, both together do not.
+  small.max_memory_mib = 5;
+  decode(with_segment(encode_jpeg(recipe_of(1000, 600, 3, 1, 1, true)), exif_segment(6, true)), small, &r);
+  EXPECT_EQ(r.message, "the 1000x600 image needs 2 MiB to be turned upright besides 4 MiB of working memory, "
+                       "over the limit of 5 MiB; --max-memory MIB raises it, 0 lifts it");
+  // A limit past what a shift by 20 bits holds is no limit to overflow.
+  for (const std::uint64_t huge : {std::uint64_t{1} << 44, std::uint64_t{INT64_MAX}}) {
+    small.max_memory_mib = huge;
+    decode(with_segment(encode_jpeg(recipe_of(61, 43, 3)), exif_segment(6, true)), small, &r);
+    EXPECT_TRUE(r.ok) << huge << ": " << r.message;
+  }
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ TEST(command_line, values_reach_the_decoder_settings) {
   EXPECT_EQ(r.line.inputs, std::vector<std::string>{"in.jpg"});
   EXPECT_FALSE(c.max_pixels_given);
   EXPECT_TRUE(parse({"--max-pixels=0"}).line.convert.max_pixels_given);
+  // Every value of 19 digits below 2^63, leading zeros as well.
+  EXPECT_EQ(parse({"--max-memory=9223372036854775807"}).line.convert.max_memory_mib, 9223372036854775807u);
+  EXPECT_EQ(parse({"--max-memory=00000000000000000000042"}).line.convert.max_memory_mib, 42u);
 }
 
 TEST(command_line, no_input_means_standard_input) {
@@ -66,6 +69,8 @@ TEST(command_line, bad_values_are_usage_errors) {
       {{"--dct=Int"}, "invalid DCT method 'Int' (int, fast or float)"},
       {{"--crop=0x5+0+0"}, "invalid region '0x5+0+0' for '--crop' (WxH+X+Y, e.g. 512x512+100+40)"},
       {{"--max-pixels=1e6"}, "invalid limit '1e6' for '--max-pixels' (a whole number; 0 for none)"},
+      {{"--max-memory=9223372036854775808"},
+       "invalid limit '9223372036854775808' for '--max-memory' (a whole number; 0 for none)"},
       {{"-o", "", "in.jpg"}, "option '-o' needs a file name, not ''"},
       {{"--icc=", "-o", "x", "in.jpg"}, "option '--icc' needs a file name, not ''"},
       {{"--colors=8", "--one-pass", "--two-pass"}, "--one-pass and --two-pass cannot be used together"},
