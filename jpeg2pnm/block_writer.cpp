@@ -5,20 +5,27 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace {
-
-// Writes all of `bytes` bytes; the errno of a failure, else 0.
-int write_all(block_writer &w, const unsigned char *data, std::size_t bytes) {
-  if (w.fd < 0) return std::fwrite(data, 1, bytes, w.stream) == bytes ? 0 : (errno != 0 ? errno : EIO);
+int write_fully(int fd, const unsigned char *data, std::size_t bytes, off_t offset) {
   while (bytes > 0) {
-    const ssize_t n = w.offset < 0 ? write(w.fd, data, bytes) : pwrite(w.fd, data, bytes, w.offset);
+    const ssize_t n = offset < 0 ? write(fd, data, bytes) : pwrite(fd, data, bytes, offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : EIO;
     data += n;
     bytes -= static_cast<std::size_t>(n);
-    if (w.offset >= 0) w.offset += n;
+    if (offset >= 0) offset += n;
   }
   return 0;
+}
+
+namespace {
+
+// Writes all of `bytes` bytes where the writer writes; the errno of a
+// failure, else 0.
+int write_all(block_writer &w, const unsigned char *data, std::size_t bytes) {
+  if (w.fd < 0) return std::fwrite(data, 1, bytes, w.stream) == bytes ? 0 : (errno != 0 ? errno : EIO);
+  const int error = write_fully(w.fd, data, bytes, w.offset);
+  if (error == 0 && w.offset >= 0) w.offset += static_cast<off_t>(bytes);
+  return error;
 }
 
 // The writer thread: writes queued blocks in order until closed.

@@ -44,6 +44,11 @@ struct block_writer {
   int error = 0;  // the first write error's errno
 };
 
+// Writes all of `bytes` bytes to `fd`, from `offset` with pwrite or, when
+// it is -1, in sequence; short writes and EINTR are carried on from. The
+// errno of a failure, else 0.
+int write_fully(int fd, const unsigned char *data, std::size_t bytes, off_t offset = -1);
+
 // Sets the writer up for `out` (through its descriptor, its buffer
 // flushed; a stream with none is written as a stream), with a thread of
 // its own when `threaded`, for rows of up to `row_bytes` bytes. False with

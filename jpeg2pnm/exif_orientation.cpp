@@ -1,6 +1,8 @@
 #include "exif_orientation.h"
 
 #include <cstring>
+#include <iterator>
+#include <string>
 
 #include "marker_walk.h"
 
@@ -28,7 +30,14 @@ struct tiff_reader {
   }
 };
 
-exif_reading damaged(const char *why) {
+// TIFF's name of a field type, as EXIF readers show it.
+std::string type_name(unsigned type) {
+  static const char *const names[] = {"BYTE",   "ASCII", "SHORT",     "LONG",  "RATIONAL", "SBYTE",
+                                      "UNDEFINED", "SSHORT", "SLONG", "SRATIONAL", "FLOAT", "DOUBLE"};
+  return type >= 1 && type <= std::size(names) ? names[type - 1] : "type " + std::to_string(type);
+}
+
+exif_reading damaged(const std::string &why) {
   exif_reading r;
   r.damage = why;
   return r;
@@ -59,9 +68,9 @@ exif_reading orientation_of_exif(const unsigned char *payload, std::size_t lengt
       return damaged("its first directory runs past its end");
     }
     if (tag != orientation_tag) continue;
-    if (type != short_type || count != 1 || value < 1 || value > 8) {
-      return damaged("its Orientation is not one of 1 to 8");
-    }
+    if (type != short_type) return damaged("its Orientation is stored as " + type_name(type) + ", not as a SHORT");
+    if (count != 1) return damaged("its Orientation holds " + std::to_string(count) + " values, not one");
+    if (value < 1 || value > 8) return damaged("its Orientation is " + std::to_string(value) + ", not one of 1 to 8");
     exif_reading r;
     r.orientation = static_cast<int>(value);
     return r;

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "block_writer.h"
+
 namespace {
 
 // Whether the strips of an image can be written where they belong: a
@@ -69,8 +71,10 @@ bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, co
     }
     if (!r.ok || r.warnings > 0) return false;
   }
-  if (pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
+  if (const int error = write_fully(fd, reinterpret_cast<const unsigned char *>(header.data()), header.size(), 0);
+      error != 0) {
     err->write_failed = true;
+    errno = error;
     return false;
   }
   // The descriptor's position stands where a sequential write leaves it.

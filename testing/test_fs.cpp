@@ -2,11 +2,13 @@
 // with faults a disk does not have on demand:
 //   --fail-flush   every flush (each close of a file) fails with EIO, the
 //                  way network file systems and quotas report a lost write
+//   --short-writes every write takes at most 7 bytes, as a write that a
+//                  signal interrupts may, so that callers must write the rest
 //   files whose name ends in .eio fail every read with EIO
 // It has no unnamed temporary files (O_TMPFILE), so programs fall back to
 // named ones here.
 //
-//   test_fs [--fail-flush] MOUNTPOINT   (stays in the foreground until unmounted)
+//   test_fs [--fail-flush | --short-writes] MOUNTPOINT   (stays in the foreground until unmounted)
 #define FUSE_USE_VERSION 31
 
 #include <fuse.h>
@@ -29,6 +31,7 @@ struct node {
 
 std::map<std::string, node> nodes;
 bool fail_flush = false;
+bool short_writes = false;
 
 bool ends_with(const std::string &s, const char *suffix) {
   const std::size_t n = std::strlen(suffix);
@@ -101,6 +104,7 @@ int fs_read(const char *path, char *out, std::size_t size, off_t offset, fuse_fi
 int fs_write(const char *path, const char *in, std::size_t size, off_t offset, fuse_file_info *) {
   node *n = find(path);
   if (n == nullptr) return -ENOENT;
+  if (short_writes && size > 7) size = 7;
   const std::size_t end = static_cast<std::size_t>(offset) + size;
   if (end > n->data.size()) n->data.resize(end);
   std::memcpy(n->data.data() + offset, in, size);
@@ -154,6 +158,9 @@ int main(int argc, char *argv[]) {
   int first = 1;
   if (argc > 1 && std::strcmp(argv[1], "--fail-flush") == 0) {
     fail_flush = true;
+    first = 2;
+  } else if (argc > 1 && std::strcmp(argv[1], "--short-writes") == 0) {
+    short_writes = true;
     first = 2;
   }
   if (argc != first + 1) return 2;

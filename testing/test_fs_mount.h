@@ -17,7 +17,7 @@
 
 class test_fs_mount {
  public:
-  // `option` is "" or "--fail-flush".
+  // `option` is "", "--fail-flush" or "--short-writes".
   test_fs_mount(const std::filesystem::path &folder, const std::string &option) : folder_(folder) {
 #ifndef TEST_FS_PATH
     (void)option;

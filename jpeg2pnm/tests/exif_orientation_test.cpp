@@ -156,9 +156,10 @@ TEST(auto_orient, damaged_blocks_are_ignored_with_a_reason) {
     bytes segment;
     const char *damage;
   } cases[] = {
-      {exif_segment(9, false), "its Orientation is not one of 1 to 8"},
-      {exif_segment(6, true, 4), "its Orientation is not one of 1 to 8"},
-      {exif_segment(6, false, 3, 2), "its Orientation is not one of 1 to 8"},
+      {exif_segment(9, false), "its Orientation is 9, not one of 1 to 8"},
+      {exif_segment(6, true, 4), "its Orientation is stored as LONG, not as a SHORT"},
+      {exif_segment(6, true, 13), "its Orientation is stored as type 13, not as a SHORT"},
+      {exif_segment(6, false, 3, 2), "its Orientation holds 2 values, not one"},
       {bytes{0xFF, 0xE1, 0x00, 0x0A, 'E', 'x', 'i', 'f', 0, 0, 'X', 'X'}, "its TIFF header is cut short"},
       {bytes{0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 0xF0, 0, 0, 0}, "its first directory lies outside it"},
       {bytes{0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0}, "its first directory lies outside it"},
