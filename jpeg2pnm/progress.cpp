@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,6 +49,12 @@ void draw(progress_state &s) {
     const double left = elapsed / static_cast<double>(done) * static_cast<double>(s.total - done);
     line += ", about " + std::to_string(static_cast<long>(left + 0.5)) + " s left";
   }
+  // Within the terminal's width as it is now (a resize is followed at the
+  // next drawing): a line that wrapped would leave a stale row each time.
+  struct winsize size {};
+  const std::size_t columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  const std::size_t prefix = sizeof erase_line - 1;
+  if (columns > 1 && line.size() - prefix > columns - 1) line.resize(prefix + columns - 1);
   put(line);
   s.drawn = true;
 }

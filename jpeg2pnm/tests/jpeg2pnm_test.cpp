@@ -1,5 +1,7 @@
 // Runs the built jpeg2pnm on generated JPEG files and checks the files it
 // writes against a plain libjpeg decode.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +137,26 @@ TEST_F(jpeg2pnm_program, batches_show_progress_on_a_terminal) {
     }
     fs::remove_all(dir_ / "out");
   }
+}
+
+// On a narrow terminal the line is cut to its width, so that a redraw
+// never wraps and leaves a stale row: a batch held up 0.6 s by a FIFO
+// redraws a line of 30 characters on 24 columns.
+TEST_F(jpeg2pnm_program, progress_fits_the_terminal_width) {
+  if (shell("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) is not installed: no pseudo-terminal";
+  const fs::path in = jpeg("a.jpg", colour_recipe());
+  ASSERT_EQ(mkfifo((dir_ / "held.jpg").c_str(), 0600), 0);
+  shell("cd '" + dir_.string() + "' && { (sleep 0.6; cat a.jpg > held.jpg) & script -qfec 'stty cols 24; " +
+        JPEG2PNM_PATH + " -j 1 -d out a.jpg held.jpg' /dev/null > log 2>&1; wait; }");
+  const std::string text = slurp(dir_ / "log");
+  std::size_t redraws = 0;
+  for (std::size_t at = text.find("\r\033[K"); at != std::string::npos; at = text.find("\r\033[K", at + 1)) {
+    const std::size_t end = text.find_first_of("\r\n", at + 4);
+    const std::string drawn = text.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+    EXPECT_LE(drawn.size(), 23u) << drawn;
+    redraws += drawn.find("1/2 files") == 0;
+  }
+  EXPECT_GE(redraws, 1u) << text;
 }
 
 TEST_F(jpeg2pnm_program, standard_input_to_standard_output) {
