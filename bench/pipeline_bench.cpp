@@ -68,9 +68,10 @@ void decode_bare(const std::vector<unsigned char> &whole, unsigned first = 0, un
                             static_cast<unsigned>(cinfo->max_h_samp_factor),
                             static_cast<unsigned>(cinfo->max_v_samp_factor), cinfo->restart_interval};
   trimmed_jpeg trimmed;
+  trimmed_source source;
   if (first > 0 && trim_rows_above(whole.data(), whole.size(), first, frame, trimmed)) {
     jpeg_abort_decompress(cinfo);
-    jpeg_mem_src(cinfo, trimmed.data.data(), static_cast<unsigned long>(trimmed.data.size()));
+    read_trimmed_jpeg(cinfo, source, trimmed);
     jpeg_read_header(cinfo, TRUE);
     first -= trimmed.skipped_rows;
     last -= trimmed.skipped_rows;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <jerror.h>
 
@@ -153,7 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     frame_as_read frame;
     if (frame_read_by_libjpeg(data + 1, size - 1, frame) &&
         trim_rows_above(data + 1, size - 1, static_cast<unsigned>(size * 31 % 4096), frame, trimmed)) {
-      decode(trimmed.data.data(), trimmed.data.size(), mode);
+      std::vector<unsigned char> rebuilt(trimmed.size);
+      rebuilt.resize(read_trimmed(trimmed, 0, rebuilt.data(), rebuilt.size()));
+      decode(rebuilt.data(), rebuilt.size(), mode);
       return 0;
     }
   }

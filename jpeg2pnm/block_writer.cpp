@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 
 int write_fully(int fd, const unsigned char *data, std::size_t bytes, off_t offset) {
   while (bytes > 0) {
@@ -77,7 +78,12 @@ void make_blocks(block_writer &w, bool threaded, std::size_t row_bytes) {
     w.blocks.emplace_back(new unsigned char[w.capacity]);
   }
   w.busy.assign(w.blocks.size(), false);
-  if (threaded) w.thread = std::thread(write_queued, std::ref(w));
+  if (!threaded) return;
+  try {
+    w.thread = std::thread(write_queued, std::ref(w));
+  } catch (const std::system_error &) {
+    // No thread to be had: the blocks are written as they fill, here.
+  }
 }
 
 }  // namespace
@@ -109,6 +115,17 @@ unsigned char *block_space(block_writer &w, std::size_t bytes) {
   unsigned char *space = w.blocks[w.filling].get() + w.used;
   w.used += bytes;
   return space;
+}
+
+block_writer::~block_writer() {
+  if (!thread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (error == 0) error = ECANCELED;  // what is queued is skipped
+    closing = true;
+  }
+  changed.notify_all();
+  thread.join();
 }
 
 bool finish_block_writer(block_writer &w) {

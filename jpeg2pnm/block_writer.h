@@ -42,6 +42,13 @@ struct block_writer {
   std::vector<bool> busy;                                   // queued or being written
   bool closing = false;
   int error = 0;  // the first write error's errno
+
+  block_writer() = default;
+  block_writer(const block_writer &) = delete;
+  block_writer &operator=(const block_writer &) = delete;
+  // A writer left without finish_block_writer (an exception on its way
+  // out) stops its thread, writing nothing more: the output is discarded.
+  ~block_writer();
 };
 
 // Writes all of `bytes` bytes to `fd`, from `offset` with pwrite or, when
@@ -51,7 +58,8 @@ int write_fully(int fd, const unsigned char *data, std::size_t bytes, off_t offs
 
 // Sets the writer up for `out` (through its descriptor, its buffer
 // flushed; a stream with none is written as a stream), with a thread of
-// its own when `threaded`, for rows of up to `row_bytes` bytes. False with
+// its own when `threaded` and one can start (else blocks are written on
+// the caller's thread), for rows of up to `row_bytes` bytes. False with
 // errno set when the flush fails.
 bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset = -1);
 

@@ -194,12 +194,28 @@ struct decode_outputs {
   std::vector<unsigned char> icc_profile;
 };
 
-// Reads the header of `data`, sets the decode up as the options ask and
+// The file a decode reads: the file as stored, or, when `trimmed` is set,
+// the file rebuilt from it to start at a restart interval, read through
+// `source` (see restart_trim.h) with its rows `skipped_rows` (at the
+// output's scale) above the stored file's.
+struct jpeg_bytes {
+  const unsigned char *data;
+  std::size_t size;
+  const trimmed_jpeg *trimmed = nullptr;
+  trimmed_source *source = nullptr;
+  JDIMENSION skipped_rows = 0;
+};
+
+// Reads the header of `in`, sets the decode up as the options ask and
 // checks the limits; false with the reason in the error state. The first
 // call names the image in the messages of later refusals.
-bool read_and_check(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
-                    std::size_t size, const convert_options *options, row_plan *plan) {
-  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+bool read_and_check(j_decompress_ptr cinfo, error_state *err, const jpeg_bytes &in,
+                    const convert_options *options, row_plan *plan) {
+  if (in.trimmed != nullptr) {
+    read_trimmed_jpeg(cinfo, *in.source, *in.trimmed);
+  } else {
+    jpeg_mem_src(cinfo, in.data, static_cast<unsigned long>(in.size));
+  }
   if (!options->icc_path.empty()) jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
   if (!set_output_parameters(cinfo, *options, err, plan)) return false;
@@ -208,7 +224,9 @@ bool read_and_check(j_decompress_ptr cinfo, error_state *err, const unsigned cha
                   cinfo->output_height);
   }
   // The header has been read: what is left is the image data.
-  return check_limits(cinfo, cinfo->src->bytes_in_buffer, *options, err);
+  const std::uint64_t data_bytes =
+      in.trimmed != nullptr ? trimmed_bytes_left(*in.source) : cinfo->src->bytes_in_buffer;
+  return check_limits(cinfo, data_bytes, *options, err);
 }
 
 // What libjpeg read of the frame, for the check of a rebuilt file.
@@ -229,7 +247,7 @@ bool check_stored(j_decompress_ptr cinfo, error_state *err, const unsigned char 
                   const convert_options *options, frame_as_read *frame) {
   if (setjmp(err->jump)) return false;
   row_plan plan{};
-  if (!read_and_check(cinfo, err, data, size, options, &plan)) return false;
+  if (!read_and_check(cinfo, err, {data, size}, options, &plan)) return false;
   *frame = frame_of(cinfo);
   return true;
 }
@@ -300,12 +318,11 @@ convert_result decode_strip(const strip_source &source, const convert_options &s
 
 // Every object here is trivially destructible, so the longjmp of a fatal
 // libjpeg error skips no clean-up; the caller destroys the decompressor.
-bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char *data,
-                  std::size_t size, const convert_options *options, const row_target *target,
-                  decode_outputs *outputs, block_writer *writer) {
+bool decode_image(j_decompress_ptr cinfo, error_state *err, const jpeg_bytes *in, const convert_options *options,
+                  const row_target *target, decode_outputs *outputs, block_writer *writer) {
   if (setjmp(err->jump)) return false;
   row_plan plan{};
-  if (!read_and_check(cinfo, err, data, size, options, &plan)) return false;
+  if (!read_and_check(cinfo, err, *in, options, &plan)) return false;
   ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(cinfo);
   const int components = plan.decoded_components;
   if (components != 1 && components != 3 && components != 4) {
@@ -324,9 +341,12 @@ bool decode_image(j_decompress_ptr cinfo, error_state *err, const unsigned char 
     // writer is set up; on any doubt the whole image is decoded below,
     // over what the strips wrote. A stream with no descriptor (in memory)
     // is never fit for strips.
+    // The strips read the file as stored, where the region lies lower
+    // when the decode here skips the rows above it.
     if (target->orientation == 1 && std::fflush(out) == 0 &&
-        decode_in_strips(cinfo, *options, {plan.x, plan.y, plan.width, plan.height, plan.written_components},
-                         {data, size, fileno(out)}, decode_strip, err)) {
+        decode_in_strips(cinfo, *options,
+                         {plan.x, plan.y + in->skipped_rows, plan.width, plan.height, plan.written_components},
+                         {in->data, in->size, fileno(out)}, decode_strip, err)) {
       jpeg_abort_decompress(cinfo);
       return true;
     }
@@ -390,12 +410,13 @@ bool scaled_rows(const convert_options &o, std::uint64_t rows, std::uint64_t &sc
 // many rows as were left out. Only for a crop that the whole image takes
 // and within the pixel limit, so that refusals still name the image.
 bool trim_for_crop(const unsigned char *data, std::size_t size, const frame_as_read &frame,
-                   convert_options &o, trimmed_jpeg &trimmed) {
+                   convert_options &o, trimmed_jpeg &trimmed, JDIMENSION &skipped_rows) {
   const auto first_row = static_cast<unsigned>(std::uint64_t{o.crop_y} * o.scale_denom / o.scale_num);
   if (!trim_rows_above(data, size, first_row, frame, trimmed)) return false;
   std::uint64_t skipped = 0;
   if (!scaled_rows(o, trimmed.skipped_rows, skipped) || skipped > o.crop_y) return false;
-  o.crop_y -= static_cast<unsigned>(skipped);
+  skipped_rows = static_cast<JDIMENSION>(skipped);
+  o.crop_y -= skipped_rows;
   return true;
 }
 
@@ -428,6 +449,16 @@ std::string crop_as_stored(const unsigned char *data, std::size_t size, int orie
   return crop_to_stored(width, height, orientation, o);
 }
 
+// Destroys a decompressor on every way out of a scope, an exception for
+// memory that ran out included; jpeg_destroy_decompress clears `mem`, so
+// one destroyed already is left alone.
+struct decompressor_guard {
+  jpeg_decompress_struct &cinfo;
+  ~decompressor_guard() {
+    if (cinfo.mem != nullptr) jpeg_destroy_decompress(&cinfo);
+  }
+};
+
 // The whole decode of one image, or of one strip of it, to `target`.
 convert_result decode_to(const unsigned char *data, std::size_t size, const convert_options &requested,
                          const row_target &given) {
@@ -445,9 +476,12 @@ convert_result decode_to(const unsigned char *data, std::size_t size, const conv
     }
   }
   jpeg_decompress_struct cinfo{};
+  const decompressor_guard destroy_at_exit{cinfo};
   error_state err{};
   scan_watch watch{};
   trimmed_jpeg trimmed;
+  trimmed_source source;
+  jpeg_bytes in{data, size};
   bool ok = true;
   // A crop that starts well down the image may skip the data above it
   // (see restart_trim.h), once the file as stored has passed every check.
@@ -457,15 +491,15 @@ convert_result decode_to(const unsigned char *data, std::size_t size, const conv
     ok = check_stored(&cinfo, &err, data, size, &options, &frame);
     jpeg_destroy_decompress(&cinfo);
     cinfo = jpeg_decompress_struct{};
-    if (ok && trim_for_crop(data, size, frame, options, trimmed)) {
-      data = trimmed.data.data();
-      size = trimmed.data.size();
+    if (ok && trim_for_crop(data, size, frame, options, trimmed, in.skipped_rows)) {
+      in.trimmed = &trimmed;
+      in.source = &source;
     }
   }
   start_decompressor(cinfo, err, watch, options);
   decode_outputs outputs;
   block_writer writer;
-  if (ok) ok = decode_image(&cinfo, &err, data, size, &options, &target, &outputs, &writer);
+  if (ok) ok = decode_image(&cinfo, &err, &in, &options, &target, &outputs, &writer);
   int write_errno = err.write_failed ? errno : 0;
   if (!ok) writer.used = 0;  // a failed image's rows are not written
   if (writer.capacity > 0 && !finish_block_writer(writer) && ok) {

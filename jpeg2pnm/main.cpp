@@ -12,6 +12,7 @@
 #include <map>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -99,6 +100,10 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   return status_of(r);
 }
 
+void report_out_of_memory(const std::string &input) {
+  report_input(input, "out of memory; decode it on a machine with more, or lower the limits");
+}
+
 // convert_one, with running out of memory reported as one line of this
 // input's, not as an abort.
 exit_status convert_guarded(const std::string &input, image_outputs &o, const convert_options &options) {
@@ -107,7 +112,7 @@ exit_status convert_guarded(const std::string &input, image_outputs &o, const co
   } catch (const std::bad_alloc &) {
     discard_output(o.image);
     discard_output(o.profile);
-    report_input(input, "out of memory; decode it on a machine with more, or lower the limits");
+    report_out_of_memory(input);
     return status_failed;
   }
 }
@@ -214,15 +219,27 @@ exit_status convert_many(const command_line &line) {
   std::vector<exit_status> statuses(inputs.size(), status_clean);
   auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-      statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true,
-                                    batch.convert);
+      try {
+        statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true, batch.convert);
+      } catch (const std::bad_alloc &) {
+        statuses[i] = status_failed;
+        report_out_of_memory(inputs[i]);
+      }
       count_finished(statuses[i] == status_failed);
     }
   };
   // A line that counts the files, where someone watches standard error.
   start_progress(inputs.size(), inputs.size() > 1 && !line.quiet && (line.progress || isatty(STDERR_FILENO)));
+  // Jobs whose thread cannot start are left to the others, this one last.
   std::vector<std::thread> threads;
-  for (unsigned t = 1; t < jobs; ++t) threads.emplace_back(work);
+  threads.reserve(jobs);
+  for (unsigned t = 1; t < jobs; ++t) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error &) {
+      break;
+    }
+  }
   work();
   for (auto &t : threads) t.join();
   stop_progress();

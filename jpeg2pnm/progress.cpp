@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -78,7 +79,11 @@ void start_progress(std::size_t total, bool shown) {
     std::lock_guard<std::mutex> hold(s.lock);
     draw(s);
   }
-  s.ticker = std::thread(tick, std::ref(s));
+  try {
+    s.ticker = std::thread(tick, std::ref(s));
+  } catch (const std::system_error &) {
+    // No thread to redraw it: the first line stays until the closing one.
+  }
 }
 
 void count_finished(bool failed) {
@@ -95,7 +100,7 @@ void stop_progress() {
     s.stop = true;
   }
   s.stopping.notify_all();
-  s.ticker.join();
+  if (s.ticker.joinable()) s.ticker.join();
   const std::size_t failed = s.failed, written = s.done - failed;
   std::string closing = std::string(s.drawn ? erase_line : "") + "jpeg2pnm: " + std::to_string(written) + " written";
   if (failed > 0) closing += ", " + std::to_string(failed) + " failed";

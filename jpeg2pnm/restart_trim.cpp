@@ -1,6 +1,9 @@
 #include "restart_trim.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include <jerror.h>
 
 #include "marker_walk.h"
 
@@ -99,26 +102,111 @@ bool trim_rows_above(const unsigned char *data, std::size_t size, unsigned first
     at += 2;
   }
 
+  const unsigned skipped_rows = interval * rows_per_interval * mcu_height;
+  if (skipped_rows >= f.height) return false;
+  out.stored = data;
   out.width = f.width;
   out.height = f.height;
-  out.skipped_rows = interval * rows_per_interval * mcu_height;
-  if (out.skipped_rows >= f.height) return false;
-  out.data.assign(data, data + f.data_at);
-  const unsigned height = f.height - out.skipped_rows;
-  out.data[f.height_at] = static_cast<unsigned char>(height >> 8);
-  out.data[f.height_at + 1] = static_cast<unsigned char>(height);
-  // The rest, with the restart markers numbered from this interval on.
-  const std::size_t start = out.data.size();
-  out.data.insert(out.data.end(), data + at, data + size);
-  unsigned char *const rest = out.data.data() + start;
-  const std::size_t length = size - at;
-  for (std::size_t i = 0; i + 1 < length;) {
-    void *next = std::memchr(rest + i, 0xFF, length - 1 - i);
-    if (next == nullptr) break;
-    i = static_cast<std::size_t>(static_cast<unsigned char *>(next) - rest) + 1;
-    if (is_restart_marker(rest[i])) {
-      rest[i] = static_cast<unsigned char>(0xD0 | ((rest[i] - 0xD0 + 8 - (interval & 7)) & 7));
-    }
-  }
+  out.skipped_rows = skipped_rows;
+  const unsigned height = f.height - skipped_rows;
+  out.height_at = f.height_at;
+  out.new_height[0] = static_cast<unsigned char>(height >> 8);
+  out.new_height[1] = static_cast<unsigned char>(height);
+  out.data_at = f.data_at;
+  out.interval_at = at;
+  out.size = f.data_at + (size - at);
+  out.renumber = interval & 7;
   return true;
+}
+
+std::size_t read_trimmed(const trimmed_jpeg &file, std::size_t offset, unsigned char *out, std::size_t count) {
+  std::size_t copied = 0;
+  while (copied < count && offset < file.size) {
+    unsigned char *const to = out + copied;
+    const std::size_t wanted = count - copied;
+    std::size_t n = 0;
+    if (offset < file.height_at) {
+      n = std::min(wanted, file.height_at - offset);
+      std::memcpy(to, file.stored + offset, n);
+    } else if (offset < file.height_at + 2) {
+      n = 1;
+      *to = file.new_height[offset - file.height_at];
+    } else if (offset < file.data_at) {
+      n = std::min(wanted, file.data_at - offset);
+      std::memcpy(to, file.stored + offset, n);
+    } else {
+      // The data from the interval on; a byte after 0xFF that names a
+      // restart marker is numbered from this interval (stuffed bytes,
+      // FF 00, and fill bytes are left as they are).
+      const std::size_t from = file.interval_at + (offset - file.data_at);
+      n = std::min(wanted, file.size - offset);
+      std::memcpy(to, file.stored + from, n);
+      for (std::size_t i = 0; i < n && file.renumber != 0; ++i) {
+        const std::size_t at = from + i;
+        if (at > file.interval_at && file.stored[at - 1] == 0xFF && is_restart_marker(to[i])) {
+          to[i] = static_cast<unsigned char>(0xD0 | ((to[i] - 0xD0 + 8 - file.renumber) & 7));
+        }
+      }
+    }
+    copied += n;
+    offset += n;
+  }
+  return copied;
+}
+
+namespace {
+
+trimmed_source &source_of(j_decompress_ptr cinfo) { return *reinterpret_cast<trimmed_source *>(cinfo->src); }
+
+void start_reading(j_decompress_ptr) {}
+
+// The next chunk; past the end, as jpeg_mem_src does, a warning and an
+// end-of-image marker, so that a file cut short decodes as it would whole.
+boolean fill_chunk(j_decompress_ptr cinfo) {
+  static const JOCTET end_of_image[] = {0xFF, JPEG_EOI};
+  trimmed_source &s = source_of(cinfo);
+  const std::size_t n = read_trimmed(*s.file, s.next, s.chunk, sizeof s.chunk);
+  if (n == 0) {
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    s.pub.next_input_byte = end_of_image;
+    s.pub.bytes_in_buffer = sizeof end_of_image;
+    return TRUE;
+  }
+  s.next += n;
+  s.pub.next_input_byte = s.chunk;
+  s.pub.bytes_in_buffer = n;
+  return TRUE;
+}
+
+void skip_bytes(j_decompress_ptr cinfo, long count) {
+  trimmed_source &s = source_of(cinfo);
+  if (count <= 0) return;
+  auto left = static_cast<std::size_t>(count);
+  while (left > s.pub.bytes_in_buffer) {
+    left -= s.pub.bytes_in_buffer;
+    fill_chunk(cinfo);
+  }
+  s.pub.next_input_byte += left;
+  s.pub.bytes_in_buffer -= left;
+}
+
+void stop_reading(j_decompress_ptr) {}
+
+}  // namespace
+
+void read_trimmed_jpeg(j_decompress_ptr cinfo, trimmed_source &source, const trimmed_jpeg &file) {
+  source.file = &file;
+  source.next = 0;
+  source.pub.init_source = start_reading;
+  source.pub.fill_input_buffer = fill_chunk;
+  source.pub.skip_input_data = skip_bytes;
+  source.pub.resync_to_restart = jpeg_resync_to_restart;
+  source.pub.term_source = stop_reading;
+  source.pub.next_input_byte = nullptr;
+  source.pub.bytes_in_buffer = 0;
+  cinfo->src = &source.pub;
+}
+
+std::uint64_t trimmed_bytes_left(const trimmed_source &source) {
+  return source.pub.bytes_in_buffer + (source.file->size - source.next);
 }

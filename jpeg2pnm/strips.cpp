@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cerrno>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,13 +27,35 @@ bool positioned_output(int fd) {
          lseek(fd, 0, SEEK_CUR) == 0;
 }
 
+// Whether every strip can start where its rows are: one scan (a file in
+// several holds every coefficient of the image, which each strip would
+// read and buffer whole) whose restart intervals are whole MCU rows, so
+// that a strip's file is rebuilt from the interval above it.
+bool intervals_start_rows(j_decompress_ptr cinfo) {
+  if (cinfo->progressive_mode || cinfo->arith_code || jpeg_has_multiple_scans(cinfo) ||
+      cinfo->restart_interval == 0) {
+    return false;
+  }
+  const unsigned mcu_width =
+      cinfo->num_components == 1 ? DCTSIZE : static_cast<unsigned>(cinfo->max_h_samp_factor) * DCTSIZE;
+  const unsigned mcus_per_row = (cinfo->image_width + mcu_width - 1) / mcu_width;
+  return mcus_per_row > 0 && cinfo->restart_interval % mcus_per_row == 0;
+}
+
+// Joins the strips' threads on every way out, so that none is left running.
+struct strip_threads {
+  std::vector<std::thread> running;
+  ~strip_threads() {
+    for (std::thread &t : running) t.join();
+  }
+};
+
 }  // namespace
 
 bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, const strip_region &region,
                       const strip_source &source, strip_decoder decode, error_state *err) {
   const int fd = source.fd;
-  if (options.strips < 2 || options.colors > 0 || cinfo->progressive_mode || cinfo->arith_code ||
-      cinfo->restart_interval == 0 || !positioned_output(fd)) {
+  if (options.strips < 2 || options.colors > 0 || !intervals_start_rows(cinfo) || !positioned_output(fd)) {
     return false;
   }
   // Strips start on MCU rows, and are at least two of them high.
@@ -57,12 +81,31 @@ bool decode_in_strips(j_decompress_ptr cinfo, const convert_options &options, co
     o.crop_width = region.width;
     o.crop_y = starts[k];
     o.crop_height = starts[k + 1] - starts[k];
-    results[k] = decode(source, o, header_length + static_cast<off_t>(starts[k] - region.y) * row_bytes);
+    // Memory or threads that run out fail the strip, never the process:
+    // the whole decode then runs on one thread.
+    try {
+      results[k] = decode(source, o, header_length + static_cast<off_t>(starts[k] - region.y) * row_bytes);
+    } catch (const std::bad_alloc &) {
+      results[k].ok = false;
+    } catch (const std::system_error &) {
+      results[k].ok = false;
+    }
   };
-  std::vector<std::thread> threads;
-  for (unsigned k = 1; k < strips; ++k) threads.emplace_back(decode_strip, k);
-  decode_strip(0);
-  for (std::thread &t : threads) t.join();
+  // A strip whose thread cannot start is decoded on this thread.
+  strip_threads threads;
+  threads.running.reserve(strips);
+  std::vector<unsigned> here{0};
+  here.reserve(strips);
+  for (unsigned k = 1; k < strips; ++k) {
+    try {
+      threads.running.emplace_back(decode_strip, k);
+    } catch (const std::system_error &) {
+      here.push_back(k);
+    }
+  }
+  for (const unsigned k : here) decode_strip(k);
+  for (std::thread &t : threads.running) t.join();
+  threads.running.clear();
   for (const convert_result &r : results) {
     if (r.write_failed) {
       err->write_failed = true;

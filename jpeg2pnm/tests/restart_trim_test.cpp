@@ -9,6 +9,13 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
+// The whole rebuilt file, as its source hands it to libjpeg in chunks.
+bytes rebuilt(const trimmed_jpeg &trimmed) {
+  bytes file(trimmed.size + 10);
+  file.resize(read_trimmed(trimmed, 0, file.data(), file.size()));
+  return file;
+}
+
 // The frame as libjpeg reads it, as jpeg2pnm hands it to the trimming.
 frame_as_read read_by_libjpeg(const bytes &file) {
   memory_decompressor d(file);
@@ -43,7 +50,7 @@ TEST(trim_rows_above, starts_at_the_interval_above_the_row) {
     EXPECT_EQ(trimmed.width, 211u);
     EXPECT_EQ(trimmed.height, 143u);
     const decoded_image whole = decode_plain(file, {});
-    const decoded_image part = decode_plain(trimmed.data, {});
+    const decoded_image part = decode_plain(rebuilt(trimmed), {});
     ASSERT_EQ(part.height, whole.height - c.skipped) << c.what;
     const std::size_t stride = static_cast<std::size_t>(whole.width) * static_cast<std::size_t>(whole.components);
     const auto from = [&](const decoded_image &img, unsigned row) {
@@ -69,7 +76,7 @@ TEST(trim_rows_above, leaves_other_files_alone) {
     const std::vector<unsigned char> file = encode_jpeg(c.recipe);
     trimmed_jpeg trimmed;
     EXPECT_FALSE(trim_rows_above(file.data(), file.size(), c.first_row, read_by_libjpeg(file), trimmed)) << c.what;
-    EXPECT_TRUE(trimmed.data.empty()) << c.what;
+    EXPECT_EQ(trimmed.size, 0u) << c.what;
   }
   // Damaged headers and data.
   std::vector<unsigned char> file = encode_jpeg(recipe_of(211, 143, 3, 2, 2, false, 1));

@@ -27,7 +27,7 @@ ensure_packages() {
 
 # What building and testing the project needs; fuzzing adds clang.
 BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev libasound2-dev groff-base mandoc
-  fuse3 libfuse3-dev python3-mido parallel)
+  fuse3 libfuse3-dev python3-mido parallel time)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # The fuzz build: clang, libFuzzer, address and undefined-behaviour
