@@ -33,10 +33,10 @@ parsed_command parse_command(const command_form &form, int argc, char **argv) {
   parsed_command result;
   std::vector<option> table;
   std::string letters = ":h";
-  std::size_t meaning = 0;  // the entry an alias stands for: the last one with help
+  std::size_t meaning = 0;  // the entry an alias stands for: the last one that is not an alias
   for (std::size_t i = 0; i < form.options.size(); ++i) {
     const option_entry &e = form.options[i];
-    if (e.help != nullptr) meaning = i;
+    if (e.kind != option_kind::alias) meaning = i;
     table.push_back({e.name, e.value != nullptr ? required_argument : no_argument, nullptr,
                      first_long_value + static_cast<int>(meaning)});
     if (e.letter != 0) {
@@ -83,7 +83,7 @@ std::string help_text(const command_form &form) {
                      " " + form.synopsis + "\n" + form.about;
   std::vector<std::pair<std::string, const char *>> rows;
   for (const option_entry &e : form.options) {
-    if (e.help == nullptr) continue;
+    if (e.kind != option_kind::listed) continue;
     std::string label = e.letter != 0 ? std::string("-") + e.letter + ", " : "    ";
     label += std::string("--") + e.name + (e.value != nullptr ? std::string("=") + e.value : "");
     rows.emplace_back(label, e.help);
@@ -105,6 +105,14 @@ std::string help_text(const command_form &form) {
   }
   if (*form.epilogue != '\0') text += std::string("\n") + form.epilogue;
   return text;
+}
+
+option_entry alias_option(const char *name, const char *value) {
+  return {name, 0, value, nullptr, nullptr, option_kind::alias};
+}
+
+option_entry hidden_option(const char *name, const char *value, std::function<std::string(const std::string &)> take) {
+  return {name, 0, value, nullptr, std::move(take), option_kind::hidden};
 }
 
 int usage_error(const command_form &form, const std::string &message) {

@@ -9,16 +9,27 @@
 #include <string>
 #include <vector>
 
+// How an option shows in the help: listed with its help; an alias,
+// another spelling of the listed entry before it, which does what that
+// entry does; hidden, an option of its own kept out of the help (one
+// kept so that old command lines go on working).
+enum class option_kind { listed, alias, hidden };
+
 // One option. `take` applies the value (empty for a flag) and returns ""
 // or what is wrong with it, as a usage error says it.
 struct option_entry {
   const char *name;    // the long name: "unit-ms"
   char letter;         // the short name, or 0
   const char *value;   // the value's name in help ("MS"); nullptr for a flag
-  const char *help;    // lines separated by '\n'; nullptr for an alias of the entry before
-                       // it (another spelling, kept out of the help)
-  std::function<std::string(const std::string &value)> take;
+  const char *help;    // lines separated by '\n'; nullptr for an alias or a hidden option
+  std::function<std::string(const std::string &value)> take;  // unused for an alias
+  option_kind kind = option_kind::listed;
 };
+
+// Another spelling of the listed entry before it ("greyscale" after
+// "grayscale"), and an option kept out of the help.
+option_entry alias_option(const char *name, const char *value = nullptr);
+option_entry hidden_option(const char *name, const char *value, std::function<std::string(const std::string &)> take);
 
 // A program, or one subcommand of it, and its options.
 struct command_form {

@@ -27,35 +27,40 @@ constexpr std::size_t shown_messages = 20;
 constexpr std::size_t longest_midi = std::size_t{1} << 24;
 constexpr std::size_t longest_c_array = std::size_t{1} << 20;
 
+// --approximate: the nearest tune, which is what both importers write
+// unless --strict; kept so that scripts that give it go on working.
+option_entry approximate_option() {
+  return hidden_option("approximate", nullptr, [](const std::string &) { return std::string(); });
+}
+
 }  // namespace
 
 int run_rtttl(int argc, char **argv) {
   rtttl_options settings;
   std::string output;
   const command_form form{
-      program_name, "rtttl", "[--approximate] [--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
+      program_name, "rtttl", "[--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
       "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
       "standard input) into a melody text for melodyc: a comment with its name,\n"
       "the tempo, then one note token per ringtone note. Ringtone octave 4 holds\n"
       "A = 440 Hz, melodyc's A1; '_' is read as a sharp. Notes that melodyc\n"
       "cannot play move by whole octaves, the whole tune together, when one\n"
       "shift fits them all; else the shift that fits the most, and the notes\n"
-      "still outside move by octaves into range (--strict refuses). At the unit\n"
-      "in use the tune is written when its tempo changes by at most 30% and\n"
-      "every note keeps its length within 10%; otherwise an error names the note\n"
-      "furthest off and a --unit-ms that fits every note. A last line tells the\n"
-      "tempo and the largest rhythm error the records have.\n",
-      "Exit status: 0 converted; 1 a malformed ringtone, a note out of range\n"
-      "(with --strict), a rhythm the unit cannot keep or an unreadable input\n"
-      "(nothing is written); 2 bad command line.\n",
+      "still outside move by octaves into range (--strict refuses). The tempo\n"
+      "stays, or changes (by 10%, or up to 30% where it must) to hold the tune's\n"
+      "grid in whole units; each note starts on the unit nearest its start, and\n"
+      "one too short for a unit joins its neighbours. The nearest tune is\n"
+      "written; a last line tells the tempo, the largest rhythm error and a\n"
+      "--unit-ms that keeps every note (--strict refuses the tune instead).\n",
+      "Exit status: 0 converted; 1 a malformed ringtone, a tune (with --strict)\n"
+      "that the range or the unit cannot keep, or an unreadable input (nothing\n"
+      "is written); 2 bad command line.\n",
       {output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
        unit_option(settings.unit_ms, "; play the melody at the\nsame unit"),
        transpose_option(settings.transpose_given, settings.transpose),
-       flag_option("approximate", "write a tune whose rhythm the unit cannot keep anyway,\neach note rounded, with a "
-                                  "warning for each note off",
-                   settings.approximate),
-       flag_option("strict", "refuse a tune no octave shift fits, instead of moving\nthe notes outside by octaves into range",
-                   settings.strict)}};
+       flag_option("strict", "refuse a tune whose rhythm the unit cannot keep, or\nthat no octave shift fits, instead of rounding\nor folding notes",
+                   settings.strict),
+       approximate_option()}};
   input_file in;
   int status = status_ok;
   if (!start_command(form, argc, argv, output, in, status)) return status;
@@ -162,17 +167,17 @@ int run_from_midi(int argc, char **argv) {
       program_name, "from-midi",
       "[--list] [--track N] [--channel N] [--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
       "Turn the melody of a standard MIDI file (format 0, 1 or 2; from FILE, or\n"
-      "standard input) into a melody text for melodyc. The melody is the lead:\n"
-      "the channel, across tracks, never percussion, that holds the highest\n"
-      "sounding note the longest among those playing through half the song or\n"
-      "more. In format 2 it comes from the first sequence with notes. Times snap\n"
-      "to the grid the file is sequenced on; a chord gives its top note, a note\n"
-      "ends where the next begins, a gap is a pause. Pitches move by whole\n"
-      "octaves to fit melodyc's range, notes still outside by octaves into it.\n"
-      "Lengths keep within 10% after one change of tempo of at most 30% where\n"
-      "the unit allows; notes it cannot keep are rounded and the summary names\n"
-      "the worst and a --unit-ms that keeps every note. A note longer than 255\n"
-      "units becomes several records of its pitch.\n",
+      "standard input) into a melody text for melodyc. The melody is the part a\n"
+      "listener follows: the channel, across tracks, never percussion, that\n"
+      "plays one note at a time, most notes, in a singing register, by steps,\n"
+      "often on top (--list shows each one's score); in a part of several\n"
+      "voices, such as a piano, the voice that moves like a melody. In format 2\n"
+      "it comes from the first sequence with notes. Times snap to the grid the\n"
+      "file is sequenced on; a note ends where the next begins, a gap is a\n"
+      "pause. Pitches move by whole octaves to fit melodyc's range. Lengths are\n"
+      "timed as rtttl times them, and a played file keeps its tempo; the\n"
+      "summary names the largest rhythm error and a --unit-ms that keeps every\n"
+      "note. A note longer than 255 units becomes several records of its pitch.\n",
       "Exit status: 0 converted (or listed); 1 a file that is not MIDI, is\n"
       "damaged, holds no notes, or (with --strict) a melody the unit or the\n"
       "range cannot keep (nothing is written); 2 bad command line.\n",
@@ -186,11 +191,7 @@ int run_from_midi(int argc, char **argv) {
        transpose_option(settings.transpose_given, settings.transpose),
        flag_option("strict", "refuse a tune whose rhythm the unit cannot keep, or\nthat no octave shift fits, instead of rounding\nor folding notes",
                    settings.strict),
-       {"approximate", 0, nullptr, nullptr, [&settings](const std::string &) {
-          // Rounding is the default; kept so that scripts go on working.
-          settings.approximate = true;
-          return std::string();
-        }}}};
+       approximate_option()}};
   input_file in;
   int status = status_ok;
   if (!start_command(form, argc, argv, output, in, status)) return status;

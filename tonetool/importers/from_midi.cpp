@@ -8,6 +8,7 @@
 
 #include "message_text.h"
 #include "note_rules.h"
+#include "lead_part.h"
 #include "rhythm.h"
 #include "tune_writer.h"
 
@@ -36,67 +37,6 @@ std::vector<midi_note> notes_of(const midi_song &song, int track, int channel) {
     notes.push_back(n);
   }
   return notes;
-}
-
-// Whether a track's name says it holds the tune.
-bool names_the_tune(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
-  for (const char *word : {"melody", "lead", "vocal", "voice", "solo"}) {
-    if (name.find(word) != std::string::npos) return true;
-  }
-  return false;
-}
-
-// The lead: at every moment the highest sounding note is on top (the
-// skyline); the channel on top the longest wins, among those that play
-// through at least half of the song, so that a few high ornaments never
-// do. A track name such as "Melody" breaks a near tie (within a tenth).
-int lead_channel(const midi_song &song, const std::vector<midi_note> &notes) {
-  struct event {
-    std::uint64_t tick;
-    bool on;
-    int key, channel;
-  };
-  std::vector<event> events;
-  std::uint64_t first[16], last[16] = {}, song_first = UINT64_MAX, song_last = 0;
-  std::fill(std::begin(first), std::end(first), UINT64_MAX);
-  bool named[16] = {};
-  for (const midi_note &n : notes) {
-    events.push_back({n.start, true, n.key, n.channel});
-    events.push_back({n.end, false, n.key, n.channel});
-    first[n.channel] = std::min(first[n.channel], n.start);
-    last[n.channel] = std::max(last[n.channel], n.end);
-    song_first = std::min(song_first, n.start);
-    song_last = std::max(song_last, n.end);
-    named[n.channel] = named[n.channel] || names_the_tune(song.track_names[n.track]);
-  }
-  std::sort(events.begin(), events.end(),
-            [](const event &a, const event &b) { return a.tick != b.tick ? a.tick < b.tick : !a.on && b.on; });
-  double on_top[16] = {};
-  std::multiset<std::pair<int, int>> sounding;  // key, channel
-  std::uint64_t previous = 0;
-  for (const event &e : events) {
-    if (!sounding.empty()) on_top[sounding.rbegin()->second] += static_cast<double>(e.tick - previous);
-    previous = e.tick;
-    if (e.on) {
-      sounding.insert({e.key, e.channel});
-    } else if (const auto it = sounding.find({e.key, e.channel}); it != sounding.end()) {
-      sounding.erase(it);
-    }
-  }
-  const auto plays_through = [&](int c) { return last[c] > first[c] && 2 * (last[c] - first[c]) >= song_last - song_first; };
-  bool any_through = false;
-  for (int c = 0; c < 16; ++c) any_through = any_through || (first[c] != UINT64_MAX && plays_through(c));
-  int best = -1;
-  for (int c = 0; c < 16; ++c) {
-    if (first[c] == UINT64_MAX || (any_through && !plays_through(c))) continue;
-    if (best < 0 || on_top[c] > on_top[best]) best = c;
-  }
-  for (int c = 0; c < 16; ++c) {
-    if (first[c] == UINT64_MAX || (any_through && !plays_through(c)) || !named[c] || c == best) continue;
-    if (on_top[c] >= 0.9 * on_top[best] && !named[best]) best = c;
-  }
-  return best + 1;
 }
 
 // The grid a file is sequenced on: a step in ticks, 0 for none found.
@@ -150,6 +90,24 @@ time_grid grid_of(const std::vector<midi_note> &all, int ticks_per_quarter) {
   return {};
 }
 
+// Milliseconds a tick lasts over the notes' span, where the tempo holds
+// within a percent all through it; 0 where it moves, since a grid then
+// has no one length in time for the unit to hold.
+double steady_tick_ms(const midi_song &song, const std::vector<midi_note> &notes) {
+  std::uint64_t first = UINT64_MAX, last = 0;
+  for (const midi_note &n : notes) {
+    first = std::min(first, n.start);
+    last = std::max(last, n.end);
+  }
+  if (last <= first) return 0;
+  const auto tick_ms = [&](std::uint64_t tick) { return (midi_seconds(song, tick + 1) - midi_seconds(song, tick)) * 1000.0; };
+  const double at_first = tick_ms(first);
+  for (const midi_tempo &t : song.tempos) {
+    if (t.tick > first && t.tick < last && std::fabs(tick_ms(t.tick) / at_first - 1) > 0.01) return 0;
+  }
+  return at_first;
+}
+
 std::uint64_t snap(std::uint64_t tick, double step) {
   return static_cast<std::uint64_t>(std::llround(std::round(static_cast<double>(tick) / step) * step));
 }
@@ -181,16 +139,16 @@ std::vector<midi_note> snapped(std::vector<midi_note> notes, const time_grid &gr
   return kept;
 }
 
-// One line of notes: a chord gives its top note, a note ends where the next
-// begins, a gap is a rest, and so is the silence after the last note up to
+// One line of notes: a chord (onsets within `chord` ticks) gives its top
+// note, a note ends where the next begins, a gap is a rest, and so is the silence after the last note up to
 // `end`; the silence before the first note is dropped.
-std::vector<line_note> melody_line(const std::vector<midi_note> &notes, std::uint64_t end) {
+std::vector<line_note> melody_line(const std::vector<midi_note> &notes, std::uint64_t end, std::uint64_t chord) {
   std::vector<line_note> line;
   for (std::size_t i = 0; i < notes.size();) {
     std::size_t j = i;
     int key = notes[i].key;
     std::uint64_t stop = notes[i].end;
-    for (; j < notes.size() && notes[j].start == notes[i].start; ++j) {
+    for (; j < notes.size() && notes[j].start <= notes[i].start + chord; ++j) {
       if (notes[j].key > key || (notes[j].key == key && notes[j].end > stop)) {
         key = notes[j].key;
         stop = notes[j].end;
@@ -253,9 +211,15 @@ from_midi_result melody_from_midi(const midi_song &file, const std::string &sour
   const int sequence = sequences ? sequence_track(file, options.track) : -1;
   const midi_song song = sequence >= 0 ? midi_sequence(file, sequence) : file;
   std::vector<midi_note> notes = notes_of(song, sequences ? 0 : options.track, options.channel);
-  const int channel = options.channel != 0 ? options.channel : lead_channel(song, notes);
+  const std::vector<part_score> parts = score_parts(song, notes);
+  const int channel = options.channel != 0 ? options.channel : parts.empty() ? 0 : parts.front().channel + 1;
   notes.erase(std::remove_if(notes.begin(), notes.end(), [&](const midi_note &n) { return n.channel + 1 != channel; }),
               notes.end());
+  // A part of several voices (a piano) gives the voice that moves like a
+  // melody.
+  const auto part = std::find_if(parts.begin(), parts.end(), [&](const part_score &p) { return p.channel + 1 == channel; });
+  const bool voices = part != parts.end() && part->monophony < monophonic_enough;
+  if (voices) notes = melody_voice(notes, song.ticks_per_quarter);
   if (notes.empty()) {
     result.error = no_notes_reason(file, song, options);
     return result;
@@ -264,16 +228,18 @@ from_midi_result melody_from_midi(const midi_song &file, const std::string &sour
   for (const midi_note &n : notes) end = std::max(end, song.track_ends[n.track]);
   const time_grid grid = grid_of(notes, song.ticks_per_quarter);
   if (grid.step > 0) end = snap(end, grid.step);
-  const std::vector<line_note> line = melody_line(snapped(notes, grid), end);
+  const auto chord = static_cast<std::uint64_t>(grid.step > 0 ? 0 : std::max(0, song.ticks_per_quarter / 16));
+  const std::vector<line_note> line = melody_line(snapped(notes, grid), end, chord);
 
   // The line as the melody writer takes it: lengths within half a percent
   // of each other are one value, so that a played file has a few thousand
   // values at most, whatever its length.
   std::vector<tune_note> tune;
   for (const line_note &n : line) {
-    const double ms = (midi_seconds(song, n.end) - midi_seconds(song, n.start)) * 1000.0;
+    const double start_ms = midi_seconds(song, n.start) * 1000.0;
+    const double ms = midi_seconds(song, n.end) * 1000.0 - start_ms;
     tune.push_back({n.key < 0, n.key - key_offset, std::llround(std::log(std::max(ms, 0.001)) / std::log(1.005)),
-                    ms / options.unit_ms});
+                    start_ms / options.unit_ms, ms / options.unit_ms});
   }
   tune_source described;
   const std::string where =
@@ -298,12 +264,11 @@ from_midi_result melody_from_midi(const midi_song &file, const std::string &sour
     return "The base duration, " + std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text +
            ", is the commonest length, " + fixed(v.target * options.unit_ms, 1) + " ms";
   };
-  described.approximate_hint = "without --strict it is written with each note rounded";
+  described.grid_ms = grid.step > 0 ? grid.step * steady_tick_ms(song, notes) : 0;
   tune_options settings;
   settings.unit_ms = options.unit_ms;
   settings.transpose_given = options.transpose_given;
   settings.transpose = options.transpose;
-  settings.approximate = options.approximate || !options.strict;
   settings.strict = options.strict;
   settings.split_long = true;
   written_tune written = write_tune(tune, described, settings);
@@ -351,6 +316,14 @@ std::string midi_listing(const midi_song &song) {
     if (where.second == percussion) text += " (percussion)";
     if (!name.empty()) text += ", " + quoted_value(name);
     text += "\n";
+  }
+  // Which part would be taken, and why.
+  const int sequence = song.format == 2 ? sequence_track(song, 0) : -1;
+  const midi_song part_of = sequence >= 0 ? midi_sequence(song, sequence) : song;
+  const std::vector<part_score> parts = score_parts(part_of, notes_of(part_of, 0, 0));
+  if (!parts.empty()) {
+    text += std::string("melody candidates") + (sequence >= 0 ? " in sequence " + std::to_string(sequence + 1) : "") +
+            ", best first (--channel N takes another):\n" + describe_parts(parts);
   }
   return text;
 }

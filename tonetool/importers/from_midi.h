@@ -21,8 +21,7 @@ struct from_midi_options {
   int transpose = 0;         // semitones
   int channel = 0;           // 1 to 16; 0: the lead
   int track = 0;             // 1 to the file's tracks (format 2: the sequence); 0: every track
-  bool approximate = false;  // round a rhythm the unit cannot keep also under --strict
-  bool strict = false;       // refuse a rhythm the unit cannot keep, or a tune no octave shift fits
+  bool strict = false;       // refuse a note the unit cannot keep, or a tune no octave shift fits
 };
 
 struct from_midi_result {

@@ -7,91 +7,107 @@
 #include "message_text.h"
 #include "note_rules.h"
 
-namespace {
-
-// Of many values, the changes tried come from the commonest, which
-// decide how the tune sounds; each try costs a pass over every value.
-constexpr std::size_t values_tried = 16;
-
-rhythm rhythm_at(std::vector<note_value> values, double scale, std::int64_t longest) {
-  rhythm r;
-  double written = 0, wanted = 0;
-  for (note_value &v : values) {
-    const double rounded = std::round(scale * v.target);
-    v.vanishes = rounded < 1;
-    v.units = static_cast<std::int64_t>(std::clamp(rounded, 1.0, static_cast<double>(longest)));
-    written += static_cast<double>(v.notes) * static_cast<double>(v.units);
-    wanted += static_cast<double>(v.notes) * v.target;
-  }
-  r.played = written / wanted;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    note_value &v = values[i];
-    v.error = static_cast<double>(v.units) / (r.played * v.target) - 1.0;
-    r.vanishing = r.vanishing || v.vanishes;
-    if (std::fabs(v.error) > r.worst || i == 0) {
-      r.worst = std::fabs(v.error);
-      r.worst_value = i;
-    }
-  }
-  r.values = std::move(values);
-  return r;
-}
-
-bool better(const rhythm &a, const rhythm &b) {
-  if (a.vanishing != b.vanishing) return !a.vanishing;
-  const double ea = std::ceil(a.worst * 100 - 1e-9), eb = std::ceil(b.worst * 100 - 1e-9);
-  if (ea != eb) return ea < eb;
-  return std::fabs(1 / a.played - 1) < std::fabs(1 / b.played - 1);
-}
-
-}  // namespace
-
-rhythm best_rhythm(const std::vector<note_value> &values, std::int64_t longest) {
-  rhythm best = rhythm_at(values, 1.0, longest);
-  std::vector<const note_value *> tried;
-  for (const note_value &v : values) tried.push_back(&v);
-  std::stable_sort(tried.begin(), tried.end(), [](const note_value *a, const note_value *b) { return a->notes > b->notes; });
-  if (tried.size() > values_tried) tried.resize(values_tried);
-  // Scales of the length whose tempo is within the widest change.
-  const double low = 1 / (1 + widest_tempo_change), high = 1 / (1 - widest_tempo_change);
-  for (const note_value *v : tried) {
-    const double first = std::max(1.0, std::floor(low * v->target));
-    const double last = std::min(static_cast<double>(longest), std::ceil(high * v->target));
-    // A long value has many whole counts within the range; a few hundred,
-    // evenly spread, find the best closely enough.
-    const double step = std::max(1.0, std::floor((last - first) / 256));
-    for (double u = first; u <= last; u += step) {
-      const double scale = u / v->target;
-      if (scale < low || scale > high) continue;
-      const rhythm r = rhythm_at(values, scale, longest);
-      if (better(r, best)) best = r;
-    }
-  }
-  return best;
-}
-
-bool keeps_the_tune(const rhythm &r) {
-  return !r.vanishing && r.worst <= close_enough + 1e-9 && std::fabs(1 / r.played - 1) <= widest_tempo_change + 1e-9;
-}
-
-std::string fitting_unit(const std::vector<note_value> &values, double unit_ms) {
-  const note_value *common = &values.front();
-  for (const note_value &v : values) {
-    if (v.notes > common->notes) common = &v;
-  }
-  for (const double within : {0.02, close_enough}) {
-    for (int k = 1; k <= 255; ++k) {
-      const double unit = common->target * unit_ms / k;
-      bool fits = unit_can_be_given(unit);
-      for (const note_value &v : values) {
-        const double want = v.target * unit_ms / unit;
-        const double got = std::round(want);
-        if (got < 1 || std::fabs(got / want - 1) > within) fits = false;
+double grid_scale(double grid_units) {
+  if (grid_units <= 0) return 1;
+  // The exact scale closest to no change, within `widest`.
+  const auto closest = [grid_units](double widest) {
+    double best = 1, change = widest + 1e-9;
+    const auto first = static_cast<std::int64_t>(std::max(1.0, std::floor(grid_units * (1 - widest))));
+    const auto last = static_cast<std::int64_t>(std::ceil(grid_units / (1 - widest)));
+    for (std::int64_t k = first; k <= last; ++k) {
+      const double scale = static_cast<double>(k) / grid_units;
+      const double off = std::fabs(1 / scale - 1);  // the records' tempo against the source's is 1 / scale
+      if (off < change) {
+        change = off;
+        best = scale;
       }
-      if (fits) return plain_number(unit, 3);
     }
+    return best;
+  };
+  // A small change that holds the grid is always worth it; a larger one
+  // only where the tempo as it is would lose notes or put every step of
+  // the grid more than close_enough off.
+  if (const double small = closest(close_enough); small != 1) return small;
+  const double whole = std::round(grid_units);
+  const bool kept_well = grid_units >= 1 && std::fabs(whole / grid_units - 1) <= close_enough + 1e-9;
+  return kept_well ? 1 : closest(widest_tempo_change);
+}
+
+timing time_notes(const std::vector<timed_note> &notes, double scale) {
+  timing t;
+  t.scale = scale;
+  const std::size_t n = notes.size();
+  t.units.assign(n, 0);
+  t.wanted.assign(n, 0);
+  if (n == 0) return t;
+  // A gap shorter than half a unit belongs to the note before it.
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool joins = notes[i].rest && i > 0 && !notes[i - 1].rest && scale * notes[i].length < 0.5;
+    if (!joins) order.push_back(i);
+  }
+  // Each note starts on the unit nearest its true start and runs to the
+  // next one's, the last to the unit nearest the tune's end: no rounding
+  // adds up along the tune. A note that starts and ends on the same unit
+  // (one shorter than a unit, between two) joins the note before it.
+  const double tune_end = notes[n - 1].start + notes[n - 1].length;
+  bool sounds = false;
+  for (std::size_t j = 0; j < order.size(); ++j) {
+    const std::size_t i = order[j];
+    const double to = j + 1 < order.size() ? notes[order[j + 1]].start : tune_end;
+    t.units[i] = std::max<std::int64_t>(0, std::llround(scale * to) - std::llround(scale * notes[i].start));
+    t.wanted[i] = scale * (to - notes[i].start);
+    sounds = sounds || (!notes[i].rest && t.units[i] > 0);
+  }
+  // A tune of one short note still sounds it.
+  if (!sounds) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (notes[i].rest) continue;
+      t.units[i] = 1;
+      break;
+    }
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (t.units[i] == 0) {
+      if (!notes[i].rest && t.merged++ == 0) t.first_merged = i;
+      continue;
+    }
+    const double error = static_cast<double>(t.units[i]) / t.wanted[i] - 1;
+    if (std::fabs(error) > t.worst) {
+      t.worst = std::fabs(error);
+      t.worst_error = error;
+      t.worst_note = i;
+    }
+  }
+  return t;
+}
+
+bool keeps_every_note(const timing &t) { return t.merged == 0 && t.worst <= close_enough + 1e-9; }
+
+timing time_at_unit(const std::vector<timed_note> &notes, double given_ms, double unit_ms, double grid_ms) {
+  std::vector<timed_note> at_unit = notes;
+  for (timed_note &n : at_unit) {
+    n.start = n.start * given_ms / unit_ms;
+    n.length = n.length * given_ms / unit_ms;
+  }
+  return time_notes(at_unit, grid_scale(grid_ms / unit_ms));
+}
+
+std::string fitting_unit(const std::vector<timed_note> &notes, double unit_ms, double grid_ms) {
+  if (grid_ms <= 0) return "";
+  for (int k = 1; grid_ms / k >= least_advised_unit_ms; ++k) {
+    const std::string text = plain_number(grid_ms / k, 3);
+    if (!unit_can_be_given(grid_ms / k)) continue;
+    if (keeps_every_note(time_at_unit(notes, unit_ms, std::stod(text), grid_ms))) return text;
   }
   return "";
+}
+
+std::string tempo_keeping_unit(double unit_ms, double grid_ms) {
+  if (grid_ms <= 0) return "";
+  const double k = std::max(1.0, std::round(grid_ms / unit_ms));
+  const double unit = grid_ms / k;
+  return unit >= least_advised_unit_ms && unit_can_be_given(unit) ? plain_number(unit, 3) : "";
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <optional>
 
 #include "message_text.h"
@@ -103,7 +104,7 @@ class converter {
   void write_melody();
   std::vector<tune_note> tune_notes(double default_units) const;
   std::string describe_base(const note_value &value, int base, const std::string &unit_text) const;
-  std::string suggested_unit(double default_ms) const;
+  double grid_ms(double whole_ms) const;
   std::string note_label(std::size_t index) const {
     return "note " + std::to_string(index + 1) + " " + quoted_value(notes_[index].token);
   }
@@ -273,12 +274,23 @@ bool key_dotted(std::int64_t key) { return key % 2 != 0; }
 // the ringtone's tempo.
 std::vector<tune_note> converter::tune_notes(double default_units) const {
   std::vector<tune_note> notes;
+  double start = 0;
   for (const rtttl_note &note : notes_) {
     const double relative = static_cast<double>(length_) / note.length * (note.dotted ? 1.5 : 1.0);
-    notes.push_back({note.pause, note.semitone - 12 * octave_offset, value_key(note.length, note.dotted),
-                     default_units * relative});
+    const double length = default_units * relative;
+    notes.push_back({note.pause, note.semitone - 12 * octave_offset, value_key(note.length, note.dotted), start, length});
+    start += length;
   }
   return notes;
+}
+
+// The ringtone's grid: the longest step that every note's length is a
+// whole number of (in 64ths of a whole note, which holds a dotted 32nd),
+// in milliseconds.
+double converter::grid_ms(double whole_ms) const {
+  int step = 0;
+  for (const rtttl_note &note : notes_) step = std::gcd(step, 64 / note.length * (note.dotted ? 3 : 2));
+  return step == 0 ? 0 : whole_ms * step / 128;
 }
 
 // "A quarter note lasts 952.4 ms: the base duration, 16 units of 59.524 ms"
@@ -305,15 +317,13 @@ void converter::write_melody() {
   source.base_comment = [this](const note_value &value, int base, const std::string &unit_text) {
     return describe_base(value, base, unit_text);
   };
-  source.fitting_unit = [this, default_ms](const std::vector<note_value> &) { return suggested_unit(default_ms); };
+  source.grid_ms = grid_ms(default_ms * length_);
   source.preferred_value = value_key(length_, false);
   source.empty_base = static_cast<int>(std::clamp<long>(std::lround(default_units), 1, 255));
-  source.approximate_hint = "--approximate writes it anyway";
   tune_options options;
   options.unit_ms = options_.unit_ms;
   options.transpose_given = options_.transpose_given;
   options.transpose = options_.transpose;
-  options.approximate = options_.approximate;
   options.strict = options_.strict;
   written_tune tune = write_tune(tune_notes(default_units), source, options);
   for (tune_message &m : tune.messages) {
@@ -321,27 +331,6 @@ void converter::write_melody() {
   }
   melody_ = std::move(tune.melody);
   summary_ = std::move(tune.summary);
-}
-
-// A unit that makes every length a whole number of units, or nearly, and
-// keeps the tempo: the default note's length over a whole base duration;
-// "" when none does.
-std::string converter::suggested_unit(double default_ms) const {
-  bool used[33][2] = {};  // by length and dot
-  for (const rtttl_note &note : notes_) used[note.length][note.dotted] = true;
-  for (int k = 1; k <= 255; ++k) {
-    bool fits = true;
-    for (int length = 1; length <= 32; ++length) {
-      for (int dotted = 0; dotted < 2; ++dotted) {
-        if (!used[length][dotted]) continue;
-        const double want = k * static_cast<double>(length_) / length * (dotted ? 1.5 : 1.0);
-        const double got = std::round(want);
-        if (got < 1 || got > 255 || std::fabs(got / want - 1.0) > 0.02) fits = false;
-      }
-    }
-    if (fits && unit_can_be_given(default_ms / k)) return plain_number(default_ms / k, 3);
-  }
-  return "";
 }
 
 rtttl_conversion converter::convert() {

@@ -12,10 +12,8 @@ struct rtttl_options {
   double unit_ms = 125;         // milliseconds per duration unit
   bool transpose_given = false;  // set by hand: no automatic octave shift
   int transpose = 0;            // semitones
-  // Write a tune whose rhythm cannot be kept at this unit anyway, each
-  // note rounded (to at least 1 unit), with a warning for each note off.
-  bool approximate = false;
-  // Refuse a tune no octave shift fits rather than fold its notes in.
+  // Refuse a tune no octave shift fits, or a note the unit cannot keep,
+  // rather than write the nearest tune.
   bool strict = false;
 };
 

@@ -52,6 +52,7 @@ class writer {
   void fold(int low, int high);
   bool choose_rhythm();
   void refuse_rhythm();
+  const std::string &fitting();
   bool within_record_limit();
   int choose_base();
   void write_header(int base);
@@ -68,10 +69,10 @@ class writer {
   bool failed_ = false;
   int shift_ = 0;                  // semitones, for every note
   std::size_t folded_ = 0;         // notes moved further by octaves
-  std::vector<note_value> values_;
-  std::vector<std::size_t> value_of_;
-  rhythm chosen_;
-  std::size_t base_value_ = 0;
+  std::vector<timed_note> timed_;
+  timing chosen_;
+  note_value base_value_{};
+  bool fitting_found_ = false;
   std::string fitting_unit_;
 };
 
@@ -167,62 +168,61 @@ void writer::fold(int low, int high) {
           " by whole octaves into it, the first " + source_.label(first) + "; --strict refuses such a tune");
 }
 
-// The rhythm at one change of tempo; false, with an error at the note
-// furthest off (or lost), where it would distort the tune and that is not
-// asked for.
+// The rhythm on the tune's timeline, at the change of tempo that makes its
+// grid whole units; under --strict, false with an error where a note
+// joins another or is off its length.
 bool writer::choose_rhythm() {
-  std::map<std::int64_t, std::size_t> value_at;
-  value_of_.assign(notes_.size(), 0);
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    const auto [it, fresh] = value_at.emplace(notes_[i].value, values_.size());
-    if (fresh) values_.push_back({notes_[i].value, notes_[i].units, 0, i});
-    ++values_[it->second].notes;
-    value_of_[i] = it->second;
+  for (const tune_note &n : notes_) timed_.push_back({n.rest, n.start, n.length});
+  chosen_ = time_notes(timed_, grid_scale(source_.grid_ms / options_.unit_ms));
+  // Without splitting, a note past melodyc's longest is cut to it.
+  for (std::size_t i = 0; i < notes_.size() && !options_.split_long; ++i) {
+    if (chosen_.units[i] <= longest_record) continue;
+    chosen_.units[i] = longest_record;
+    const double error = static_cast<double>(longest_record) / chosen_.wanted[i] - 1;
+    if (std::fabs(error) > chosen_.worst) {
+      chosen_.worst = std::fabs(error);
+      chosen_.worst_error = error;
+      chosen_.worst_note = i;
+    }
   }
-  if (values_.empty()) return true;
-  chosen_ = best_rhythm(values_, options_.split_long ? INT32_MAX : longest_record);
-  fitting_unit_ = source_.fitting_unit ? source_.fitting_unit(values_) : fitting_unit(values_, options_.unit_ms);
-  if (keeps_the_tune(chosen_) || options_.approximate) return true;
+  if (!options_.strict || keeps_every_note(chosen_)) return true;
   refuse_rhythm();
   return false;
 }
 
+// The unit at which every note keeps its length, worked out once.
+const std::string &writer::fitting() {
+  if (!fitting_found_) fitting_unit_ = fitting_unit(timed_, options_.unit_ms, source_.grid_ms);
+  fitting_found_ = true;
+  return fitting_unit_;
+}
+
 void writer::refuse_rhythm() {
-  // A note no tempo within the limit can keep is named first: one that
-  // vanishes, then one too long for a record.
-  const auto too_long = [&](const note_value &v) {
-    return !options_.split_long && v.target / (1 + widest_tempo_change) > longest_record + 0.5;
-  };
-  std::size_t worst = chosen_.worst_value;
-  for (std::size_t i = 0; i < chosen_.values.size(); ++i) {
-    const note_value &v = chosen_.values[i], &w = chosen_.values[worst];
-    if ((v.vanishes && !w.vanishes) || (!w.vanishes && too_long(v) && !too_long(w))) worst = i;
-  }
-  const note_value &v = chosen_.values[worst];
-  const std::string widest = whole_percent(widest_tempo_change);
-  std::string what = source_.label(v.first) + " is " + fixed(v.target, 2) + " units" + unit_text() + " at " +
-                     source_.tempo_name + ": ";
-  if (v.vanishes) {
-    what += "even " + widest + "% slower it rounds to 0 units and would not sound";
-  } else if (too_long(v)) {
-    what += "even " + widest + "% faster it is longer than melodyc's 255 units";
+  const bool joins = chosen_.merged > 0;
+  const std::size_t at = joins ? chosen_.first_merged : chosen_.worst_note;
+  std::string what = source_.label(at) + " is " + fixed(chosen_.scale * notes_[at].length, 2) + " units" +
+                     unit_text() + ": ";
+  if (joins) {
+    what += "too short for a unit of its own, it would join its neighbours";
   } else {
-    what += "no tempo within " + widest + "% keeps every note within " + whole_percent(close_enough) +
-            "% of its length (at the closest this one is off by " + percent(v.error) + ")";
+    what += "it would get " + std::to_string(chosen_.units[at]) + " (" + percent(chosen_.worst_error) +
+            "), more than " + whole_percent(close_enough) + "% off";
   }
-  if (!fitting_unit_.empty()) {
-    what += "; --unit-ms " + fitting_unit_ + " fits every note (play it at the same unit, as tonetool wav --unit-ms " +
-            fitting_unit_ + " does)";
+  if (!fitting().empty()) {
+    what += "; --unit-ms " + fitting() + " keeps every note (play it at the same unit, as tonetool wav --unit-ms " +
+            fitting() + " does)";
+  } else {
+    what += "; no unit of " + plain_number(least_advised_unit_ms, 0) + " ms or more keeps every note";
   }
-  say(true, v.first, what + "; " + source_.approximate_hint);
+  say(true, at, what + "; without --strict the nearest tune is written");
 }
 
 // Records beyond any tune, which a file's claims of hour-long notes would
 // otherwise pile up.
 bool writer::within_record_limit() {
   std::uint64_t records = 0;
-  for (std::size_t i = 0; i < notes_.size(); ++i) {
-    records += static_cast<std::uint64_t>((chosen_.values[value_of_[i]].units + longest_record - 1) / longest_record);
+  for (const std::int64_t u : chosen_.units) {
+    records += static_cast<std::uint64_t>(options_.split_long ? (u + longest_record - 1) / longest_record : u > 0);
   }
   if (records <= most_tune_records) return true;
   say(true, about_the_tune,
@@ -231,27 +231,49 @@ bool writer::within_record_limit() {
   return false;
 }
 
-// The base duration: the commonest value's units, so that most notes need
-// no multiplier; among equals the source's preferred value.
+// The base duration: the commonest units of a note, so that most notes
+// need no multiplier; it is described by the commonest value among the
+// notes that have it, the source's preferred value among equals.
 int writer::choose_base() {
-  if (values_.empty()) return source_.empty_base;
-  std::size_t base = 0;
-  for (std::size_t v = 0; v < values_.size(); ++v) {
-    const note_value &a = values_[v], &b = values_[base];
-    if (a.notes > b.notes ||
-        (a.notes == b.notes && a.key == source_.preferred_value && b.key != source_.preferred_value)) {
-      base = v;
+  std::map<std::int64_t, std::size_t> by_units;
+  for (const std::int64_t u : chosen_.units) {
+    if (u > 0) ++by_units[std::min(u, longest_record)];
+  }
+  if (by_units.empty()) return source_.empty_base;
+  std::size_t most = 0;
+  for (const auto &[units, count] : by_units) most = std::max(most, count);
+  // Among equals, the units of the source's preferred value, else the fewest.
+  std::int64_t base = 0;
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    const std::int64_t u = std::min(chosen_.units[i], longest_record);
+    if (u > 0 && notes_[i].value == source_.preferred_value && by_units[u] == most) {
+      base = u;
+      break;
     }
   }
-  base_value_ = base;
-  return static_cast<int>(std::min(chosen_.values[base].units, longest_record));
+  for (auto it = by_units.begin(); base == 0; ++it) {
+    if (it->second == most) base = it->first;
+  }
+  std::map<std::int64_t, note_value> values;
+  for (std::size_t i = 0; i < notes_.size(); ++i) {
+    if (std::min(chosen_.units[i], longest_record) != base) continue;
+    const auto [it, fresh] = values.emplace(notes_[i].value, note_value{notes_[i].value, notes_[i].length, 0, i});
+    ++it->second.notes;
+  }
+  base_value_ = values.begin()->second;
+  for (const auto &[key, v] : values) {
+    if (v.notes > base_value_.notes || (v.notes == base_value_.notes && key == source_.preferred_value)) {
+      base_value_ = v;
+    }
+  }
+  return static_cast<int>(base);
 }
 
 // The comments that open the melody, and its tempo token.
 void writer::write_header(int base) {
   std::string &m = result_.melody;
   m += "% " + source_.heading + "\n";
-  if (!values_.empty()) m += "% " + source_.base_comment(values_[base_value_], base, unit_text()) + "\n";
+  if (base_value_.notes > 0) m += "% " + source_.base_comment(base_value_, base, unit_text()) + "\n";
   if (options_.transpose_given && shift_ != 0) {
     m += "% Transposed by " + std::to_string(shift_) + " semitones\n";
   } else if (shift_ != 0) {
@@ -264,18 +286,31 @@ void writer::write_header(int base) {
   m += tempo_token(base) + "\n";
 }
 
-// One token a record, wrapped at 72 columns, and a warning for each note
-// more than close_enough off (the first few, then a count).
+// One token a record, wrapped at 72 columns; a warning for each note
+// more than close_enough off (the first few, then a count), and one for
+// the notes that joined a neighbour.
 void writer::write_notes(int base) {
   std::map<std::int64_t, std::string> texts;  // a multiplier for each count of units
   std::string &m = result_.melody;
   std::size_t column = 0;
   int off = 0;
+  if (chosen_.merged > 0) {
+    const std::size_t first = chosen_.first_merged;
+    say(false, first,
+        source_.label(first) + " is " + fixed(chosen_.scale * notes_[first].length, 2) + " units" + unit_text() +
+            ", too short for a unit of its own: it joins its neighbours" +
+            (chosen_.merged == 2 ? " (and 1 more note like it)"
+             : chosen_.merged > 2 ? " (and " + std::to_string(chosen_.merged - 1) + " more notes like it)"
+                                  : "") +
+            "; a smaller --unit-ms keeps " + (chosen_.merged > 1 ? "them" : "it"));
+  }
   for (std::size_t i = 0; i < notes_.size(); ++i) {
+    const std::int64_t units = chosen_.units[i];
+    if (units == 0) continue;
     const tune_note &n = notes_[i];
-    const note_value &v = chosen_.values[value_of_[i]];
     const std::string name = n.rest ? "P" : note_name(folded(n.semitone + shift_, range_));
-    for (std::int64_t left = v.units; left > 0;) {
+    const std::int64_t written = units;
+    for (std::int64_t left = written; left > 0;) {
       const std::int64_t part = std::min(left, longest_record);
       auto text = texts.find(part);
       if (text == texts.end()) text = texts.emplace(part, duration_text("A1", base, static_cast<int>(part))).first;
@@ -288,16 +323,13 @@ void writer::write_notes(int base) {
       column += (column > 0 ? 1 : 0) + token.size();
       left -= part;
     }
-    if (std::fabs(v.error) <= close_enough || ++off > shown_rhythm_warnings) continue;
-    const double target = chosen_.played * v.target;
-    std::string what = source_.label(i) + " is " + fixed(target, 2) + " units" + unit_text() + "; ";
-    if (v.vanishes) {
-      what += "it would round to 0 units and not sound, so it gets 1 (" + percent(v.error) +
-              "); a smaller --unit-ms keeps it";
-    } else if (!options_.split_long && target > longest_record + 0.5) {
-      what += "melodyc's longest is 255 units, so it is shortened (" + percent(v.error) + "); a larger --unit-ms fits it";
+    const double error = static_cast<double>(written) / chosen_.wanted[i] - 1;
+    if (std::fabs(error) <= close_enough || ++off > shown_rhythm_warnings) continue;
+    std::string what = source_.label(i) + " is " + fixed(chosen_.wanted[i], 2) + " units" + unit_text() + "; ";
+    if (written == longest_record && !options_.split_long && chosen_.wanted[i] > longest_record + 0.5) {
+      what += "melodyc's longest is 255 units, so it is shortened (" + percent(error) + "); a larger --unit-ms fits it";
     } else {
-      what += "it gets " + std::to_string(v.units) + " (" + percent(v.error) + "); a smaller --unit-ms is closer";
+      what += "it gets " + std::to_string(written) + " (" + percent(error) + "); a smaller --unit-ms is closer";
     }
     say(false, i, what);
   }
@@ -311,27 +343,32 @@ void writer::write_notes(int base) {
 // "plays 41.2% faster than b=63": the tempo the records play at, against
 // the source's.
 std::string writer::tempo_text() const {
-  const double change = 1 / chosen_.played - 1;
+  const double change = 1 / chosen_.scale - 1;
   if (std::fabs(change) < 0.0005) return "plays at " + source_.tempo_name;
   return "plays " + fixed(100 * std::fabs(change), 1) + (change > 0 ? "% faster than " : "% slower than ") +
          source_.tempo_name;
 }
 
-// The last line: the tempo and the largest rhythm error the records have,
-// and, where either is far off, a unit that fits every note.
+// The last line: the tempo, the largest rhythm error and the notes that
+// joined a neighbour, and, where any note is off, a unit that keeps every
+// one.
 void writer::summarize() {
-  const note_value &w = chosen_.values[chosen_.worst_value];
   result_.summary = "the tune " + tempo_text();
   if (chosen_.worst < 0.0005) {
     result_.summary += "; every note keeps its length";
   } else {
-    result_.summary += "; largest rhythm error " + percent(w.error) + ": " + source_.label(w.first) + ", " +
-                       std::to_string(w.units) + (w.units == 1 ? " unit" : " units") + " for " +
-                       fixed(chosen_.played * w.target, 2);
+    const std::size_t w = chosen_.worst_note;
+    result_.summary += "; largest rhythm error " + percent(chosen_.worst_error) + ": " + source_.label(w) + ", " +
+                       std::to_string(chosen_.units[w]) + (chosen_.units[w] == 1 ? " unit" : " units") + " for " +
+                       fixed(chosen_.wanted[w], 2);
   }
-  const bool tempo_off = std::fabs(1 / chosen_.played - 1) > close_enough;
-  if ((chosen_.worst > close_enough || tempo_off) && !fitting_unit_.empty()) {
-    result_.summary += "; --unit-ms " + fitting_unit_ + " fits every note within 2%";
+  if (chosen_.merged > 0) {
+    result_.summary += "; " + std::to_string(chosen_.merged) +
+                       (chosen_.merged == 1 ? " note too short for a unit joined its neighbours"
+                                            : " notes too short for a unit joined their neighbours");
+  }
+  if (!keeps_every_note(chosen_) && !fitting().empty()) {
+    result_.summary += "; --unit-ms " + fitting() + " keeps every note";
   }
 }
 
@@ -339,14 +376,14 @@ written_tune writer::write() {
   if (!choose_pitch() || !choose_rhythm() || !within_record_limit()) return std::move(result_);
   const int base = choose_base();
   write_header(base);
-  if (!values_.empty() && std::fabs(1 / chosen_.played - 1) > close_enough) {
-    const double keeping = options_.unit_ms / chosen_.played;
+  if (!notes_.empty() && std::fabs(1 / chosen_.scale - 1) > close_enough) {
+    const std::string keeping = tempo_keeping_unit(options_.unit_ms, source_.grid_ms);
     say(false, about_the_tune,
-        "the tune " + tempo_text() + " at " + plain_number(options_.unit_ms, 6) + " ms a unit" +
-            (unit_can_be_given(keeping) ? "; --unit-ms " + plain_number(keeping, 3) + " keeps the tempo" : ""));
+        "the tune " + tempo_text() + " at " + plain_number(options_.unit_ms, 6) + " ms a unit, which then holds its " +
+            "grid exactly" + (keeping.empty() ? "" : "; --unit-ms " + keeping + " keeps the tempo"));
   }
   write_notes(base);
-  if (!values_.empty()) summarize();
+  if (!notes_.empty()) summarize();
   result_.ok = !failed_;
   return std::move(result_);
 }

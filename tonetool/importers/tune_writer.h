@@ -1,7 +1,7 @@
 // One line of notes, from a ringtone or a MIDI file, written as a melody
 // text that melodyc compiles: the whole tune moved by octaves into
 // melodyc's range (or, where no shift fits, the notes outside folded into
-// it), the rhythm in whole units after one change of tempo (rhythm.h),
+// it), the rhythm in whole units on the tune's own timeline (rhythm.h),
 // the comments that say where it came from and what changed, the tokens
 // wrapped at 72 columns, and the warnings and the summary line.
 #pragma once
@@ -14,12 +14,22 @@
 
 #include "rhythm.h"
 
-// One note or rest of the line.
+// One note or rest of the line, on the source's timeline.
 struct tune_note {
   bool rest = false;
   int semitone = 0;        // above melodyc's C0 (A1 is 21), before any shift
-  std::int64_t value = 0;  // notes of one value share it: their length
-  double units = 0;        // the length in units at the source's tempo
+  std::int64_t value = 0;  // notes of one value share it: a ringtone's length and dot, a MIDI note's length
+  double start = 0;        // in units at the source's tempo
+  double length = 0;
+};
+
+// One note value: the notes that share it, and its length in units at the
+// source's tempo.
+struct note_value {
+  std::int64_t key;
+  double target;
+  std::size_t notes;
+  std::size_t first;  // index of the first of them
 };
 
 // What the writer needs to know of the source, to name things as it does.
@@ -32,20 +42,19 @@ struct tune_source {
   // The comment that says what the base duration is; `value` is the base
   // note value, `base` its units, `unit_text` " of 125 ms".
   std::function<std::string(const note_value &value, int base, const std::string &unit_text)> base_comment;
-  // A unit of milliseconds that fits every note, or "" (rhythm.h's
-  // fitting_unit when not set).
-  std::function<std::string(const std::vector<note_value> &values)> fitting_unit;
+  // The tune's grid (its shortest step) in milliseconds at the source's
+  // tempo, 0 for none: the unit holds it exactly where a change of tempo
+  // within widest_tempo_change lets it, and advice is made from it.
+  double grid_ms = 0;
   std::int64_t preferred_value = -1;  // the value that wins a tie for the base
   int empty_base = 1;                 // the base duration of a tune of no notes
-  std::string approximate_hint;       // how to write a refused rhythm anyway
 };
 
 struct tune_options {
   double unit_ms = 125;
   bool transpose_given = false;
   int transpose = 0;          // semitones, with transpose_given
-  bool approximate = false;   // write a rhythm the unit cannot keep, each note rounded
-  bool strict = false;        // refuse a tune no octave shift fits rather than fold it
+  bool strict = false;        // refuse a tune no octave shift fits, or a note the unit cannot keep
   bool split_long = false;    // a note past 255 units becomes several records (else it is cut to 255)
 };
 
@@ -61,7 +70,7 @@ struct written_tune {
   std::vector<tune_message> messages;  // in the order found
   bool ok = false;                     // false after an error: nothing is written
   std::string melody;                  // the melody text
-  std::string summary;                 // the tempo and the largest rhythm error
+  std::string summary;                 // the tempo, the largest rhythm error and the notes joined
 };
 
 // The most records a written tune may have.

@@ -64,19 +64,14 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
       {"--transpose by hand", "--transpose -3", "t:d=4,o=5,b=60:c,e", "A1:8 C#2:8", "", exact},
       {"--unit-ms sets the units", "--unit-ms 250", "t:d=4,o=5,b=60:c,8d", "C2:4 D2:2", "", exact},
       // The tempo figure is the records' tempo against the ringtone's.
-      {"a note over 255 units: the tempo gives way", "--unit-ms 50", "t:d=1,o=5,b=25:1c.,2d",
-       "C2:255 D2:85", "warning: the tune plays 12.9% faster than b=25 at 50 ms a unit; --unit-ms 56.471 keeps",
-       "the tune plays 12.9% faster than b=25; every note keeps its length; --unit-ms 4800 fits every note "
-       "within 2%"},
-      {"a rounded base changes the tempo, not the rhythm", "", "t:d=4,o=5,b=200:c,8d",
-       "C2:2 D2:1",
-       "warning: the tune plays 20.0% faster than b=200 at 125 ms a unit; --unit-ms 150 keeps the tempo",
-       "the tune plays 20.0% faster than b=200; every note keeps its length; --unit-ms 150 fits "
-       "every note within 2%"},
-      {"a base duration past 255 units", "--unit-ms 30", "t:d=1,o=5,b=25:c,4d", "C2:252 D2:63",
-       "warning: the tune plays 27.0% faster than b=25 at 30 ms a unit; --unit-ms 38.095 keeps the tempo",
-       "the tune plays 27.0% faster than b=25; every note keeps its length; --unit-ms 2400 fits every note "
-       "within 2%"},
+      {"a note over 255 units is cut to 255", "--unit-ms 50", "t:d=1,o=5,b=25:1c.,2d", "C2:255 D2:96",
+       "warning: note 1 '1c.' is 288.00 units of 50 ms; melodyc's longest is 255 units, so it is shortened (-11.5%)",
+       "the tune plays at b=25; largest rhythm error -11.5%: note 1 '1c.', 255 units for 288.00; --unit-ms 4800 keeps "
+       "every note"},
+      {"a grid of 0.83 units: the tempo changes to hold it", "", "t:d=4,o=5,b=200:c,8d", "C2:2 D2:1",
+       "warning: the tune plays 20.0% faster than b=200 at 125 ms a unit, which then holds its grid exactly; "
+       "--unit-ms 150 keeps the tempo",
+       "the tune plays 20.0% faster than b=200; every note keeps its length"},
       // The same music in two notations plays the same.
       {"quarter notes written against d=16", "", "T:d=16,o=5,b=225:4a,4p,4a,4g,4a", "A2:2 P:2 A2:2 G2:2 A2:2", "",
        "the tune plays 6.7% faster than b=225; every note keeps its length"},
@@ -87,15 +82,19 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
        "the tune plays 4.0% slower than b=50; every note keeps its length"},
       {"'_' is a sharp", "", "t:d=4,o=5,b=60:d_,e,f_", "D#2:8 E2:8 F#2:8",
        "warning: note 1 'd_': '_' is read as a sharp, as ringtone players read it", exact},
-      {"--approximate past eight notes off, a count", "--approximate",
+      // A grid the unit cannot hold within 30%: the tempo stays, each note
+      // starts on the unit nearest its start, and one between two units
+      // joins its neighbours; --approximate is the default.
+      {"past eight notes off, a count", "--approximate",
        "t:d=4,o=5,b=100:16c,16c.,32c,16c,16c.,32c,16c,16c.,32c,16c,16c.,32c,16c",
-       "C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:1", "warning: 1 more notes are off by over 10%",
-       "the tune plays 8.2% slower than b=100; largest rhythm error +52.9%: note 3 '32c', 1 unit for 0.65; "
-       "--unit-ms 75 fits every note within 2%"},
-      {"--approximate keeps a note that would vanish", "--approximate", "t:d=4,o=5,b=200:32c,c", "C2:1 C2:3",
-       "it would round to 0 units and not sound, so it gets 1",
-       "the tune plays 32.5% slower than b=200; largest rhythm error +125.0%: note 1 '32c', 1 unit for 0.44; "
-       "--unit-ms 37.5 fits every note within 2%"},
+       "C2:1 C2:2 C2:1 C2:1 C2:2 C2:1 C2:2 C2:1 C2:1 C2:2 C2:2", "warning: 3 more notes are off by over 10%",
+       "the tune plays at b=100; largest rhythm error +66.7%: note 9 '32c', 1 unit for 0.60; 2 notes too short for a "
+       "unit joined their neighbours; --unit-ms 75 keeps every note"},
+      {"a note too short for a unit joins its neighbour", "", "t:d=4,o=5,b=200:32c,c", "C2:3",
+       "warning: note 1 '32c' is 0.30 units of 125 ms, too short for a unit of its own: it joins its neighbours; a "
+       "smaller --unit-ms keeps it",
+       "the tune plays at b=200; largest rhythm error +25.0%: note 2 'c', 3 units for 2.40; 1 note too short for a "
+       "unit joined its neighbours; --unit-ms 37.5 keeps every note"},
       // Where no octave shift fits, the notes outside fold in by octaves.
       {"a tune wider than the range", "", "t:d=4,o=4,b=60:g,a#7,c5", "G1:8 A#2:8 C2:8",
        "warning: the notes run from G4 to A#7, 39 semitones, beyond D#3 to A6 in ringtone octaves (melodyc's D#0 "
@@ -126,15 +125,20 @@ TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
   const std::string moved =
       "ring.txt:1:34: warning: the notes run from A5 to C#7, beyond D#3 to A6 in ringtone octaves (melodyc's D#0 "
       "to A3): the whole tune moves down 1 octave; --transpose N sets the shift by hand\n";
-  // At 125 ms a unit the 16th and the dotted 32nd cannot both keep their
-  // lengths: nothing is written, and the unit that fits is named.
-  EXPECT_EQ(ringtone_notes("", ringtone), "");
+  // At 125 ms a unit the dotted 32nd cannot keep its length: the nearest
+  // tune is written, and --strict refuses it, naming the unit that fits.
+  EXPECT_EQ(ringtone_notes("", ringtone), "E2:2 P:4 C#3:11 E2:8 A1:15 B2:1");
+  EXPECT_EQ(err_, moved +
+                      "ring.txt:1:47: warning: note 6 '32h6.' is 1.43 units of 125 ms; it gets 1 (-30.0%); a smaller "
+                      "--unit-ms is closer\n"
+                      "tonetool: ring.txt: note: the tune plays at b=63; largest rhythm error -30.0%: note 6 '32h6.', 1 "
+                      "unit for 1.43; --unit-ms 59.524 keeps every note\n");
+  EXPECT_EQ(ringtone_notes("--strict", ringtone), "");
   EXPECT_EQ(melody_, "");
-  EXPECT_EQ(err_,
-            "ring.txt:1:26: error: note 1 '16e6' is 1.90 units of 125 ms at b=63: no tempo within 30% keeps every "
-            "note within 10% of its length (at the closest this one is off by +12.5%); --unit-ms 59.524 fits every "
-            "note (play it at the same unit, as tonetool wav --unit-ms 59.524 does); --approximate writes it "
-            "anyway\n" + moved);
+  EXPECT_EQ(err_, moved +
+                      "ring.txt:1:47: error: note 6 '32h6.' is 1.43 units of 125 ms: it would get 1 (-30.0%), more "
+                      "than 10% off; --unit-ms 59.524 keeps every note (play it at the same unit, as tonetool wav "
+                      "--unit-ms 59.524 does); without --strict the nearest tune is written\n");
   // At that unit every note keeps its length.
   EXPECT_EQ(ringtone_notes("--unit-ms 59.524", ringtone), "E2:4 P:8 C#3:24 E2:16 A1:32 B2:3");
   EXPECT_EQ(melody_,
@@ -144,9 +148,9 @@ TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
             "0.5\n"
             "E2.25 P.5 C#31.5 E2 A12 B2.2\n");
   EXPECT_EQ(err_, moved + "tonetool: ring.txt: note: the tune plays at b=63; every note keeps its length\n");
-  // --approximate writes it at 125 ms, each note off named.
-  EXPECT_EQ(ringtone_notes("--approximate", ringtone), "E2:3 P:5 C#3:16 E2:11 A1:21 B2:2");
-  EXPECT_NE(err_.find("tonetool: ring.txt: note: the tune plays 28.6% slower than b=63; largest rhythm error +12.5%"),
+  // --approximate is the default, kept for the scripts that give it.
+  EXPECT_EQ(ringtone_notes("--approximate", ringtone), "E2:2 P:4 C#3:11 E2:8 A1:15 B2:1");
+  EXPECT_NE(err_.find("tonetool: ring.txt: note: the tune plays at b=63; largest rhythm error -30.0%"),
             std::string::npos)
       << err_;
 }
@@ -200,22 +204,22 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
       {"by hand, a note out of range", "--transpose 0 --strict", "t:d=4,o=5,b=60:c,c8",
        "(standard input):1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); --transpose -21 to -15 fits every note"},
-      {"a note that would vanish", "", "Skala:d=4,o=5,b=160:32c,32d,32e,32f,32g,32a,32b,32c6",
-       "(standard input):1:21: error: note 1 '32c' is 0.38 units of 125 ms at b=160: even 30% slower it rounds to 0 units "
-       "and would not sound; --unit-ms 46.875 fits every note (play it at the same unit, as tonetool wav "
-       "--unit-ms 46.875 does); --approximate writes it anyway"},
-      {"no tempo keeps the rhythm", "", "t:d=4,o=5,b=100:16c,16c.,32c",
-       "(standard input):1:26: error: note 3 '32c' is 0.60 units of 125 ms at b=100: no tempo within 30% keeps every note "
-       "within 10% of its length (at the closest this one is off by +50.0%); --unit-ms 75 fits every note (play "
-       "it at the same unit, as tonetool wav --unit-ms 75 does); --approximate writes it anyway"},
+      {"a note too short for a unit, --strict", "--strict", "Skala:d=4,o=5,b=160:32c,32d,32e,32f,32g,32a,32b,32c6",
+       "(standard input):1:21: error: note 1 '32c' is 0.38 units of 125 ms: too short for a unit of its own, it would "
+       "join its neighbours; --unit-ms 46.875 keeps every note (play it at the same unit, as tonetool wav --unit-ms "
+       "46.875 does); without --strict the nearest tune is written"},
+      {"no tempo keeps the rhythm, --strict", "--strict", "t:d=4,o=5,b=100:16c,16c.,32c",
+       "(standard input):1:26: error: note 3 '32c' is 0.60 units of 125 ms: it would get 1 (+66.7%), more than 10% "
+       "off; --unit-ms 75 keeps every note (play it at the same unit, as tonetool wav --unit-ms 75 does); without "
+       "--strict the nearest tune is written"},
       {"no shift fits", "--strict", "t:o=4:c3,c9",
        "(standard input):1:7: error: note 1 'c3' is C3 (131 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); the tune spans 72 semitones, more than melodyc's 42 (without --strict the notes "
        "outside move by octaves into it)"},
-      {"a note no tempo fits in a record", "--unit-ms 40", "t:d=1,o=5,b=25:1c.,2d",
-       "(standard input):1:16: error: note 1 '1c.' is 360.00 units of 40 ms at b=25: even 30% faster it is longer "
-       "than melodyc's 255 units; --unit-ms 4800 fits every note (play it at the same unit, as tonetool wav "
-       "--unit-ms 4800 does); --approximate writes it anyway"},
+      {"a note past a record, --strict", "--unit-ms 40 --strict", "t:d=1,o=5,b=25:1c.,2d",
+       "(standard input):1:16: error: note 1 '1c.' is 360.00 units of 40 ms: it would get 255 (-29.2%), more than 10% "
+       "off; --unit-ms 4800 keeps every note (play it at the same unit, as tonetool wav --unit-ms 4800 does); without "
+       "--strict the nearest tune is written"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(std::string("rtttl ") + c.arguments, c.ringtone), 1) << c.what;

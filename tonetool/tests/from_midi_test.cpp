@@ -171,7 +171,7 @@ TEST_F(from_midi_program, real_shapes_give_their_lead_at_the_defaults) {
       {"a ritardando in the tempo map",
        "t = [(i * 480, MetaMessage('set_tempo', tempo=500000 + 20000 * max(0, i - 24))) for i in range(32)]\n"
        "save([track_of(t + notes(melody(32, 480)))])",
-       "", "channel 1, 32 notes", 32, "the tune plays 19.7% slower than the file's tempo; largest rhythm error"},
+       "", "channel 1, 32 notes", 32, "the tune plays at the file's tempo; largest rhythm error -16.7%"},
       {"100 beats a minute: the tempo figure is the records' tempo",
        "save([track_of([(0, MetaMessage('set_tempo', tempo=600000))] + notes(melody(64, 240)))])", "",
        "channel 1, 64 notes", 64, "the tune plays 20.0% faster than the file's tempo; every note keeps its length"},
@@ -249,7 +249,11 @@ TEST_F(from_midi_program, list_names_every_track_and_channel) {
   EXPECT_EQ(out_,
             "track 1, channel 1: 2 notes, A4 to E5, 'Lead'\n"
             "track 2, channel 2: 1 note, A2 to A2\n"
-            "track 3, channel 10: 1 note, C2 to C2 (percussion)\n");
+            "track 3, channel 10: 1 note, C2 to C2 (percussion)\n"
+            "melody candidates, best first (--channel N takes another):\n"
+            "  channel 1: score 1.00 (2 notes, 100% one at a time, 0% stepwise, on top 100%, named as the tune), the "
+            "melody\n"
+            "  channel 2: score 0.15 (1 note, 100% one at a time, 0% stepwise, on top 0%)\n");
 }
 
 // A standard MIDI file of one track holding `events` (after the delta
@@ -292,9 +296,8 @@ TEST_F(tonetool_program, from_midi_refuses_what_is_no_melody_in_one_line) {
        "--strict"},
       {"a rhythm the unit cannot keep, --strict",
        midi_bytes(std::string("\0\x90\x45\x40\x83\x60\x80\x45\x40\0\x90\x47\x40\x0F\x80\x47\x40", 17)),
-       "the note B4 at 0.500 s is 0.12 units of 125 ms at the file's tempo: even 30% slower it rounds to 0 units and "
-       "would not sound; --unit-ms 15.625 fits every note (play it at the same unit, as tonetool wav --unit-ms 15.625 "
-       "does); without --strict it is written with each note rounded",
+       "the note B4 at 0.500 s is 0.12 units of 125 ms: too short for a unit of its own, it would join its "
+       "neighbours; no unit of 20 ms or more keeps every note; without --strict the nearest tune is written",
        "--strict"},
   };
   for (const auto &c : cases) {
