@@ -77,18 +77,24 @@ part_score score_part(int channel, const std::vector<midi_note> &part, const mid
   const std::vector<int> line = top_line(part, chord);
   s.notes = line.size();
   // A note starts alone when no other of the part starts with it and none
-  // still sounds (past a 32nd, which legato playing overlaps by).
+  // still sounds (past a 32nd, which legato playing overlaps by). Grace
+  // notes, no longer than a 32nd, are ornaments of a line, not a second
+  // voice: they are not counted.
+  std::vector<const midi_note *> counted;
+  for (const midi_note &n : part) {
+    if (n.end - n.start > 2 * chord) counted.push_back(&n);
+  }
   std::size_t alone = 0;
   std::uint64_t sounding_until = 0;
-  for (std::size_t i = 0; i < part.size(); ++i) {
-    const midi_note &n = part[i];
-    const bool with_previous = i > 0 && n.start <= part[i - 1].start + chord;
-    const bool with_next = i + 1 < part.size() && part[i + 1].start <= n.start + chord;
+  for (std::size_t i = 0; i < counted.size(); ++i) {
+    const midi_note &n = *counted[i];
+    const bool with_previous = i > 0 && n.start <= counted[i - 1]->start + chord;
+    const bool with_next = i + 1 < counted.size() && counted[i + 1]->start <= n.start + chord;
     const bool over = sounding_until > n.start + 2 * chord;
     alone += !with_previous && !with_next && !over;
     sounding_until = std::max(sounding_until, n.end);
   }
-  s.monophony = part.empty() ? 0 : static_cast<double>(alone) / static_cast<double>(part.size());
+  s.monophony = counted.empty() ? 1 : static_cast<double>(alone) / static_cast<double>(counted.size());
   const std::uint64_t first = part.front().start;
   std::uint64_t last = 0;
   for (const midi_note &n : part) last = std::max(last, n.end);
@@ -180,7 +186,7 @@ std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int tic
   // its keep; a note below the top of its chord, a leap, a held melody
   // note cut by a note below it, and onsets where the melody neither
   // sounds nor moves cost.
-  constexpr double taken = -1.0, per_semitone_below = 0.1, in_block = 1.2, in_chords = 0.5, cut_below = 1.5,
+  constexpr double taken = -1.0, per_semitone_below = 0.1, in_block = 1.5, in_chords = 0.9, cut_below = 1.5,
                    cut_above = 0.6, silent_onset = 0.4, restart = 2.0;
   // A note struck and released with two others of its chord is part of a
   // block chord: accompaniment, more likely than a tune.
@@ -244,7 +250,7 @@ std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int tic
           if (notes[y].end <= onset(k) + chord) c += silent_onset;
         }
         if (notes[y].end > notes[x].start + 2 * chord) c += notes[x].key < notes[y].key ? cut_below : cut_above;
-        if (c < best) {
+        if (c < best - 1e-9) {
           best = c;
           from = static_cast<std::ptrdiff_t>(y);
         }
@@ -257,9 +263,10 @@ std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int tic
       best_note[g] = static_cast<std::ptrdiff_t>(x);
     }
   }
+  // The cheapest melody; of equals, the one ending higher.
   std::size_t last = 0;
   for (std::size_t x = 1; x < n; ++x) {
-    if (cost[x] < cost[last]) last = x;
+    if (cost[x] < cost[last] - 1e-9 || (cost[x] < cost[last] + 1e-9 && notes[x].key > notes[last].key)) last = x;
   }
   std::vector<midi_note> melody;
   for (std::ptrdiff_t x = static_cast<std::ptrdiff_t>(last); x >= 0; x = before[static_cast<std::size_t>(x)]) {

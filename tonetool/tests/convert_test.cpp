@@ -120,6 +120,34 @@ TEST_F(convert_program, ringtones_give_the_notes_and_units_they_hold) {
   }
 }
 
+// Ringtones as collections hold them, at tempos and lengths the unit
+// holds or not: each is written at the defaults within 30% of its b=;
+// --strict refuses a tune the unit cannot keep with a --unit-ms, and
+// following that advice writes it with every note kept.
+TEST_F(convert_program, every_ringtone_is_written_and_strict_advice_works) {
+  for (const char *ringtone :
+       {"Ode:d=4,o=5,b=120:e,e,f,g,g,f,e,d,c,c,d,e,e.,8d,2d", "Fast:d=16,o=6,b=200:c,d,e,f,g,a,b,c7,8p,c7,b,a,g,4c",
+        "Waltz:d=8,o=5,b=180:4c,e,g,4c6,4p,a,g,4f,4e", "Swing:d=8,o=5,b=100:c.,16d,e.,16f,g.,16a,2b",
+        "Dotted:d=4,o=5,b=140:c.,8d,e.,8f,g.,8a,2c6", "Tiny:d=32,o=5,b=125:c,d,e,f,g,a,b,c6,4p,16c6",
+        "Long:d=1,o=5,b=40:c,d,2e,2f", "Hymn:d=2,o=5,b=90:c,4d,4e,f.,4e,1d", "Trip:d=8,o=6,b=160:c,c,c,4g5,p,16a5,4c",
+        "Bouncy:d=16,o=5,b=95:c,e,g,c6,8p,g,e,4c"}) {
+    EXPECT_NE(ringtone_notes("", ringtone), "") << ringtone << "\n" << err_;
+    const auto plays = err_.find("% faster than b=") != std::string::npos ? err_.find("% faster than b=")
+                                                                          : err_.find("% slower than b=");
+    if (plays != std::string::npos) {
+      const std::size_t from = err_.rfind("plays ", plays) + 6;
+      EXPECT_LE(std::stod(err_.substr(from, plays - from)), 30.0) << ringtone;
+    }
+    if (!ringtone_notes("--strict", ringtone).empty()) continue;
+    const std::size_t advice = err_.find("--unit-ms ");
+    ASSERT_NE(advice, std::string::npos) << ringtone << "\n" << err_;
+    const std::string unit = err_.substr(advice + 10, err_.find(' ', advice + 10) - advice - 10);
+    EXPECT_GE(std::stod(unit), 20.0) << ringtone;
+    EXPECT_NE(ringtone_notes("--strict --unit-ms " + unit, ringtone), "") << ringtone << "\n" << err_;
+    EXPECT_NE(err_.find("every note keeps its length"), std::string::npos) << ringtone << "\n" << err_;
+  }
+}
+
 TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
   const std::string ringtone = "Simple Tune:d=4,o=6,b=63:16e6,8p,4c#.7,e6,2a5,32h6.\n";
   const std::string moved =
