@@ -309,9 +309,11 @@ std::string midi_listing(const midi_song &song) {
   for (const auto &[where, g] : groups) {
     const std::string &name = song.track_names[static_cast<std::size_t>(where.first)];
     char line[160];
-    std::snprintf(line, sizeof line, "%s %d, channel %d: %zu %s, %s to %s", song.format == 2 ? "sequence" : "track",
-                  where.first + 1, where.second + 1, g.notes, g.notes == 1 ? "note" : "notes",
-                  key_name(g.low).c_str(), key_name(g.high).c_str());
+    // Both namings: MIDI editors' (60 is C4) and the melody text's.
+    std::snprintf(line, sizeof line, "%s %d, channel %d: %zu %s, %s to %s (melodyc's %s to %s)",
+                  song.format == 2 ? "sequence" : "track", where.first + 1, where.second + 1, g.notes,
+                  g.notes == 1 ? "note" : "notes", key_name(g.low).c_str(), key_name(g.high).c_str(),
+                  note_name(g.low - key_offset).c_str(), note_name(g.high - key_offset).c_str());
     text += line;
     if (where.second == percussion) text += " (percussion)";
     if (!name.empty()) text += ", " + quoted_value(name);

@@ -65,7 +65,9 @@ bool play_sound(const std::string &device, sound_source &source, const render_se
   int code = snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
   if (code < 0) {
     error = std::string("cannot open: ") + (alsa_said[0] != '\0' ? std::string(alsa_said) + " (" : "") +
-            snd_strerror(code) + (alsa_said[0] != '\0' ? ")" : "") + "; name an ALSA device, such as default, hw:0 or plughw:0";
+            snd_strerror(code) + (alsa_said[0] != '\0' ? ")" : "") +
+            "; name another ALSA device (aplay -L lists them), or without one write a file: tonetool wav -o "
+            "tune.wav, or --device file:FILE=tune.raw,FORMAT=raw";
     return false;
   }
   code = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,

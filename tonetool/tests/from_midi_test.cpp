@@ -389,9 +389,9 @@ TEST_F(from_midi_program, list_names_every_track_and_channel) {
       " line([(45, 960, 0)], ch=1), line([(36, 240, 0)], ch=9)])");
   EXPECT_EQ(run("from-midi --list " + (dir_ / "in.mid").string(), ""), 0) << err_;
   EXPECT_EQ(out_,
-            "track 1, channel 1: 2 notes, A4 to E5, 'Lead'\n"
-            "track 2, channel 2: 1 note, A2 to A2\n"
-            "track 3, channel 10: 1 note, C2 to C2 (percussion)\n"
+            "track 1, channel 1: 2 notes, A4 to E5 (melodyc's A1 to E2), 'Lead'\n"
+            "track 2, channel 2: 1 note, A2 to A2 (melodyc's A-1 to A-1)\n"
+            "track 3, channel 10: 1 note, C2 to C2 (melodyc's C-1 to C-1) (percussion)\n"
             "melody candidates, best first (--channel N takes another):\n"
             "  channel 1: score 1.00 (2 notes, 100% one at a time, 0% stepwise, on top 100%, named as the tune), the "
             "melody\n"

@@ -255,8 +255,9 @@ TEST_F(tonetool_program, play_gives_the_device_the_samples_wav_writes) {
     EXPECT_TRUE(slurp(dir_ / "played.raw") == slurp(dir_ / "tune.wav").substr(44)) << options;
   }
   EXPECT_EQ(run("play --device nosuch", melody), 1);
-  EXPECT_EQ(err_, "tonetool: nosuch: cannot open: Unknown PCM nosuch (No such file or directory); name an ALSA "
-                  "device, such as default, hw:0 or plughw:0\n");
+  EXPECT_EQ(err_, "tonetool: nosuch: cannot open: Unknown PCM nosuch (No such file or directory); name another "
+                  "ALSA device (aplay -L lists them), or without one write a file: tonetool wav -o tune.wav, or "
+                  "--device file:FILE=tune.raw,FORMAT=raw\n");
   // The device's file is never the input, and a device that fails says
   // why in the system's words.
   const std::string tune = (dir_ / "tune.tones").string();
