@@ -62,8 +62,13 @@ bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, co
   return !report_partial_record(in, stream.tones.size(), stream.trailing_bytes);
 }
 
-bool finish_reading(input_file &in, const tone_reader &reader) {
+bool finish_reading(input_file &in, const tone_reader &reader, const char *command) {
   close_input(in);
+  if (reader.melody_text) {
+    report(display(in), std::string("this is a melody text, not tone records; compile it first: melodyc < ") +
+                            (in.name == "-" ? "tune.mel" : in.name) + " | tonetool " + command);
+    return false;
+  }
   if (reader.read_error) {
     report(display(in), read_error_text(reader.read_errno));
     return false;

@@ -47,7 +47,7 @@ bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, co
 // Once `reader` has met the end of the input: reports a read error or a
 // partial last record, and closes the input; true when the input was
 // whole.
-bool finish_reading(input_file &in, const tone_reader &reader);
+bool finish_reading(input_file &in, const tone_reader &reader, const char *command);
 
 // Reads the whole input as text, at most `limit` bytes, and closes it;
 // reports a read error or a longer input.

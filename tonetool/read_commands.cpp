@@ -67,12 +67,19 @@ int run_list(int argc, char **argv) {
   };
   // Records are listed as they arrive, each block flushed at once, so that
   // a live stream shows as it plays and an endless one needs no memory.
-  std::fprintf(out, "%s\n", list_header().c_str());
+  // The header waits for the first records, so that an input of the
+  // wrong kind gets its one line before anything is listed.
   tone_reader reader = start_tone_reader(in.stream);
   std::vector<tone> block;
   std::uint64_t units = 0;
   std::size_t index = 0;
+  bool headed = false;
+  const auto head = [&] {
+    if (!headed) std::fprintf(out, "%s\n", list_header().c_str());
+    headed = true;
+  };
   while (read_tone_block(reader, block)) {
+    head();
     for (const tone &t : block) {
       const double start = static_cast<double>(units) * unit_ms / 1000.0;
       std::fprintf(out, "%s\n", list_line(index++, start, t.period, t.duration).c_str());
@@ -80,10 +87,12 @@ int run_list(int argc, char **argv) {
     }
     if (std::fflush(out) != 0) return write_failed();
   }
-  if (!finish_reading(in, reader)) {
+  if (!finish_reading(in, reader, "list")) {
     discard_output(file);
     return status_failed;
   }
+  head();
+  if (std::fflush(out) != 0) return write_failed();
   if (to_file && !commit_output(file, error)) {
     report(out_name, error);
     return status_failed;
@@ -153,7 +162,9 @@ int run_wav(int argc, char **argv) {
   // The sound is rendered as the records arrive; from a file their length
   // is known first, so the header is exact before the first sample.
   tone_reader reader = start_tone_reader(in.stream);
-  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
+  read_first_records(reader);
+  if (reader.melody_text) return finish_reading(in, reader, "wav") ? status_ok : status_failed;
+  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "wav"); }};
   source.known = units_of_file(reader, source.units);
   std::string error;
   const bool ok = to_stdout ? write_sound_stdout(source, settings, error)
@@ -199,7 +210,9 @@ int run_play(int argc, char **argv) {
     }
   }
   tone_reader reader = start_tone_reader(in.stream);
-  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader); }};
+  read_first_records(reader);
+  if (reader.melody_text) return finish_reading(in, reader, "play") ? status_ok : status_failed;
+  sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "play"); }};
   std::string error;
   const bool ok = play_sound(device, source, settings, error);
   close_input(in);
@@ -229,6 +242,11 @@ int run_check(int argc, char **argv) {
   std::string text;
   if (!read_text(in, longest_checked_text, text)) return status_failed;
   const std::string name = display(in);
+  if (looks_like_tone_records(text)) {
+    ::report(name, "these are tone records, not a melody text: check the melody melodyc compiled them from, or read "
+                   "them with tonetool list " + (in.name == "-" ? std::string("tune.tones") : in.name));
+    return status_failed;
+  }
   // Each finding goes out as it is found, whole (it may hold any byte), up
   // to the error limit; past it they are only counted.
   const source_lines lines(text);

@@ -1,5 +1,7 @@
 #include "tone_records.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +16,18 @@ tone_reader start_tone_reader(std::FILE *in) {
   return reader;
 }
 
+void read_first_records(tone_reader &reader) {
+  if (reader.started) return;
+  std::vector<tone> block;
+  if (read_tone_block(reader, block)) reader.pending = std::move(block);
+}
+
 bool read_tone_block(tone_reader &reader, std::vector<tone> &block) {
   block.clear();
+  if (!reader.pending.empty()) {
+    block.swap(reader.pending);
+    return true;
+  }
   unsigned char buffer[3 * 4096];
   for (std::size_t i = 0; i < reader.carried_bytes; ++i) buffer[i] = reader.carried[i];
   const std::size_t room = sizeof buffer - reader.carried_bytes;
@@ -33,6 +45,13 @@ bool read_tone_block(tone_reader &reader, std::vector<tone> &block) {
     reader.read_errno = got < 0 ? errno : 0;
     return false;
   }
+  if (!reader.started) {
+    reader.started = true;
+    if (looks_like_melody_text(buffer, static_cast<std::size_t>(got))) {
+      reader.melody_text = true;
+      return false;
+    }
+  }
   const std::size_t available = reader.carried_bytes + static_cast<std::size_t>(got);
   const std::size_t whole = available / 3 * 3;
   for (std::size_t i = 0; i < whole; i += 3) {
@@ -43,6 +62,33 @@ bool read_tone_block(tone_reader &reader, std::vector<tone> &block) {
   reader.records += block.size();
   // Two bytes of a record and nothing more yet: read on.
   return block.empty() ? read_tone_block(reader, block) : true;
+}
+
+namespace {
+
+bool text_byte(unsigned char c) { return (c >= 32 && c < 127) || c == '\n' || c == '\r' || c == '\t'; }
+
+}  // namespace
+
+bool looks_like_melody_text(const unsigned char *bytes, std::size_t size) {
+  std::size_t i = 0;
+  for (; i < size; ++i) {
+    if (!text_byte(bytes[i])) return false;
+  }
+  std::size_t first = 0;
+  while (first < size && (bytes[first] == ' ' || bytes[first] == '\t' || bytes[first] == '\n' || bytes[first] == '\r')) {
+    ++first;
+  }
+  return first < size && ((bytes[first] >= '0' && bytes[first] <= '9') || bytes[first] == '.' || bytes[first] == '%');
+}
+
+bool looks_like_tone_records(const std::string &bytes) {
+  if (bytes.empty() || bytes.size() % 3 != 0) return false;
+  const std::size_t looked = std::min<std::size_t>(bytes.size(), 96);
+  std::size_t control = 0;
+  for (std::size_t i = 0; i < looked; ++i) control += !text_byte(static_cast<unsigned char>(bytes[i])) &&
+                                                      static_cast<unsigned char>(bytes[i]) < 0x80;
+  return 8 * control >= looked;
 }
 
 bool units_of_file(tone_reader &reader, std::uint64_t &units) {

@@ -24,12 +24,30 @@ struct tone_reader {
   std::uint64_t records = 0;      // delivered so far
   bool read_error = false;
   int read_errno = 0;
+  bool started = false;      // the first bytes have been read
+  bool melody_text = false;  // they were a melody text, not records: nothing is delivered
+  std::vector<tone> pending;  // read ahead by read_first_records, delivered next
 };
+
+// Reads the first records ahead, before a command writes anything, so that
+// an input of the wrong kind (`melody_text`) is known first.
+void read_first_records(tone_reader &reader);
+
+// Whether the first bytes of an input are a melody text (printable text
+// that opens with a tempo or a comment) rather than tone records, which
+// hold control bytes in nearly every record.
+bool looks_like_melody_text(const unsigned char *bytes, std::size_t size);
+
+// Whether a whole input is tone records rather than a melody text: a
+// whole number of records, with control bytes in the first of them as
+// periods and durations have.
+bool looks_like_tone_records(const std::string &bytes);
 
 tone_reader start_tone_reader(std::FILE *in);
 
 // The next records, as many as have arrived, up to 4096; false (and an
-// empty block) at the end of the stream or on a read error.
+// empty block) at the end of the stream, on a read error, or when the
+// first bytes are a melody text (`melody_text`).
 bool read_tone_block(tone_reader &reader, std::vector<tone> &block);
 
 // The duration units of the whole stream, when it is a regular file (read

@@ -517,6 +517,17 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"wav -o x.wav", std::string("\x0D\x51", 2), 1,
        "tonetool: (standard input): stream ends inside record 0 (2 of its 3 bytes); "
        "a tone stream is a whole number of 3-byte records\n"},
+      // The wrong kind of input: one line that says what it is and what
+      // to run, and nothing listed or written before it.
+      {"list", "2 % tempo\nA1 C#2.5 P\n", 1,
+       "tonetool: (standard input): this is a melody text, not tone records; compile it first: melodyc < tune.mel | "
+       "tonetool list\n"},
+      {"wav", "120\nC1 D1\n", 1,
+       "tonetool: (standard input): this is a melody text, not tone records; compile it first: melodyc < tune.mel | "
+       "tonetool wav\n"},
+      {"check", std::string("\x0D\x51\x04\x0A\x92\x02\x00\x00\x04", 9), 1,
+       "tonetool: (standard input): these are tone records, not a melody text: check the melody melodyc compiled "
+       "them from, or read them with tonetool list tune.tones\n"},
       {"list /nonexistent", "", 1, "tonetool: /nonexistent: cannot open: No such file or directory\n"},
       {"list /", "", 1, "tonetool: /: is a directory, not a file\n"},
       {"list \"$(printf 'a\\nb')\"", "", 1, "tonetool: 'a\\nb': cannot open: No such file or directory\n"},
