@@ -107,12 +107,11 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
   plan->width = plan->cropped ? o.crop_width : cinfo->output_width;
   plan->height = plan->cropped ? o.crop_height : cinfo->output_height;
   plan->skipped_columns = 0;
-  if (plan->cropped &&
-      (static_cast<std::uint64_t>(o.crop_x) + o.crop_width > cinfo->output_width ||
-       static_cast<std::uint64_t>(o.crop_y) + o.crop_height > cinfo->output_height)) {
-    return refuse(message, size,
-                  "--crop %ux%u+%u+%u lies outside the %ux%u image", o.crop_width, o.crop_height,
-                  o.crop_x, o.crop_y, cinfo->output_width, cinfo->output_height);
+  if (plan->cropped) {
+    const std::string outside =
+        crop_outside(o, cinfo->output_width, cinfo->output_height,
+                     "the " + std::to_string(cinfo->output_width) + "x" + std::to_string(cinfo->output_height) + " image");
+    if (!outside.empty()) return refuse(message, size, "%s", outside.c_str());
   }
   return true;
 }

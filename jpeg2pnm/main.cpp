@@ -225,7 +225,7 @@ exit_status convert_many(const command_line &line) {
         statuses[i] = status_failed;
         report_out_of_memory(inputs[i]);
       }
-      count_finished(statuses[i] == status_failed);
+      count_finished(statuses[i] == status_failed, statuses[i] == status_damaged);
     }
   };
   // A line that counts the files, where someone watches standard error.

@@ -1,8 +1,10 @@
 #include "options.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -59,24 +61,44 @@ bool parse_crop(const std::string &text, convert_options &c) {
   return true;
 }
 
-// M/N as libjpeg scales: by k/8 with k from 1 to 16, and no other factor
-// (it would round any other up to the next eighth).
+// "3/8 (37.5%)": an eighth as a fraction, in lowest terms, and a percentage.
+std::string eighths_text(std::int64_t k) {
+  const std::int64_t common = std::gcd(k, std::int64_t{8});
+  return std::to_string(k / common) + "/" + std::to_string(8 / common) + " (" + plain_number(12.5 * static_cast<double>(k), 1) + "%)";
+}
+
+// The scale as libjpeg scales, by k/8 with k from 1 to 16 and no other
+// factor (it would round any other up to the next eighth): M/N as given,
+// or a percentage (50%) or a decimal (0.5), as other image tools take it,
+// in lowest eighths. Another value gets the nearest ones named.
 bool parse_scale(const char *text, unsigned &num, unsigned &denom, std::string &problem) {
+  const std::string given = text;
   const char *slash = std::strchr(text, '/');
   std::int64_t m = 0, n = 0;
-  if (slash == nullptr || !parse_whole(std::string(text, slash), 1, 16, m) || !parse_whole(slash + 1, 1, 16, n)) {
-    problem = "M/N, each 1 to 16";
+  double value = 0;
+  const bool percent = !given.empty() && given.back() == '%';
+  if (slash != nullptr ? !parse_whole(std::string(text, slash), 1, 16, m) || !parse_whole(slash + 1, 1, 16, n)
+                       : !parse_decimal(percent ? given.substr(0, given.size() - 1) : given, 0, percent ? 1600 : 16,
+                                        true, value)) {
+    problem = "M/N, each 1 to 16, a percentage such as 50%, or a decimal such as 0.5";
     return false;
   }
-  if ((8 * m) % n != 0 || 8 * m / n > 16) {
-    const std::int64_t eighths = std::min<std::int64_t>(16, (8 * m + n - 1) / n);
-    problem = "libjpeg scales by k/8 with k from 1 to 16 only; it would decode at " +
-              std::to_string(eighths) + "/8";
-    return false;
+  if (slash != nullptr) value = static_cast<double>(m) / static_cast<double>(n);
+  if (percent) value /= 100;
+  const double eighths = value * 8;
+  const double whole = std::round(eighths);
+  if (std::fabs(eighths - whole) < 1e-9 && whole >= 1 && whole <= 16) {
+    const auto k = static_cast<std::int64_t>(whole);
+    const std::int64_t common = slash != nullptr ? 1 : std::gcd(k, std::int64_t{8});
+    num = static_cast<unsigned>(slash != nullptr ? m : k / common);
+    denom = static_cast<unsigned>(slash != nullptr ? n : 8 / common);
+    return true;
   }
-  num = static_cast<unsigned>(m);
-  denom = static_cast<unsigned>(n);
-  return true;
+  const auto below = static_cast<std::int64_t>(std::clamp(std::floor(eighths), 1.0, 16.0));
+  const auto above = static_cast<std::int64_t>(std::clamp(std::ceil(eighths), 1.0, 16.0));
+  problem = "libjpeg scales by k/8 with k from 1 to 16 only; the nearest " +
+            (below == above ? "is " + eighths_text(below) : "are " + eighths_text(below) + " and " + eighths_text(above));
+  return false;
 }
 
 // What an option does with its value: "" or the usage error. The makers
@@ -181,7 +203,7 @@ command_form command_of(parse_result &result) {
           {"dither", 0, "MODE", "fs (default), ordered or none",
            set_choice<J_DITHER_MODE>("dither mode", {{"fs", JDITHER_FS}, {"ordered", JDITHER_ORDERED}, {"none", JDITHER_NONE}},
                                      c.dither, &line.dither_given)},
-          {"scale", 0, "M/N", "scale the output by M/N, one of libjpeg's factors\nk/8 with k from 1 to 16 (1/8, 1/4, 3/8, 1/2, ... 2/1)",
+          {"scale", 0, "M/N", "scale the output by M/N, one of libjpeg's factors\nk/8 with k from 1 to 16 (1/8, 1/4, 3/8, 1/2, ... 2/1);\n50% and 0.5 mean 1/2",
            set_scale(c)},
           {"dct", 0, "METHOD", "int (default), fast or float",
            set_choice<J_DCT_METHOD>("DCT method", {{"int", JDCT_ISLOW}, {"fast", JDCT_IFAST}, {"float", JDCT_FLOAT}}, c.dct)},
@@ -278,4 +300,20 @@ parse_result parse_command_line(int argc, char **argv) {
   }
   if (line.inputs.empty()) line.inputs.emplace_back("-");
   return result;
+}
+
+std::string crop_outside(const convert_options &o, unsigned width, unsigned height, const std::string &image) {
+  const std::string crop = "--crop " + std::to_string(o.crop_width) + "x" + std::to_string(o.crop_height) + "+" +
+                           std::to_string(o.crop_x) + "+" + std::to_string(o.crop_y);
+  if (o.crop_x >= width || o.crop_y >= height) {
+    return crop + " starts outside " + image + " (X from 0 to " + std::to_string(width - 1) + ", Y from 0 to " +
+           std::to_string(height - 1) + ")";
+  }
+  const bool right = std::uint64_t{o.crop_x} + o.crop_width > width;
+  const bool bottom = std::uint64_t{o.crop_y} + o.crop_height > height;
+  if (!right && !bottom) return "";
+  const unsigned w = right ? width - o.crop_x : o.crop_width, h = bottom ? height - o.crop_y : o.crop_height;
+  return crop + " passes the " + (right && bottom ? "right and bottom edges" : right ? "right edge" : "bottom edge") +
+         " of " + image + "; --crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(o.crop_x) +
+         "+" + std::to_string(o.crop_y) + " fits there";
 }

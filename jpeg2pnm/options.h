@@ -77,3 +77,8 @@ parse_result parse_command_line(int argc, char **argv);
 
 // The help jpeg2pnm --help prints.
 std::string usage_text();
+
+// Why the options' crop does not fit a `width` x `height` image, named by
+// `image` ("the 64x48 image"): where it starts outside, or which edges it
+// passes and the largest crop at its place that fits; "" when it fits.
+std::string crop_outside(const convert_options &o, unsigned width, unsigned height, const std::string &image);

@@ -24,7 +24,7 @@ struct progress_state {
   std::condition_variable stopping;
   bool shown = false, stop = false, drawn = false;
   std::size_t total = 0;
-  std::atomic<std::size_t> done{0}, failed{0};
+  std::atomic<std::size_t> done{0}, failed{0}, damaged{0};
   clock_type::time_point start;
   std::thread ticker;
 };
@@ -86,10 +86,11 @@ void start_progress(std::size_t total, bool shown) {
   }
 }
 
-void count_finished(bool failed) {
+void count_finished(bool failed, bool damaged) {
   progress_state &s = state();
   ++s.done;
   if (failed) ++s.failed;
+  if (damaged) ++s.damaged;
 }
 
 void stop_progress() {
@@ -102,7 +103,9 @@ void stop_progress() {
   s.stopping.notify_all();
   if (s.ticker.joinable()) s.ticker.join();
   const std::size_t failed = s.failed, written = s.done - failed;
+  const std::size_t damaged = s.damaged;
   std::string closing = std::string(s.drawn ? erase_line : "") + "jpeg2pnm: " + std::to_string(written) + " written";
+  if (damaged > 0) closing += " (" + std::to_string(damaged) + " with damage warnings)";
   if (failed > 0) closing += ", " + std::to_string(failed) + " failed";
   put(closing + "\n");
 }

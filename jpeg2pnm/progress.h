@@ -13,8 +13,8 @@
 // `shown` is false; say_line still works).
 void start_progress(std::size_t total, bool shown);
 
-// One more file finished, written (possibly damaged) or failed.
-void count_finished(bool failed);
+// One more file finished: written, written with damage warnings, or failed.
+void count_finished(bool failed, bool damaged);
 
 // Stops, clears the line and, when the progress was shown, writes the
 // closing line.

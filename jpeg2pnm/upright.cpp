@@ -32,13 +32,10 @@ bool write_turned(const unsigned char *image, unsigned width, unsigned height, i
 std::string crop_to_stored(unsigned width, unsigned height, int orientation, convert_options &o) {
   const bool swap = orientation_swaps(orientation);
   const unsigned upright_width = swap ? height : width, upright_height = swap ? width : height;
-  if (std::uint64_t{o.crop_x} + o.crop_width > upright_width ||
-      std::uint64_t{o.crop_y} + o.crop_height > upright_height) {
-    char message[160];
-    std::snprintf(message, sizeof message, "--crop %ux%u+%u+%u lies outside the %ux%u image (upright)", o.crop_width,
-                  o.crop_height, o.crop_x, o.crop_y, upright_width, upright_height);
-    return message;
-  }
+  const std::string outside = crop_outside(o, upright_width, upright_height,
+                                           "the " + std::to_string(upright_width) + "x" +
+                                               std::to_string(upright_height) + " image (upright)");
+  if (!outside.empty()) return outside;
   unsigned x0 = 0, y0 = 0, x1 = 0, y1 = 0;
   stored_pixel(orientation, width, height, o.crop_x, o.crop_y, x0, y0);
   stored_pixel(orientation, width, height, o.crop_x + o.crop_width - 1, o.crop_y + o.crop_height - 1, x1, y1);

@@ -140,10 +140,21 @@ TEST(crop_layouts, every_sampling_and_scale_crops_like_the_full_decode) {
 
 TEST_F(crops, crops_that_cannot_be_made_say_why) {
   write_file(dir_ / "in.jpg", encode_jpeg(recipe_of(64, 48, 3, 1, 1, false)));
-  EXPECT_EQ(run("--crop 10x10+60+0 -o out.ppm in.jpg"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: --crop 10x10+60+0 lies outside the 64x48 image\n");
-  EXPECT_EQ(run("--scale 1/2 --crop 40x10+0+0 -o out.ppm in.jpg"), 1);
-  EXPECT_EQ(err_, "jpeg2pnm: in.jpg: --crop 40x10+0+0 lies outside the 32x24 image\n");
+  const struct {
+    const char *options, *message;
+  } outside[] = {
+      {"--crop 10x10+60+0", "--crop 10x10+60+0 passes the right edge of the 64x48 image; --crop 4x10+60+0 fits there"},
+      {"--scale 1/2 --crop 40x10+0+0",
+       "--crop 40x10+0+0 passes the right edge of the 32x24 image; --crop 32x10+0+0 fits there"},
+      {"--crop 10x50+0+5", "--crop 10x50+0+5 passes the bottom edge of the 64x48 image; --crop 10x43+0+5 fits there"},
+      {"--crop 99x99+1+1",
+       "--crop 99x99+1+1 passes the right and bottom edges of the 64x48 image; --crop 63x47+1+1 fits there"},
+      {"--crop 5x5+64+0", "--crop 5x5+64+0 starts outside the 64x48 image (X from 0 to 63, Y from 0 to 47)"},
+  };
+  for (const auto &c : outside) {
+    EXPECT_EQ(run(std::string(c.options) + " -o out.ppm in.jpg"), 1) << c.options;
+    EXPECT_EQ(err_, std::string("jpeg2pnm: in.jpg: ") + c.message + "\n");
+  }
   EXPECT_EQ(run("--colors 16 --crop 10x10+0+0 -o out.ppm in.jpg"), 1);
   EXPECT_EQ(err_,
             "jpeg2pnm: in.jpg: --crop: libjpeg cannot skip rows of a two-pass quantised decode; add "

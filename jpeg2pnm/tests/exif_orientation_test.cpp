@@ -180,7 +180,7 @@ TEST(auto_orient, damaged_blocks_are_ignored_with_a_reason) {
   convert_result r;
   o.crop_width = 25, o.crop_height = 5;
   decode(with_segment(plain_file, exif_segment(6, false)), o, &r);
-  EXPECT_EQ(r.message, "--crop 25x5+0+0 lies outside the 20x30 image (upright)");
+  EXPECT_EQ(r.message, "--crop 25x5+0+0 passes the right edge of the 20x30 image (upright); --crop 20x5+0+0 fits there");
   // Turning holds the whole image, within --max-memory.
   convert_options small;
   small.auto_orient = true;

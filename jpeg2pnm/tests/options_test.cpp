@@ -32,6 +32,12 @@ TEST(command_line, values_reach_the_decoder_settings) {
   EXPECT_EQ(r.line.inputs, std::vector<std::string>{"in.jpg"});
   EXPECT_FALSE(c.max_pixels_given);
   EXPECT_TRUE(parse({"--max-pixels=0"}).line.convert.max_pixels_given);
+  // The spellings of other image tools mean libjpeg's factors.
+  for (const char *half : {"1/2", "50%", "0.5", "4/8", "50.0%"}) {
+    const convert_options o = parse({"--scale", half}).line.convert;
+    EXPECT_EQ(8 * o.scale_num / o.scale_denom, 4u) << half;
+  }
+  EXPECT_EQ(parse({"--scale=1"}).line.convert.scale_num, 1u);
   // Every value of 19 digits below 2^63, leading zeros as well.
   EXPECT_EQ(parse({"--max-memory=9223372036854775807"}).line.convert.max_memory_mib, 9223372036854775807u);
   EXPECT_EQ(parse({"--max-memory=00000000000000000000042"}).line.convert.max_memory_mib, 42u);
@@ -62,9 +68,13 @@ TEST(command_line, bad_values_are_usage_errors) {
       {{"-o", "out/Photo.JPG", "in.jpg"},
        "-o 'out/Photo.JPG' names another image format; jpeg2pnm writes .pnm, .ppm, .pgm, .pam, or no extension"},
       {{"--dither=floyd"}, "invalid dither mode 'floyd' (fs, ordered or none)"},
-      {{"--scale=1"}, "invalid scale '1' (M/N, each 1 to 16)"},
-      {{"--scale=0/8"}, "invalid scale '0/8' (M/N, each 1 to 16)"},
-      {{"--scale=1/"}, "invalid scale '1/' (M/N, each 1 to 16)"},
+      {{"--scale=half"}, "invalid scale 'half' (M/N, each 1 to 16, a percentage such as 50%, or a decimal such as 0.5)"},
+      {{"--scale=0/8"}, "invalid scale '0/8' (M/N, each 1 to 16, a percentage such as 50%, or a decimal such as 0.5)"},
+      {{"--scale=1/"}, "invalid scale '1/' (M/N, each 1 to 16, a percentage such as 50%, or a decimal such as 0.5)"},
+      {{"--scale=60%"},
+       "invalid scale '60%' (libjpeg scales by k/8 with k from 1 to 16 only; the nearest are 1/2 (50%) and 5/8 (62.5%))"},
+      {{"--scale=0.1"}, "invalid scale '0.1' (libjpeg scales by k/8 with k from 1 to 16 only; the nearest is 1/8 (12.5%))"},
+      {{"--scale=3"}, "invalid scale '3' (libjpeg scales by k/8 with k from 1 to 16 only; the nearest is 2/1 (200%))"},
       {{"--dct=slow"}, "invalid DCT method 'slow' (int, fast or float)"},
       {{"--dct=Int"}, "invalid DCT method 'Int' (int, fast or float)"},
       {{"--crop=0x5+0+0"}, "invalid region '0x5+0+0' for '--crop' (WxH+X+Y, e.g. 512x512+100+40)"},
