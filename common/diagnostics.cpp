@@ -1,6 +1,9 @@
 #include "diagnostics.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -38,3 +41,10 @@ void say_plain_line(const std::string &line) { writer(line + "\n"); }
 std::string write_error_text(int error_number) { return std::string("write error: ") + std::strerror(error_number); }
 
 std::string read_error_text(int error_number) { return std::string("read error: ") + std::strerror(error_number); }
+
+bool colour_on_standard_error() {
+  const char *no_colour = std::getenv("NO_COLOR");
+  const char *term = std::getenv("TERM");
+  return isatty(STDERR_FILENO) != 0 && (no_colour == nullptr || *no_colour == '\0') &&
+         (term == nullptr || std::strcmp(term, "dumb") != 0);
+}

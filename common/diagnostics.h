@@ -30,3 +30,8 @@ void say_plain_line(const std::string &line);
 // "write error: REASON" and "read error: REASON" for an errno.
 std::string write_error_text(int error_number);
 std::string read_error_text(int error_number);
+
+// Whether findings on standard error may be coloured as compilers colour
+// them: it is a terminal, TERM is not "dumb", and NO_COLOR is unset or
+// empty.
+bool colour_on_standard_error();

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "note_rules.h"
 #include "note_table.h"
 #include "token_reader.h"
+#include "importers/rhythm.h"
 #include "message_text.h"
 
 namespace {
@@ -87,6 +89,7 @@ class checker {
       : text_(text), source_(lines), sink_(sink) {}
 
   check_report run() {
+    plan_octave_group();
     std::FILE *in = text_.empty() ? std::fopen("/dev/null", "r")
                                   : fmemopen(const_cast<char *>(text_.data()), text_.size(), "r");
     if (in == nullptr) {
@@ -119,6 +122,46 @@ class checker {
   }
 
  private:
+  // Whether the tune, out of range in two notes or more, fits whole when
+  // moved by some whole number of octaves: then its notes out of range
+  // are one error, with that shift (report_.octaves_off), not one each.
+  void plan_octave_group() {
+    std::FILE *in = text_.empty() ? nullptr : fmemopen(const_cast<char *>(text_.data()), text_.size(), "r");
+    if (in == nullptr) return;
+    auto input = std::make_unique<token_input>();
+    start_token_input(*input, in);
+    const playable_range range = playable_notes();
+    std::int64_t line = 1;
+    int low = INT32_MAX, high = INT32_MIN, outside = 0;
+    for (bool first = true; read_token(*input, token_, line) == token_status::token; first = false) {
+      if (first) continue;  // the tempo
+      const note_outcome note = apply_note(token_, 1);
+      if (note.cell < 0 || note.cell >= 12 || note.octave_index < 0 || note.octave_value < 0 || note.octave_value > 9) {
+        continue;
+      }
+      const int semitone = 12 * note.octave_value + note.cell;
+      low = std::min(low, semitone);
+      high = std::max(high, semitone);
+      outside += semitone < range.lowest || semitone > range.highest;
+    }
+    std::fclose(in);
+    if (outside < 2) return;
+    const auto fits = [&](int k) { return low - 12 * k >= range.lowest && high - 12 * k <= range.highest; };
+    // Musicians' octave numbers are 3 above this format's: the likeliest shift.
+    if (fits(3)) {
+      report_.octaves_off = 3;
+      return;
+    }
+    for (int octaves = 1; octaves <= 9; ++octaves) {
+      for (const int k : {octaves, -octaves}) {
+        if (low - 12 * k >= range.lowest && high - 12 * k <= range.highest) {
+          report_.octaves_off = k;
+          return;
+        }
+      }
+    }
+  }
+
   token_seen seen(const token_input &input, std::int64_t end_line) const {
     token_seen t{token_, input.token_length, input.token_line, input.token_column, end_line,
                  input.token_line != end_line, {}};
@@ -218,10 +261,19 @@ class checker {
     const std::string units = tempo.units > 255 ? "over 255"
                               : tempo.units < 0 ? "not a count"
                                                 : std::to_string(tempo.units);
+    // What a tempo means, at the default unit, and the tempo meant where
+    // the number looks like beats a minute.
+    std::string meant = "; at 125 ms a unit tempo 2 makes the base note 4 units, 500 ms, 120 beats a minute";
+    const double beats = std::atof(t.text);
+    const long beat_units = std::lround(480.0 / beats);
+    if (beats > 16 && beats <= 1000 && beat_units >= 1 && beat_units <= 255) {
+      meant += ", so for " + plain_number(beats, 3) + " beats a minute write " +
+               tempo_token(static_cast<int>(beat_units));
+    }
     token_error(t, 0, t.length,
                 "tempo " + quoted(t.raw) + " is out of range: round(8 / tempo) = " + units +
                     " units, but the base duration must be 1 to 255; tempos from 0.0314 to 16 "
-                    "give 255 down to 1",
+                    "give 255 down to 1" + meant,
                 melodyc);
   }
 
@@ -281,11 +333,23 @@ class checker {
                   "the octave of " + quoted(raw) + " is " + quoted(std::string(1, static_cast<char>(octave_byte))) +
                       ", not a digit: write a digit " + octave_digits() + " after the name",
                   melodyc);
+    } else if (report_.octaves_off != 0 && grouped_shown_) {
+      // Counted with the first, which said why.
+      ++report_.errors;
+      ++report_.more_out_of_range;
     } else {
-      token_error(t, 0, at + 1,
-                  "note " + quoted(raw.substr(0, static_cast<std::size_t>(at + 1))) +
-                      " is out of range: playable notes run from " + playable_text(),
-                  melodyc);
+      std::string message = "note " + quoted(raw.substr(0, static_cast<std::size_t>(at + 1))) +
+                            " is out of range: playable notes run from " + playable_text();
+      if (report_.octaves_off != 0) {
+        const int k = std::abs(report_.octaves_off);
+        const std::string octaves = std::to_string(k) + (k == 1 ? " octave" : " octaves");
+        message += "; the tune lies " + octaves + (report_.octaves_off > 0 ? " too high" : " too low") +
+                   (report_.octaves_off == 3 ? " for this format, where A1 is the 440 Hz A, musicians' A4" : "") +
+                   ": move every note " + (report_.octaves_off > 0 ? "down " : "up ") + octaves +
+                   " (tonetool rtttl and from-midi move tunes by themselves)";
+        grouped_shown_ = true;
+      }
+      token_error(t, 0, at + 1, message, melodyc);
     }
   }
 
@@ -380,6 +444,7 @@ class checker {
   const source_lines &source_;
   const finding_sink &sink_;
   check_report report_;
+  bool grouped_shown_ = false;  // the first note out of range of a tune moved by octaves
   char token_[token_capacity] = {};
   unsigned base_duration_ = 0;
 };
@@ -427,10 +492,13 @@ constexpr std::size_t window_margin = 40;
 }  // namespace
 
 std::string format_finding(const finding &f, const source_lines &lines, const std::string &name,
-                           bool warnings_are_errors) {
+                           bool warnings_are_errors, bool colour) {
   const bool error = f.kind == finding_kind::error || warnings_are_errors;
-  std::string out = name + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
-                    (error ? "error: " : "warning: ") + f.message +
+  const auto paint = [colour](const char *code, const std::string &text) {
+    return colour ? std::string("\033[") + code + "m" + text + "\033[m" : text;
+  };
+  std::string out = paint("1", name + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ":") + " " +
+                    (error ? paint("1;31", "error:") : paint("1;35", "warning:")) + " " + f.message +
                     (f.kind == finding_kind::warning && warnings_are_errors ? " [--werror]" : "") + "\n";
   const std::string_view line = lines.line(f.line);
   const auto caret_at = static_cast<std::size_t>(f.column - 1);
@@ -458,8 +526,8 @@ std::string format_finding(const finding &f, const source_lines &lines, const st
   }
   if (end < line.size()) shown += "...";
   if (caret_at > end) caret.append(caret_at - std::max(end, begin), ' ');
-  caret += '^';
-  caret.append(marks > 1 ? marks - 1 : caret_at >= end ? marked - 1 : 0, '~');
-  return out + shown + "\n" + caret + "\n";
+  std::string marker = "^";
+  marker.append(marks > 1 ? marks - 1 : caret_at >= end ? marked - 1 : 0, '~');
+  return out + shown + "\n" + caret + paint("1;32", marker) + "\n";
 }
 

@@ -26,6 +26,11 @@ struct check_report {
   std::vector<finding> findings;  // in the order of the text, when kept
   int errors = 0;
   int warnings = 0;
+  // A tune written in octaves the format does not use (musicians' C4 for
+  // melodyc's C1): its notes out of range after the first, which is the
+  // one reported, with the shift that brings every note in.
+  int more_out_of_range = 0;
+  int octaves_off = 0;  // positive: above the range
 };
 
 // A melody text split into lines once, so that any line is found at once
@@ -51,9 +56,11 @@ check_report check_melody(const std::string &text, const source_lines &lines, co
 // longer than a screen shows a window around the caret, with "..." where
 // it is cut; bytes that are not text (control bytes, a byte of no UTF-8
 // character) show as \xNN, so that every finding prints whole on its own
-// lines. With `warnings_are_errors`, a warning is reported as an error.
+// lines. With `warnings_are_errors`, a warning is reported as an error;
+// with `colour`, the place is bold, "error:" red, "warning:" magenta and
+// the caret green, as GCC colours them on a terminal.
 std::string format_finding(const finding &f, const source_lines &lines, const std::string &name,
-                           bool warnings_are_errors);
+                           bool warnings_are_errors, bool colour = false);
 
 // `text` with every byte that is not text shown as \xNN (see
 // format_finding).

@@ -250,11 +250,12 @@ int run_check(int argc, char **argv) {
   // Each finding goes out as it is found, whole (it may hold any byte), up
   // to the error limit; past it they are only counted.
   const source_lines lines(text);
+  const bool colour = colour_on_standard_error();
   int shown_errors = 0;
   bool stopped = false;
   const check_report report = check_melody(text, lines, [&](const finding &f) {
     if (stopped) return;
-    const std::string out = format_finding(f, lines, name, werror);
+    const std::string out = format_finding(f, lines, name, werror, colour);
     std::fwrite(out.data(), 1, out.size(), stderr);
     if (f.kind == finding_kind::error || werror) ++shown_errors;
     stopped = max_errors != 0 && shown_errors >= max_errors;
@@ -263,6 +264,13 @@ int run_check(int argc, char **argv) {
   const int warnings = werror ? 0 : report.warnings;
   if (stopped && errors + warnings > shown_errors) {
     ::report(name, "stopped after " + std::to_string(shown_errors) + " errors; --max-errors N shows more, 0 all");
+  }
+  if (report.more_out_of_range > 0) {
+    const int k = std::abs(report.octaves_off);
+    ::report_note(name, "and " + std::to_string(report.more_out_of_range) +
+                            (report.more_out_of_range == 1 ? " more note" : " more notes") + " out of range, each " +
+                            std::to_string(k) + (k == 1 ? " octave " : " octaves ") +
+                            (report.octaves_off > 0 ? "too high" : "too low") + " with the rest");
   }
   if (errors + warnings > 0) ::report(name, report_summary(errors, warnings));
   return errors > 0 ? status_failed : status_ok;

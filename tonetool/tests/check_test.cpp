@@ -74,8 +74,20 @@ INSTANTIATE_TEST_SUITE_P(
                        "    1 | \xEF\xBB\xBF" "2 A1\n      | ^~~~\n"},
         check_case{"tempo 120", "120 A1",
                    "t.mel:1:1: error: tempo '120' is out of range: round(8 / tempo) = 0 units, but the "
-                   "base duration must be 1 to 255; tempos from 0.0314 to 16 give 255 down to 1\n"
+                   "base duration must be 1 to 255; tempos from 0.0314 to 16 give 255 down to 1; at 125 ms a unit "
+                   "tempo 2 makes the base note 4 units, 500 ms, 120 beats a minute, so for 120 beats a minute "
+                   "write 2\n"
                    "    1 | 120 A1\n      | ^~~\n"},
+        check_case{"a tune written in musicians' octaves", "2 C4 D4 E4 A3 F4",
+                   "t.mel:1:3: error: note 'C4' is out of range: playable notes run from D#0 to A3; the tune lies 3 "
+                   "octaves too high for this format, where A1 is the 440 Hz A, musicians' A4: move every note down "
+                   "3 octaves (tonetool rtttl and from-midi move tunes by themselves)\n"
+                   "    1 | 2 C4 D4 E4 A3 F4\n      |   ^~\n"},
+        check_case{"a tune an octave too low", "2 D#0 C0 D0 C1",
+                   "t.mel:1:7: error: note 'C0' is out of range: playable notes run from D#0 to A3; the tune lies 1 "
+                   "octave too low: move every note up 1 octave (tonetool rtttl and from-midi move tunes by "
+                   "themselves)\n"
+                   "    1 | 2 D#0 C0 D0 C1\n      |       ^~\n"},
         check_case{"unknown letter, tab before it", "2\n\tA1 H1",
                    "t.mel:2:5: error: invalid note 'H1': " + note_form +
                        "\n    2 | \tA1 H1\n      | \t   ^~\n"},

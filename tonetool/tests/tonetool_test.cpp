@@ -147,11 +147,29 @@ TEST_F(tonetool_program, check_reports_status_summary_and_werror) {
        "pause), an octave digit 0 to 3 and an optional duration multiplier, as in A1, C#2.5 or P2\n"
        "    1 | 2 X1 Y1 Z1\n      |   ^~\ntonetool: (standard input): stopped after 1 errors; --max-errors N shows "
        "more, 0 all\ntonetool: (standard input): 3 errors, 0 warnings\n"},
+      // A tune in musicians' octaves: one error that says so, then a count.
+      {"check", "2 C4 E4 G4 C5\n", 1,
+       "(standard input):1:3: error: note 'C4' is out of range: playable notes run from D#0 to A3; the tune lies 3 "
+       "octaves too high for this format, where A1 is the 440 Hz A, musicians' A4: move every note down 3 octaves "
+       "(tonetool rtttl and from-midi move tunes by themselves)\n    1 | 2 C4 E4 G4 C5\n      |   ^~\n"
+       "tonetool: (standard input): note: and 3 more notes out of range, each 3 octaves too high with the rest\n"
+       "tonetool: (standard input): 4 errors, 0 warnings\n"},
   };
   for (const auto &c : cases) {
     EXPECT_EQ(run(c.arguments, c.melody), c.status) << c.arguments << " " << c.melody;
     EXPECT_EQ(err_, c.err) << c.arguments << " " << c.melody;
     EXPECT_EQ(out_, "");
+  }
+  // Colour on a terminal, as compilers give it; none with NO_COLOR.
+  std::ofstream(dir_ / "tune.mel") << "2 A9\n";
+  if (shell("command -v script >/dev/null") == 0) {
+    for (const char *no_colour : {"", "NO_COLOR=1 "}) {
+      shell("cd '" + dir_.string() + "' && " + no_colour + "script -qfec '" + TONETOOL_PATH +
+            " check tune.mel' /dev/null > shown");
+      const std::string shown = slurp(dir_ / "shown");
+      EXPECT_EQ(shown.find("\033[1;31merror:\033[m") != std::string::npos, *no_colour == '\0') << shown;
+      EXPECT_NE(shown.find("error:"), std::string::npos) << shown;
+    }
   }
   // A file is named as given.
   std::ofstream(dir_ / "tune.mel") << "2 H1\n";
