@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "diagnostics.h"
 #include "message_text.h"
 
 namespace {
@@ -540,4 +541,16 @@ void install_output_cleanup() {
   // too large", as every other write error does: that output is discarded
   // and a batch goes on, where the signal would end the process.
   signal(SIGXFSZ, SIG_IGN);
+}
+
+bool make_output_folder(const std::string &directory) {
+  struct stat st {};
+  if (stat(directory.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    report(quoted_name(directory), "not a directory; name a folder for -d");
+    return false;
+  }
+  if (mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  report(quoted_name(directory), std::string("cannot create the folder: ") + std::strerror(errno));
+  return false;
 }

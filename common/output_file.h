@@ -90,3 +90,7 @@ bool same_output(const output_file &a, const output_file &b);
 // Signals that are ignored at start stay ignored. SIGXFSZ is ignored, so
 // that a write past ulimit -f is an error of that output. Call once, early.
 void install_output_cleanup();
+
+// Creates the folder of -d when it is missing (its parent must exist);
+// false, after saying why, when it cannot be made or names something else.
+bool make_output_folder(const std::string &directory);

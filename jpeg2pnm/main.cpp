@@ -147,19 +147,6 @@ exit_status worse(exit_status a, exit_status b) {
   return rank(a) >= rank(b) ? a : b;
 }
 
-// Creates the folder of -d when it is missing (its parent must exist).
-bool make_directory(const std::string &directory) {
-  struct stat st {};
-  if (stat(directory.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return true;
-    report(quoted_name(directory), "not a directory; name a folder for -d");
-    return false;
-  }
-  if (mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) return true;
-  report(quoted_name(directory), std::string("cannot create the folder: ") + std::strerror(errno));
-  return false;
-}
-
 // The soft limit on open descriptors, raised to the hard limit once.
 rlim_t descriptor_limit() {
   static const rlim_t limit = [] {
@@ -199,7 +186,7 @@ exit_status convert_many(const command_line &line) {
                                 " would both be written as " + quoted_name(it->first) + ".*; decode them apart");
     }
   }
-  if (!make_directory(line.directory)) return status_failed;
+  if (!make_output_folder(line.directory)) return status_failed;
   unsigned jobs = line.jobs ? line.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = std::min<unsigned>(jobs, static_cast<unsigned>(inputs.size()));
   const unsigned most = jobs_within_descriptor_limit();

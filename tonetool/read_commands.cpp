@@ -102,6 +102,14 @@ int run_list(int argc, char **argv) {
 
 namespace {
 
+// An input with no records at all, which no sound is made of: said, so
+// that a pipe whose first command failed does not end in a silent file.
+bool no_records(const input_file &in, const tone_reader &reader) {
+  if (!reader.pending.empty() || reader.read_error || reader.carried_bytes > 0) return false;
+  report(display(in), "no tone records: the input is empty (did the command before it in a pipe fail?)");
+  return true;
+}
+
 // The options wav and play share: how the records are rendered.
 std::vector<option_entry> rendering_options(render_settings &settings) {
   return {unit_option(settings.unit_ms),
@@ -163,7 +171,10 @@ int run_wav(int argc, char **argv) {
   // is known first, so the header is exact before the first sample.
   tone_reader reader = start_tone_reader(in.stream);
   read_first_records(reader);
-  if (reader.melody_text) return finish_reading(in, reader, "wav") ? status_ok : status_failed;
+  if (reader.melody_text || no_records(in, reader)) {
+    finish_reading(in, reader, "wav");
+    return status_failed;
+  }
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "wav"); }};
   source.known = units_of_file(reader, source.units);
   std::string error;
@@ -211,7 +222,10 @@ int run_play(int argc, char **argv) {
   }
   tone_reader reader = start_tone_reader(in.stream);
   read_first_records(reader);
-  if (reader.melody_text) return finish_reading(in, reader, "play") ? status_ok : status_failed;
+  if (reader.melody_text || no_records(in, reader)) {
+    finish_reading(in, reader, "play");
+    return status_failed;
+  }
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "play"); }};
   std::string error;
   const bool ok = play_sound(device, source, settings, error);

@@ -375,6 +375,10 @@ rtttl_conversion converter::convert() {
   }
   result.errors = errors_;
   result.warnings = warnings_;
+  result.name = name_;
+  result.notes = notes_.size();
+  result.beats = beats_;
+  for (const rtttl_note &note : notes_) result.seconds += 240.0 / beats_ / note.length * (note.dotted ? 1.5 : 1.0);
   if (result.errors == 0) {
     result.melody = std::move(melody_);
     result.summary = std::move(summary_);

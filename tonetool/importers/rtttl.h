@@ -30,6 +30,11 @@ struct rtttl_conversion {
   int warnings = 0;
   std::string melody;   // the melody text, when there are no errors
   std::string summary;  // the tempo played and the largest rhythm error, when there are notes
+  // What the ringtone says of itself, as far as it was read.
+  std::string name;
+  std::size_t notes = 0;
+  double seconds = 0;  // at its b=
+  int beats = 0;       // its b=
 };
 
 // Reads a whole ringtone. Ringtone octave 4 holds A = 440 Hz, melodyc's A1.

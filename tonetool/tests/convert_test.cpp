@@ -148,6 +148,43 @@ TEST_F(convert_program, every_ringtone_is_written_and_strict_advice_works) {
   }
 }
 
+// A collection of 50 ringtones, one a line, with comments and blank
+// lines between them, a damaged one, names repeated, empty and unsafe.
+TEST_F(convert_program, collections_are_listed_picked_and_converted_each) {
+  std::string collection = "# my collection\n\n";
+  for (int i = 1; i <= 50; ++i) {
+    const std::string name = i == 7 ? "" : i == 8 ? "../evil" : i == 9 ? "Tune 1" : "Tune " + std::to_string(i);
+    collection += name + ":d=8,o=5,b=" + std::to_string(100 + i) + ":" + (i == 30 ? "c,x,d" : "c,d,4e") + "\n";
+    if (i % 10 == 0) collection += "; section\n\n";
+  }
+  std::ofstream(dir_ / "ring.txt") << collection;
+  const std::string d = "cd '" + dir_.string() + "' && " + TONETOOL_PATH + " rtttl ";
+  EXPECT_EQ(shell(d + "ring.txt >out 2>err"), 1);
+  EXPECT_EQ(slurp(dir_ / "err"), "tonetool: ring.txt: the file holds 50 ringtones: --list shows them, --index N or "
+                                 "--name NAME converts one, -d DIR converts each\n");
+  EXPECT_EQ(slurp(dir_ / "out"), "");
+  EXPECT_EQ(shell(d + "--list ring.txt >out 2>err"), 0);
+  const std::string listed = slurp(dir_ / "out");
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 50);
+  EXPECT_NE(listed.find("\n2: 'Tune 2', 3 notes, 1.2 s at b=102\n"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("\n30: 'Tune 30', damaged (line 36)\n"), std::string::npos) << listed;
+  EXPECT_EQ(shell(d + "--index 2 ring.txt >a.mel 2>err && " + d + "--name 'Tune 2' ring.txt >b.mel 2>>err"), 0);
+  EXPECT_EQ(slurp(dir_ / "a.mel"), slurp(dir_ / "b.mel"));
+  EXPECT_NE(slurp(dir_ / "a.mel").find("% Tune 2, from tonetool rtttl"), std::string::npos);
+  EXPECT_EQ(shell(d + "--index 51 ring.txt 2>err"), 1);
+  EXPECT_EQ(slurp(dir_ / "err"), "tonetool: ring.txt: --index 51: the file holds 50 ringtones; --list shows them\n");
+  // Each into a folder: the damaged line named and skipped, the status 1.
+  EXPECT_EQ(shell(d + "-d tunes ring.txt 2>err"), 1);
+  EXPECT_EQ(slurp(dir_ / "err"), "ring.txt:36:25: error: note 2 'x': 'x' is not a note letter: a to g, h (B) or p "
+                                 "(pause)\ntonetool: ring.txt: note: 49 written (26 with warnings, which --index N "
+                                 "shows), 1 failed\n");
+  const std::vector<std::string> files = listing(dir_ / "tunes");
+  EXPECT_EQ(files.size(), 49u);
+  for (const char *expected : {"Tune_1.mel", "Tune_2.mel", "7.mel", "8.mel", "9.mel", "Tune_50.mel"}) {
+    EXPECT_NE(std::find(files.begin(), files.end(), expected), files.end()) << expected;
+  }
+}
+
 TEST_F(convert_program, the_melody_names_the_ringtone_and_reports_the_rhythm) {
   const std::string ringtone = "Simple Tune:d=4,o=6,b=63:16e6,8p,4c#.7,e6,2a5,32h6.\n";
   const std::string moved =
@@ -228,7 +265,8 @@ TEST_F(convert_program, malformed_ringtones_are_refused_with_the_place_and_token
        "(standard input):1:3: error: default 'd4' is not KEY=VALUE, as in d=4, o=6 or b=63"},
       {"a default given twice", "", "t:d=4,D=8:c", "(standard input):1:7: error: default 'D=8': d is given twice"},
       {"two ringtones", "", "a::c,d\nb::e",
-       "(standard input):2:1: error: a second ringtone begins here; tonetool rtttl reads one ringtone a file"},
+       "tonetool: (standard input): the file holds 2 ringtones: --list shows them, --index N or --name NAME converts "
+       "one, -d DIR converts each"},
       {"by hand, a note out of range", "--transpose 0 --strict", "t:d=4,o=5,b=60:c,c8",
        "(standard input):1:18: error: note 2 'c8' is C8 (4186 Hz), outside D#3 to A6 in ringtone octaves "
        "(melodyc's D#0 to A3); --transpose -21 to -15 fits every note"},

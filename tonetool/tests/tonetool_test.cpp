@@ -543,6 +543,9 @@ TEST_F(tonetool_program, bad_input_and_command_lines) {
       {"wav", "120\nC1 D1\n", 1,
        "tonetool: (standard input): this is a melody text, not tone records; compile it first: melodyc < tune.mel | "
        "tonetool wav\n"},
+      {"wav -o x.wav", "", 1,
+       "tonetool: (standard input): no tone records: the input is empty (did the command before it in a pipe "
+       "fail?)\n"},
       {"check", std::string("\x0D\x51\x04\x0A\x92\x02\x00\x00\x04", 9), 1,
        "tonetool: (standard input): these are tone records, not a melody text: check the melody melodyc compiled "
        "them from, or read them with tonetool list tune.tones\n"},
