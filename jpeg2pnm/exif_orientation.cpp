@@ -19,7 +19,8 @@ struct tiff_reader {
 
   bool u16(std::size_t at, unsigned &value) const {
     if (at > size || size - at < 2) return false;
-    value = big_endian ? (data[at] << 8 | data[at + 1]) : (data[at + 1] << 8 | data[at]);
+    const unsigned first = data[at], second = data[at + 1];
+    value = big_endian ? (first << 8 | second) : (second << 8 | first);
     return true;
   }
   bool u32(std::size_t at, std::size_t &value) const {

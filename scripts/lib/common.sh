@@ -25,9 +25,11 @@ ensure_packages() {
     "${missing[@]}" >/dev/null
 }
 
-# What building and testing the project needs; fuzzing adds clang.
-BUILD_PACKAGES=(cmake g++ make pkg-config libgtest-dev libjpeg-dev libsndfile1-dev libasound2-dev groff-base mandoc
-  fuse3 libfuse3-dev python3-mido parallel time)
+# What building the programs needs; the tests add theirs (GoogleTest,
+# the manual checkers, FUSE, mido, GNU parallel and time), fuzzing and
+# the sanitizer suite clang.
+PROGRAM_PACKAGES=(cmake g++ make pkg-config libjpeg-dev libsndfile1-dev libasound2-dev)
+TEST_PACKAGES=(libgtest-dev groff-base mandoc fuse3 libfuse3-dev python3-mido parallel time)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # The fuzz build: clang, libFuzzer, address and undefined-behaviour
@@ -57,10 +59,13 @@ run_fuzzer() {
 }
 
 # Configures (once) and builds the tree in $1 with the remaining arguments
-# passed to CMake's configure step.
+# passed to CMake's configure step; $TARGETS, when set, names what to
+# build.
 configure_and_build() {
   local dir="$1"
   shift
   cmake -S "$ROOT" -B "$dir" "$@" >/dev/null || return 1
-  cmake --build "$dir" -j "$(nproc)"
+  local targets=()
+  if [[ -n "${TARGETS:-}" ]]; then targets=(--target $TARGETS); fi
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
