@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <set>
 
 #include "message_text.h"
 #include "note_rules.h"

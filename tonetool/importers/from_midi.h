@@ -1,13 +1,12 @@
 // tonetool from-midi: the melody of a standard MIDI file as a melody text
-// that melodyc compiles. The melody is the lead: the channel (across
-// tracks, never percussion) that most often holds the highest sounding
-// note, among those that play through a good part of the song. Its times
-// are snapped to the grid the file is sequenced on, its chords give their
-// top note, overlapping notes end where the next begins, gaps are pauses.
-// The line is written by the melody writer (tune_writer.h): pitches by
-// octaves into melodyc's range, lengths in whole units, and at the
-// defaults every file with notes is written, notes the unit cannot keep
-// rounded and named in the summary.
+// that melodyc compiles. The melody is the part a listener follows (see
+// lead_part.h): a channel scored on what tunes have, and inside a part of
+// several voices the voice that moves like one. Its times are snapped to
+// the grid the file is sequenced on, its chords give their top note,
+// overlapping notes end where the next begins, gaps are pauses. The line
+// is written by the melody writer (tune_writer.h): pitches by octaves into
+// melodyc's range, lengths in whole units on the tune's own timeline, and
+// at the defaults every file with notes is written as the nearest tune.
 #pragma once
 
 #include <string>

@@ -309,8 +309,7 @@ void writer::write_notes(int base) {
     if (units == 0) continue;
     const tune_note &n = notes_[i];
     const std::string name = n.rest ? "P" : note_name(folded(n.semitone + shift_, range_));
-    const std::int64_t written = units;
-    for (std::int64_t left = written; left > 0;) {
+    for (std::int64_t left = units; left > 0;) {
       const std::int64_t part = std::min(left, longest_record);
       auto text = texts.find(part);
       if (text == texts.end()) text = texts.emplace(part, duration_text("A1", base, static_cast<int>(part))).first;
@@ -323,13 +322,13 @@ void writer::write_notes(int base) {
       column += (column > 0 ? 1 : 0) + token.size();
       left -= part;
     }
-    const double error = static_cast<double>(written) / chosen_.wanted[i] - 1;
+    const double error = static_cast<double>(units) / chosen_.wanted[i] - 1;
     if (std::fabs(error) <= close_enough || ++off > shown_rhythm_warnings) continue;
     std::string what = source_.label(i) + " is " + fixed(chosen_.wanted[i], 2) + " units" + unit_text() + "; ";
-    if (written == longest_record && !options_.split_long && chosen_.wanted[i] > longest_record + 0.5) {
+    if (units == longest_record && !options_.split_long && chosen_.wanted[i] > longest_record + 0.5) {
       what += "melodyc's longest is 255 units, so it is shortened (" + percent(error) + "); a larger --unit-ms fits it";
     } else {
-      what += "it gets " + std::to_string(written) + " (" + percent(error) + "); a smaller --unit-ms is closer";
+      what += "it gets " + std::to_string(units) + " (" + percent(error) + "); a smaller --unit-ms is closer";
     }
     say(false, i, what);
   }
