@@ -163,25 +163,40 @@ double leap_cost(int from, int to) {
 }  // namespace
 
 std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int ticks_per_quarter) {
-  std::vector<midi_note> notes = given;
-  std::stable_sort(notes.begin(), notes.end(), [](const midi_note &a, const midi_note &b) {
+  std::vector<midi_note> all = given;
+  std::stable_sort(all.begin(), all.end(), [](const midi_note &a, const midi_note &b) {
     return a.start != b.start ? a.start < b.start : a.key > b.key;
   });
-  const std::size_t n = notes.size();
-  if (n == 0) return notes;
+  if (all.empty()) return all;
   const auto chord = static_cast<std::uint64_t>(std::max(1, ticks_per_quarter / 16));
-  // Chords: each note's group, and each group's first note and top key.
-  std::vector<std::size_t> group(n), group_first;
-  std::vector<int> group_top;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i == 0 || notes[i].start > notes[group_first.back()].start + chord) {
-      group_first.push_back(i);
-      group_top.push_back(notes[i].key);
+  // Chords (onsets within `chord` of the first), and of each the highest
+  // few notes, the only ones a tune is looked for among: so the work stays
+  // in proportion to the notes, however thick the chords.
+  constexpr std::size_t highest_of_a_chord = 8;
+  std::vector<midi_note> notes;
+  std::vector<std::size_t> group, group_first;
+  for (std::size_t i = 0; i < all.size();) {
+    std::size_t j = i + 1;
+    while (j < all.size() && all[j].start <= all[i].start + chord) ++j;
+    std::vector<midi_note> members(all.begin() + static_cast<std::ptrdiff_t>(i), all.begin() + static_cast<std::ptrdiff_t>(j));
+    std::stable_sort(members.begin(), members.end(), [](const midi_note &a, const midi_note &b) { return a.key > b.key; });
+    if (members.size() > highest_of_a_chord) members.resize(highest_of_a_chord);
+    group_first.push_back(notes.size());
+    for (const midi_note &m : members) {
+      notes.push_back(m);
+      group.push_back(group_first.size() - 1);
     }
-    group[i] = group_first.size() - 1;
+    i = j;
   }
-  const std::size_t groups = group_first.size();
-  const auto onset = [&](std::size_t g) { return notes[group_first[g]].start; };
+  const std::size_t n = notes.size(), groups = group_first.size();
+  const auto group_end = [&](std::size_t g) { return g + 1 < groups ? group_first[g + 1] : n; };
+  std::vector<std::uint64_t> onset(groups);
+  std::vector<int> group_top(groups);
+  for (std::size_t g = 0; g < groups; ++g) {
+    onset[g] = notes[group_first[g]].start;
+    group_top[g] = notes[group_first[g]].key;
+    for (std::size_t x = group_first[g]; x < group_end(g); ++x) onset[g] = std::min(onset[g], notes[x].start);
+  }
   // The cheapest melody that takes note x last: every note taken earns
   // its keep; a note below the top of its chord, a leap, a held melody
   // note cut by a note below it, and onsets where the melody neither
@@ -189,16 +204,15 @@ std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int tic
   constexpr double taken = -1.0, per_semitone_below = 0.1, in_block = 1.5, in_chords = 0.9, cut_below = 1.5,
                    cut_above = 0.6, silent_onset = 0.4, restart = 2.0;
   // A note struck and released with two others of its chord is part of a
-  // block chord: accompaniment, more likely than a tune.
-  // A block chord beside a note of its own (a tune over an accompaniment)
-  // weighs more than one in music of nothing but chords (a hymn), whose
-  // tune is the top of its chords.
+  // block chord: accompaniment, more likely than a tune. A block chord
+  // beside a note of its own (a tune over an accompaniment) weighs more
+  // than one in music of nothing but chords (a hymn), whose tune is the
+  // top of its chords.
   std::vector<bool> block(n, false), loose(groups, false);
   for (std::size_t g = 0; g < groups; ++g) {
-    const std::size_t end = g + 1 < groups ? group_first[g + 1] : n;
-    for (std::size_t x = group_first[g]; x < end; ++x) {
+    for (std::size_t x = group_first[g]; x < group_end(g); ++x) {
       std::size_t together = 0;
-      for (std::size_t y = group_first[g]; y < end; ++y) {
+      for (std::size_t y = group_first[g]; y < group_end(g); ++y) {
         const std::uint64_t apart = notes[x].end > notes[y].end ? notes[x].end - notes[y].end : notes[y].end - notes[x].end;
         together += y != x && apart <= 2 * chord;
       }
@@ -207,48 +221,52 @@ std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int tic
     // A note below a block chord's top is measured from the top of the
     // notes that are not in one.
     int top = -1;
-    for (std::size_t x = group_first[g]; x < end; ++x) {
+    for (std::size_t x = group_first[g]; x < group_end(g); ++x) {
       if (!block[x]) top = std::max(top, static_cast<int>(notes[x].key));
     }
     if (top >= 0) group_top[g] = top;
     loose[g] = top >= 0;
+  }
+  // For each note, the first later chord it no longer sounds over.
+  std::vector<std::size_t> silent_from(n);
+  for (std::size_t y = 0; y < n; ++y) {
+    const auto after = onset.begin() + static_cast<std::ptrdiff_t>(group[y] + 1);
+    silent_from[y] = static_cast<std::size_t>(
+        std::lower_bound(after, onset.end(), notes[y].end, [&](std::uint64_t o, std::uint64_t end) { return o + chord < end; }) -
+        onset.begin());
   }
   constexpr std::size_t window = 24;
   std::vector<double> cost(n, 0);
   std::vector<std::ptrdiff_t> before(n, -1);
   std::vector<double> best_by_group(groups, 0);  // the cheapest melody ending in each group
   std::vector<std::ptrdiff_t> best_note(groups, -1);
+  double earlier = 0;  // the cheapest melody ending a window or more before the current chord
+  std::ptrdiff_t earlier_note = -1;
+  std::size_t counted = 0;  // chords taken into `earlier`
   for (std::size_t x = 0; x < n; ++x) {
     const std::size_t g = group[x];
+    for (; counted + window <= g; ++counted) {
+      if (best_note[counted] >= 0 && best_by_group[counted] < earlier) {
+        earlier = best_by_group[counted];
+        earlier_note = best_note[counted];
+      }
+    }
     const double own = taken + per_semitone_below * std::max(0, group_top[g] - notes[x].key) +
                        (block[x] ? (loose[g] ? in_block : in_chords) : 0);
     // From the start, or after a long silence.
     double best = 0;
     std::ptrdiff_t from = -1;
-    if (g >= window) {
-      double earlier = 0;
-      std::ptrdiff_t earlier_note = -1;
-      for (std::size_t h = 0; h + window <= g; ++h) {
-        if (best_note[h] >= 0 && best_by_group[h] < earlier) {
-          earlier = best_by_group[h];
-          earlier_note = best_note[h];
-        }
-      }
-      if (earlier_note >= 0 && earlier + restart < best) {
-        best = earlier + restart;
-        from = earlier_note;
-      }
+    if (earlier_note >= 0 && earlier + restart < best) {
+      best = earlier + restart;
+      from = earlier_note;
     }
-    // From a note of one of the groups just before.
+    // From a note of one of the chords just before.
     for (std::size_t back = 1; back <= window && back <= g; ++back) {
       const std::size_t h = g - back;
-      const std::size_t end = h + 1 < groups ? group_first[h + 1] : n;
-      for (std::size_t y = group_first[h]; y < end; ++y) {
+      for (std::size_t y = group_first[h]; y < group_end(h); ++y) {
         double c = cost[y] + leap_cost(notes[y].key, notes[x].key);
-        // The onsets between: free while y sounds over them.
-        for (std::size_t k = h + 1; k < g; ++k) {
-          if (notes[y].end <= onset(k) + chord) c += silent_onset;
-        }
+        // The chords between: free while y sounds over them.
+        if (silent_from[y] < g) c += silent_onset * static_cast<double>(g - silent_from[y]);
         if (notes[y].end > notes[x].start + 2 * chord) c += notes[x].key < notes[y].key ? cut_below : cut_above;
         if (c < best - 1e-9) {
           best = c;
@@ -273,6 +291,7 @@ std::vector<midi_note> melody_voice(const std::vector<midi_note> &given, int tic
     melody.push_back(notes[static_cast<std::size_t>(x)]);
   }
   std::reverse(melody.begin(), melody.end());
+  std::stable_sort(melody.begin(), melody.end(), [](const midi_note &a, const midi_note &b) { return a.start < b.start; });
   return melody;
 }
 
