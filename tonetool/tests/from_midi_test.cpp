@@ -52,6 +52,19 @@ def melody(count, step, start=0, low=60, early=0, span=12, seed=1):
     keys = [low + rnd.randrange(span + 1) for _ in range(count)]
     return [(k, start + i * step, start + (i + 1) * step - (rnd.randint(1, early) if early else 0))
             for i, k in enumerate(keys)]
+def vlq(n):
+    b = [n & 0x7f]; n >>= 7
+    while n: b.append(0x80 | (n & 0x7f)); n >>= 7
+    return bytes(reversed(b))
+def save_raw(ev, tpq):
+    # (tick, order, bytes) events as the one track of a format 0 file, fast
+    # where mido would take long.
+    import struct
+    data, last = bytearray(), 0
+    for t, _, b in sorted(ev, key=lambda e: (e[0], e[1])):
+        data += vlq(t - last) + b; last = t
+    data += b'\x00\xff\x2f\x00'
+    open('in.mid', 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 0, 1, tpq) + b'MTrk' + struct.pack('>I', len(data)) + data)
 def save(tracks, tpq=480, fmt=1):
     m = MidiFile(type=fmt, ticks_per_beat=tpq)
     for events in tracks:
@@ -80,6 +93,16 @@ class from_midi_program : public tonetool_program {
                              " list tones >listing");
     err_ = slurp(dir_ / "err");
     return status == 0 ? notes_and_units(slurp(dir_ / "listing")) : "";
+  }
+
+  // from-midi on in.mid within `seconds` of CPU time (five times as many
+  // under a sanitizer): its status, or -1 when the limit killed it.
+  int from_midi_within(int seconds) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    seconds *= 5;
+#endif
+    return shell("cd '" + dir_.string() + "' && ulimit -t " + std::to_string(seconds) + " && " + TONETOOL_PATH +
+                 " from-midi in.mid >melody 2>err");
   }
 
   void make_with_mido(const std::string &script) {
@@ -205,30 +228,12 @@ TEST_F(from_midi_program, real_shapes_give_their_lead_at_the_defaults) {
 // notes sharing the onset for each of them took seconds.
 TEST_F(from_midi_program, notes_collapsing_onto_one_onset_cost_linear_time) {
   make_with_mido(R"(
-import struct
 tpq, N, W = 32767, 200000, 170
-def vlq(n):
-    b = [n & 0x7f]; n >>= 7
-    while n: b.append(0x80 | (n & 0x7f)); n >>= 7
-    return bytes(reversed(b))
 ev = [(i * tpq + d, d == 0, bytes([0x90 if d == 0 else 0x80, 60 + i % 12, 64])) for i in range(N) for d in (0, tpq)]
 G = N // 2 * tpq
 ev += [(t + d, d == 0, bytes([0x90 if d == 0 else 0x80, k, 64])) for t in range(G - W, G + W) for k in range(128) for d in (0, 1)]
-ev.sort(key=lambda e: (e[0], e[1]))
-data, last = bytearray(), 0
-for t, _, b in ev:
-    data += vlq(t - last) + b; last = t
-data += b'\x00\xff\x2f\x00'
-open('in.mid', 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 0, 1, tpq) + b'MTrk' + struct.pack('>I', len(data)) + data))");
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  const std::string seconds = "12";
-#else
-  const std::string seconds = "2";
-#endif
-  EXPECT_EQ(shell("cd '" + dir_.string() + "' && ulimit -t " + seconds + " && " + TONETOOL_PATH +
-                  " from-midi in.mid >melody 2>err"),
-            0)
-      << slurp(dir_ / "err");
+save_raw(ev, tpq))");
+  EXPECT_EQ(from_midi_within(2), 0) << slurp(dir_ / "err");
 }
 
 // Arrangements shaped as pop songs are, written and scored by mido: each
@@ -374,27 +379,9 @@ TEST_F(from_midi_program, arrangements_give_the_tune_a_listener_knows) {
 // a search over every note of every chord took hours.
 TEST_F(from_midi_program, thick_chords_cost_linear_time) {
   make_with_mido(R"(
-import struct
-def vlq(n):
-    b = [n & 0x7f]; n >>= 7
-    while n: b.append(0x80 | (n & 0x7f)); n >>= 7
-    return bytes(reversed(b))
-ev = sorted([(c * 480 + d, d == 0, bytes([0x90 if d == 0 else 0x80, k, 64])) for c in range(2000) for k in range(20, 120)
-             for d in (0, 479)], key=lambda e: (e[0], e[1]))
-data, last = bytearray(), 0
-for t, _, b in ev:
-    data += vlq(t - last) + b; last = t
-data += b'\x00\xff\x2f\x00'
-open('in.mid', 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 0, 1, 480) + b'MTrk' + struct.pack('>I', len(data)) + data))");
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  const std::string seconds = "20";
-#else
-  const std::string seconds = "4";
-#endif
-  EXPECT_EQ(shell("cd '" + dir_.string() + "' && ulimit -t " + seconds + " && " + TONETOOL_PATH +
-                  " from-midi in.mid >melody 2>err"),
-            0)
-      << slurp(dir_ / "err");
+save_raw([(c * 480 + d, d == 0, bytes([0x90 if d == 0 else 0x80, k, 64])) for c in range(2000) for k in range(20, 120)
+          for d in (0, 479)], 480))");
+  EXPECT_EQ(from_midi_within(4), 0) << slurp(dir_ / "err");
 }
 
 // What tonetool midi writes comes back as the records it was made of.
