@@ -72,14 +72,18 @@ timing time_notes(const std::vector<timed_note> &notes, double scale) {
       if (!notes[i].rest && t.merged++ == 0) t.first_merged = i;
       continue;
     }
-    const double error = static_cast<double>(t.units[i]) / t.wanted[i] - 1;
-    if (std::fabs(error) > t.worst) {
-      t.worst = std::fabs(error);
-      t.worst_error = error;
-      t.worst_note = i;
-    }
+    weigh_error(t, i);
   }
   return t;
+}
+
+void weigh_error(timing &t, std::size_t i) {
+  const double error = static_cast<double>(t.units[i]) / t.wanted[i] - 1;
+  if (std::fabs(error) > t.worst) {
+    t.worst = std::fabs(error);
+    t.worst_error = error;
+    t.worst_note = i;
+  }
 }
 
 bool keeps_every_note(const timing &t) { return t.merged == 0 && t.worst <= close_enough + 1e-9; }

@@ -46,6 +46,10 @@ double grid_scale(double grid_units);
 // The notes on the unit grid at `scale`.
 timing time_notes(const std::vector<timed_note> &notes, double scale);
 
+// Counts note `i`'s error (its units against what it wanted) towards the
+// timing's worst.
+void weigh_error(timing &t, std::size_t i);
+
 // Every note written, each within close_enough of its length.
 bool keeps_every_note(const timing &t);
 

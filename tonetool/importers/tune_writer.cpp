@@ -178,12 +178,7 @@ bool writer::choose_rhythm() {
   for (std::size_t i = 0; i < notes_.size() && !options_.split_long; ++i) {
     if (chosen_.units[i] <= longest_record) continue;
     chosen_.units[i] = longest_record;
-    const double error = static_cast<double>(longest_record) / chosen_.wanted[i] - 1;
-    if (std::fabs(error) > chosen_.worst) {
-      chosen_.worst = std::fabs(error);
-      chosen_.worst_error = error;
-      chosen_.worst_note = i;
-    }
+    weigh_error(chosen_, i);
   }
   if (!options_.strict || keeps_every_note(chosen_)) return true;
   refuse_rhythm();
