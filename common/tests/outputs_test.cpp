@@ -99,7 +99,7 @@ TEST_P(outputs, go_where_the_shell_would_send_them) {
 // inputs and the script: `ls` of what is new.
 #define ONLY(files) "test \"$(ls -A | grep -vxE 'in.jpg|icc.jpg|profile.icc|in.ref|icc.ref|tune.mel|tune.tones|ring.txt|.script|lossy')\" = \"" files "\""
 
-const output_case cases[] = {
+const output_case output_cases[] = {
     // Standard output is closed and checked by every program.
     {"jpeg2pnm_close_error", "", "$J in.jpg > ../lossy/out", 1,
      "jpeg2pnm: (standard output): write error: Input/output error\n", "true", false, true},
@@ -203,6 +203,6 @@ const output_case cases[] = {
      "jpeg2pnm: cut.jpg: new.ppm: cannot create: Permission denied\n", "true", true},
 };
 
-INSTANTIATE_TEST_SUITE_P(all, outputs, testing::ValuesIn(cases), readable_name<output_case>);
+INSTANTIATE_TEST_SUITE_P(all, outputs, testing::ValuesIn(output_cases), readable_name<output_case>);
 
 }  // namespace

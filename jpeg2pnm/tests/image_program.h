@@ -12,6 +12,7 @@
 #include "convert.h"
 #include "pnm_file.h"
 #include "program_test.h"
+#include "under_sanitizer.h"
 
 class image_program : public program_test {
  protected:
@@ -19,7 +20,7 @@ class image_program : public program_test {
   // needs more), with its address space held to 1 GB: a decoder that took
   // what a bomb asks for would fail.
   int run(const std::string &arguments) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef TAMLO_UNDER_SANITIZER
     const std::string guard = "ulimit -t 60";
 #else
     const std::string guard = "ulimit -t 60 && ulimit -v 1000000";

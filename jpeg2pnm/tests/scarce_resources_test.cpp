@@ -12,12 +12,13 @@
 
 #include "image_program.h"
 #include "jpeg_fixtures.h"
+#include "under_sanitizer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef TAMLO_UNDER_SANITIZER
 constexpr bool sanitized = true;
 // A sanitizer's runtime must come first among the libraries, and its leak
 // check needs a thread of its own at exit.
@@ -46,7 +47,6 @@ image_recipe flat(int width, int height) {
   return r;
 }
 
-}  // namespace
 
 // On 16 processors, strips only for files they suit: a sequential file in
 // three scans holds every coefficient, which each strip would read and
@@ -87,7 +87,7 @@ TEST_F(scarce_resources, strips_on_sixteen_processors_stay_within_one_decodes_me
 // with the same bytes.
 TEST_F(scarce_resources, no_threads_to_be_had_means_decoding_on_the_calling_thread) {
   if (getuid() != 0) GTEST_SKIP() << "needs root, to run as another user with setpriv";
-#ifdef __SANITIZE_THREAD__
+#ifdef TAMLO_UNDER_THREAD_SANITIZER
   GTEST_SKIP() << "ThreadSanitizer starts a thread of its own, which one process allowed refuses";
 #endif
   fs::permissions(dir_, fs::perms::all);
@@ -135,3 +135,5 @@ TEST_F(scarce_resources, memory_that_runs_out_is_one_line_and_the_batch_goes_on)
     EXPECT_NE(fs::exists(dir_ / "out64" / (name + ".ppm")), named) << name << "\n" << said;
   }
 }
+
+}  // namespace

@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 
 class strips : public image_program {};
 
-}  // namespace
 
 // Files with a restart marker every MCU row decode in strips on several
 // threads when written to a file; through a pipe, on one thread. Both give
@@ -73,3 +72,5 @@ TEST_F(strips, give_the_bytes_of_the_whole_decode) {
   EXPECT_EQ(run("in.jpg -o short/file.pnm"), 0) << err_;
   EXPECT_TRUE(read_file(dir_ / "short" / "file.pnm") == read_file(dir_ / "piped.pnm"));
 }
+
+}  // namespace

@@ -21,7 +21,7 @@ const int highest_playable = playable_notes().highest;
 constexpr int octave_offset = 3;
 constexpr std::size_t kept_messages = 1000;
 
-const char note_form[] = "a note reads [LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p";
+const char ringtone_note_form[] = "a note reads [LENGTH]LETTER[#][OCTAVE][.], as in 8c#6 or 4p";
 const char ringtone_form[] = "a ringtone reads NAME:d=4,o=6,b=63:NOTES";
 
 struct rtttl_note {
@@ -197,7 +197,7 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
     note.length = value;
   }
   if (i == t.size()) {
-    report(true, it.offset + i, label() + ": no note letter; " + note_form);
+    report(true, it.offset + i, label() + ": no note letter; " + ringtone_note_form);
     return std::nullopt;
   }
   static const int cells[] = {9, 11, 0, 2, 4, 5, 7, 11};  // a b c d e f g h
@@ -235,7 +235,7 @@ std::optional<rtttl_note> converter::parse_note(const item &it, int number) {
       octave_given = true;
     } else {
       const std::string what = t[i] == '.' ? "a second dot" : character_at(t, i);
-      report(true, it.offset + i, label() + ": unexpected " + what + "; " + note_form);
+      report(true, it.offset + i, label() + ": unexpected " + what + "; " + ringtone_note_form);
       return std::nullopt;
     }
   }

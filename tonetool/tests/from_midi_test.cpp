@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tonetool_fixture.h"
+#include "under_sanitizer.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ class from_midi_program : public tonetool_program {
   // from-midi on in.mid within `seconds` of CPU time (five times as many
   // under a sanitizer): its status, or -1 when the limit killed it.
   int from_midi_within(int seconds) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef TAMLO_UNDER_SANITIZER
     seconds *= 5;
 #endif
     return shell("cd '" + dir_.string() + "' && ulimit -t " + std::to_string(seconds) + " && " + TONETOOL_PATH +

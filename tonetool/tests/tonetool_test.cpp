@@ -20,6 +20,7 @@
 #include "sound/sound_file.h"
 #include "tone_records.h"
 #include "tonetool_fixture.h"
+#include "under_sanitizer.h"
 
 namespace {
 
@@ -333,7 +334,7 @@ TEST_F(tonetool_program, play_gives_the_device_the_samples_wav_writes) {
 TEST_F(tonetool_program, list_and_wav_stream_what_arrives) {
   const std::string d = "'" + dir_.string() + "'";
   const std::string tonetool = TONETOOL_PATH;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef TAMLO_UNDER_SANITIZER
   const std::string guard = "true";  // the sanitizer's shadow memory needs more address space
 #else
   const std::string guard = "ulimit -v 200000";
@@ -402,7 +403,7 @@ TEST_F(tonetool_program, two_hours_of_sound_in_little_memory) {
   EXPECT_EQ(status, 0);
   const long peak_kib = usage.ru_maxrss;
   std::printf("peak resident memory for 2 h of sound: %ld KiB\n", peak_kib);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef TAMLO_UNDER_SANITIZER
   std::printf("address sanitizer build: its shadow memory makes the bound meaningless here\n");
 #else
   EXPECT_LT(peak_kib, 16 * 1024);
