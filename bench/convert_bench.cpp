@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
+#include "decode/decode_image.h"
 #include "options.h"
 
 namespace {
@@ -46,8 +46,9 @@ int main(int argc, char **argv) {
         return 2;
       }
       const auto t0 = std::chrono::steady_clock::now();
-      const convert_result result = convert_jpeg(file.data(), file.size(), options,
-                                                 [&](int, bool, std::string &) { return sink; });
+      const image_plan plan = plan_image({file.data(), file.size()}, options);
+      const decode_result result =
+          plan.ok ? decode_image({file.data(), file.size()}, plan, sink) : decode_result{false, false, 0, plan.refusal};
       const auto t1 = std::chrono::steady_clock::now();
       if (!result.ok) {
         std::fprintf(stderr, "convert_bench: %s\n", result.message.c_str());

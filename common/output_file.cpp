@@ -63,7 +63,12 @@ void forget_temporary(int &slot) {
   slot = -1;
 }
 
+const char *bus_error_line = nullptr;
+
 void remove_temporaries_and_die(int signal_number) {
+  if (signal_number == SIGBUS && bus_error_line != nullptr) {
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, bus_error_line, std::strlen(bus_error_line));
+  }
   for (auto &slot : cleanup_list) {
     if (slot.state.load() == 2) unlinkat(slot.folder, slot.name, 0);
   }
@@ -495,7 +500,7 @@ bool output_is_input(const std::string &path, int input_fd) {
   if (descriptor >= 0) {
     found = fstat(descriptor, &output) == 0;
   } else {
-    int folder = -1;
+    int folder = 0;
     std::string name, error;
     if (!path.empty() && walk_path(path, folder, name, error)) {
       found = fstatat(folder, name.c_str(), &output, 0) == 0;
@@ -541,6 +546,15 @@ void install_output_cleanup() {
   // too large", as every other write error does: that output is discarded
   // and a batch goes on, where the signal would end the process.
   signal(SIGXFSZ, SIG_IGN);
+}
+
+void remove_outputs_on_bus_error(const char *line) {
+  bus_error_line = line;
+  struct sigaction action {};
+  action.sa_handler = remove_temporaries_and_die;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = static_cast<int>(SA_RESETHAND);
+  sigaction(SIGBUS, &action, nullptr);
 }
 
 bool make_output_folder(const std::string &directory) {

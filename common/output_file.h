@@ -91,6 +91,11 @@ bool same_output(const output_file &a, const output_file &b);
 // that a write past ulimit -f is an error of that output. Call once, early.
 void install_output_cleanup();
 
+// Removes them on SIGBUS too, which a mapped input raises when it shrinks
+// under the program, writing `line` (one whole line, kept by the caller)
+// to standard error first. Call after install_output_cleanup.
+void remove_outputs_on_bus_error(const char *line);
+
 // Creates the folder of -d when it is missing (its parent must exist);
 // false, after saying why, when it cannot be made or names something else.
 bool make_output_folder(const std::string &directory);

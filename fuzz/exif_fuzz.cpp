@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "exif_orientation.h"
+#include "input/exif_orientation.h"
 
 namespace {
 

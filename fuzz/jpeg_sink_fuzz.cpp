@@ -13,8 +13,8 @@
 
 #include <jerror.h>
 
-#include "image_limits.h"
-#include "restart_trim.h"
+#include "plan/image_limits.h"
+#include "input/restart_trim.h"
 #include "tamlo_jpeg.h"
 
 namespace {

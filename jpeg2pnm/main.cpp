@@ -17,15 +17,16 @@
 #include <vector>
 
 #include "command_table.h"
-#include "convert.h"
+#include "decode/decode_image.h"
 #include "diagnostics.h"
+#include "input/jpeg_input.h"
 #include "input_file.h"
-#include "image_limits.h"
-#include "image_outputs.h"
-#include "jpeg_input.h"
 #include "message_text.h"
 #include "options.h"
+#include "output/image_outputs.h"
 #include "output_file.h"
+#include "plan/image_limits.h"
+#include "plan/image_plan.h"
 #include "progress.h"
 #include "standard_output.h"
 
@@ -46,7 +47,7 @@ int command_line_error(const std::string &message) {
   return usage_error(command_form{program, nullptr, "", "", "", {}}, message);
 }
 
-void report_warnings(const std::string &input, const convert_result &r) {
+void report_warnings(const std::string &input, const decode_result &r) {
   if (r.warnings == 0) return;
   std::string text = "warning: " + r.message;
   if (r.warnings == 2) text += " (and 1 more warning)";
@@ -54,14 +55,16 @@ void report_warnings(const std::string &input, const convert_result &r) {
   report_input(input, text);
 }
 
-exit_status status_of(const convert_result &r) {
+exit_status status_of(const decode_result &r) {
   // Options that cannot work for this image fail it, as any refusal of
   // the image does; only a malformed command line is a usage error.
   if (!r.ok) return status_failed;
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
-// Decodes `input` to `o`'s outputs (complete or not at all).
+// Decodes `input` to `o`'s outputs (complete or not at all), in three
+// stages: the plan, from the header; the outputs it names, opened here;
+// the decode into them.
 exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options) {
   std::FILE *in = open_jpeg_input(input);
   if (!in) return status_failed;
@@ -70,17 +73,23 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     report_input(input, same_file_message(standard_output_name));
     return status_failed;
   }
-  std::vector<unsigned char> data;
-  if (!read_jpeg_input(input, in, input_limit(options), data)) {
+  jpeg_input data;
+  const bool loaded = load_jpeg_input(input, in, input_limit(options), data);
+  const int input_fd = fileno(in);
+  const image_plan plan = loaded ? plan_image({data.bytes, data.size}, options) : image_plan{};
+  if (!loaded || !plan.ok) {
     close_input_file(in);
+    if (loaded) report_input(input, plan.refusal);
     return status_failed;
   }
-  const int input_fd = fileno(in);
-  const open_destination open = [&](int components, bool has_icc_profile, std::string &error) {
-    return open_outputs(o, options, input_fd, components, has_icc_profile, error);
-  };
-  const convert_result r = convert_jpeg(data.data(), data.size(), options, open);
+  std::string refusal;
+  std::FILE *out = open_outputs(o, options, input_fd, plan.components, plan.has_icc_profile, refusal);
   close_input_file(in);
+  if (out == nullptr) {
+    report_input(input, refusal);
+    return status_failed;
+  }
+  const decode_result r = decode_image({data.bytes, data.size}, plan, out);
   if (!r.ok) {
     discard_output(o.image);
     discard_output(o.profile);
@@ -88,12 +97,12 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     report_input(input, r.write_failed ? where + ": " + r.message : r.message);
     return status_of(r);
   }
-  if (!commit_image(input, o, r, options)) return status_failed;
+  if (!commit_image(input, o, plan.icc_profile, options)) return status_failed;
   report_warnings(input, r);
-  if (!r.exif_damage.empty()) {
-    report_input(input, "warning: the EXIF block is damaged (" + r.exif_damage + "); the image is not turned");
+  if (!plan.exif_damage.empty()) {
+    report_input(input, "warning: the EXIF block is damaged (" + plan.exif_damage + "); the image is not turned");
   }
-  if (!options.icc_path.empty() && !r.has_icc_profile) {
+  if (!options.icc_path.empty() && !plan.has_icc_profile) {
     report_input(input, "warning: the image has no embedded ICC profile; " + quoted_name(options.icc_path) +
                       " not written");
   }
@@ -276,5 +285,7 @@ int main(int argc, char **argv) {
   set_line_writer(say_line);  // never inside the progress line of a batch
   hold_closed_standard_descriptors();
   install_output_cleanup();
+  remove_outputs_on_bus_error("jpeg2pnm: an input file shrank while it was being decoded; "
+                              "the outputs of unfinished images were removed\n");
   return finish_standard_output(run_program(argc, argv));
 }

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
 #include "image_program.h"
 #include "jpeg_edits.h"
 #include "jpeg_fixtures.h"

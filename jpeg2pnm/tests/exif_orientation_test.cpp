@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
-#include "exif_orientation.h"
+#include "input/exif_orientation.h"
 #include "jpeg_fixtures.h"
 #include "image_program.h"
 #include "pnm_file.h"

@@ -1,6 +1,7 @@
 // jpeg2pnm run on images a test makes, in a scratch folder: outside the
 // sanitizers with its address space held to 1 GB, so that a decoder that
-// took what a bomb asks for would fail; and convert_jpeg in memory.
+// took what a bomb asks for would fail; and the plan and decode of one
+// image in memory, as jpeg2pnm runs them.
 #pragma once
 
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
+#include "decode/decode_image.h"
 #include "pnm_file.h"
 #include "program_test.h"
 #include "under_sanitizer.h"
@@ -37,18 +38,35 @@ class image_program : public program_test {
   std::string err_;
 };
 
-// The image convert_jpeg writes for `file`, in memory; `result`, when
-// given, gets what it returned (else a failure fails the test).
+// What planning and decoding one image in memory gave.
+struct convert_result {
+  bool ok = false;
+  std::string message;  // the plan's refusal, the decode's failure or its first warning
+  int warnings = 0;
+  std::string exif_damage;
+};
+
+// The image the plan and decode of `file` write, in memory; `result`,
+// when given, gets how it went (else a failure fails the test).
 inline pnm_image decode_in_memory(const std::vector<unsigned char> &file, const convert_options &options,
                                   convert_result *result = nullptr) {
-  char *buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE *out = open_memstream(&buffer, &size);
-  const convert_result r =
-      convert_jpeg(file.data(), file.size(), options, [&](int, bool, std::string &) { return out; });
-  std::fclose(out);
-  const std::vector<unsigned char> written(buffer, buffer + size);
-  std::free(buffer);
+  convert_result r;
+  const image_plan plan = plan_image({file.data(), file.size()}, options);
+  r.exif_damage = plan.exif_damage;
+  r.message = plan.refusal;
+  std::vector<unsigned char> written;
+  if (plan.ok) {
+    char *buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE *out = open_memstream(&buffer, &size);
+    const decode_result decoded = decode_image({file.data(), file.size()}, plan, out);
+    std::fclose(out);
+    written.assign(buffer, buffer + size);
+    std::free(buffer);
+    r.ok = decoded.ok;
+    r.message = decoded.message;
+    r.warnings = decoded.warnings;
+  }
   if (result != nullptr) {
     *result = r;
   } else {

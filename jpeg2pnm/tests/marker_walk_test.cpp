@@ -1,4 +1,4 @@
-#include "marker_walk.h"
+#include "input/marker_walk.h"
 
 #include <gtest/gtest.h>
 

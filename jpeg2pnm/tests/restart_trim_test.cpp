@@ -1,4 +1,4 @@
-#include "restart_trim.h"
+#include "input/restart_trim.h"
 
 #include <gtest/gtest.h>
 

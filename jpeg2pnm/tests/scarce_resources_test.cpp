@@ -1,6 +1,7 @@
 // jpeg2pnm on machines unlike the test's: more processors (a preloaded
 // library reports 16), no threads to be had (ulimit -u as another user),
-// and too little memory (ulimit -v). Every run ends with the images
+// too little memory (ulimit -v), and an input that shrinks while it is
+// decoded. Every run ends with the images
 // written, or with one line and status 1: never an abort, a hang or a
 // decode that takes what its limits refuse.
 #include <unistd.h>
@@ -134,6 +135,22 @@ TEST_F(scarce_resources, memory_that_runs_out_is_one_line_and_the_batch_goes_on)
     const bool named = said.find("jpeg2pnm: many/" + name + ".jpg: out of memory;") != std::string::npos;
     EXPECT_NE(fs::exists(dir_ / "out64" / (name + ".ppm")), named) << name << "\n" << said;
   }
+}
+
+// A mapped input cut short in the middle of its decode: one line, and the
+// process ends by the signal. The decode is held by a FIFO nobody reads
+// until the file has shrunk.
+TEST_F(scarce_resources, an_input_that_shrinks_under_the_decode_is_one_line) {
+  write_file(dir_ / "big.jpg", encode_jpeg(recipe_of(2000, 1500, 3, 2, 2, false)));
+  // The FIFO is opened for reading and writing first, so that opening it
+  // for jpeg2pnm's output does not wait for a reader.
+  ASSERT_EQ(shell("cd '" + dir_.string() + "' && mkfifo held && exec 3<>held && { " JPEG2PNM_PATH
+                  " big.jpg > held 2>err & } && pid=$! && sleep 1 && truncate -s 2000 big.jpg && "
+                  "{ cat <&3 > /dev/null & } && wait $pid; echo $? > status; kill $!"),
+            0);
+  EXPECT_EQ(slurp(dir_ / "status"), "135\n");  // killed by SIGBUS
+  EXPECT_EQ(slurp(dir_ / "err"), "jpeg2pnm: an input file shrank while it was being decoded; the outputs of "
+                                 "unfinished images were removed\n");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
 #include "jpeg_edits.h"
 #include "jpeg_fixtures.h"
 #include "pnm_file.h"

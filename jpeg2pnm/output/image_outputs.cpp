@@ -7,6 +7,7 @@
 #include "diagnostics.h"
 #include "input_file.h"
 #include "message_text.h"
+#include "pnm_format.h"
 
 std::string same_file_message(const std::string &output) {
   return "the output " + quoted_name(output) + " is this input file itself; choose another output";
@@ -72,7 +73,7 @@ std::FILE *open_outputs(image_outputs &o, const convert_options &options, int in
 
 // Writes the profile to its output and puts every output of the image in
 // place, all of them or, as far as can be, none. False when reported.
-bool commit_image(const std::string &input, image_outputs &o, const convert_result &r,
+bool commit_image(const std::string &input, image_outputs &o, const std::vector<unsigned char> &profile,
                   const convert_options &options) {
   const std::string stdout_name = standard_output_name;
   const auto report_at = [&](const std::string &where, const std::string &error) {
@@ -81,7 +82,7 @@ bool commit_image(const std::string &input, image_outputs &o, const convert_resu
     discard_output(o.profile);
     return false;
   };
-  const auto &bytes = r.icc_profile;
+  const auto &bytes = profile;
   if (o.profile_to_stdout &&
       (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)) {
     return report_at(stdout_name, write_error_text(errno));

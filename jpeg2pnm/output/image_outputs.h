@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "convert.h"
+#include <vector>
+
 #include "options.h"
 #include "output_file.h"
 
@@ -33,7 +34,8 @@ std::string same_file_message(const std::string &output);
 std::FILE *open_outputs(image_outputs &o, const convert_options &options, int input_fd, int components,
                         bool has_icc_profile, std::string &error);
 
-// Writes the profile to its output and puts every output of the image in
-// place, all of them or, as far as can be, none. False when reported.
-bool commit_image(const std::string &input, image_outputs &o, const convert_result &r,
+// Writes the ICC profile `profile` to its output and puts every output of
+// the image in place, all of them or, as far as can be, none. False when
+// reported.
+bool commit_image(const std::string &input, image_outputs &o, const std::vector<unsigned char> &profile,
                   const convert_options &options);

@@ -37,3 +37,13 @@ struct scan_watch {
 // it lands there.
 void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_watch &watch,
                         const convert_options &options);
+
+// Destroys a decompressor on every way out of a scope, an exception for
+// memory that ran out included; jpeg_destroy_decompress clears `mem`, so
+// one destroyed already is left alone.
+struct decompressor_guard {
+  jpeg_decompress_struct &cinfo;
+  ~decompressor_guard() {
+    if (cinfo.mem != nullptr) jpeg_destroy_decompress(&cinfo);
+  }
+};

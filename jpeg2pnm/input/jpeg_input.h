@@ -1,0 +1,38 @@
+// An input of jpeg2pnm: opened as every program opens its inputs, and held
+// whole, so that the limits look at all of it before anything is decoded.
+// A regular file on a local file system is mapped, not copied: its pages
+// are the page cache's. Anything else is read, into memory that the next
+// input read on the same thread reuses: standard input and pipes, and
+// files on network or FUSE file systems, whose failing reads would stall
+// or kill a mapped decode where a read says "read error" and a batch goes
+// on. A mapped file that shrinks under the decode raises SIGBUS, which
+// removes the unfinished outputs (remove_outputs_on_bus_error).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Opens `input` ("-" for standard input) for reading, or reports why it
+// cannot be and returns nullptr.
+std::FILE *open_jpeg_input(const std::string &input);
+
+// The bytes of one input: mapped (and unmapped when it goes), or in memory
+// of the calling thread's own that the next input read on it reuses.
+struct jpeg_input {
+  const unsigned char *bytes = nullptr;
+  std::size_t size = 0;
+  void *mapping = nullptr;
+
+  jpeg_input() = default;
+  jpeg_input(const jpeg_input &) = delete;
+  jpeg_input &operator=(const jpeg_input &) = delete;
+  ~jpeg_input();
+};
+
+// The whole input, at most `limit` bytes (0: no limit). Input that does
+// not start as a JPEG file does is refused at its first bytes. False,
+// reported, on a read error or a refusal; std::bad_alloc when there is no
+// memory for it.
+bool load_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limit, jpeg_input &data);
