@@ -1,3 +1,4 @@
+// Rows written in blocks, beside the decode or after each block fills.
 #include "block_writer.h"
 
 #include <unistd.h>
@@ -39,7 +40,7 @@ void write_queued(block_writer &w) {
     w.queued.pop_front();
     const bool skip = w.error != 0;
     hold.unlock();
-    const int error = skip ? 0 : write_all(w, w.blocks[block].get(), bytes);
+    const int error = skip ? 0 : write_all(w, w.blocks[block], bytes);
     hold.lock();
     if (error != 0 && w.error == 0) w.error = error;
     w.busy[block] = false;
@@ -51,7 +52,7 @@ void write_queued(block_writer &w) {
 bool hand_on(block_writer &w) {
   if (w.used == 0) return true;
   if (!w.thread.joinable()) {
-    if (w.error == 0) w.error = write_all(w, w.blocks[0].get(), w.used);
+    if (w.error == 0) w.error = write_all(w, w.blocks[0], w.used);
     w.used = 0;
     errno = w.error;
     return w.error == 0;
@@ -71,12 +72,27 @@ bool hand_on(block_writer &w) {
 
 namespace {
 
+// The blocks of each thread that decodes, kept from one image to the next
+// (a batch's job decodes many): allocated once, at the first image that
+// needs them, and never cleared, since every byte is written before it is
+// read. The writer thread uses them only while the decoding thread waits
+// for it to finish.
+struct block_ring {
+  std::vector<std::unique_ptr<unsigned char[]>> blocks;
+  std::size_t capacity = 0;
+};
+thread_local block_ring ring;
+
 void make_blocks(block_writer &w, bool threaded, std::size_t row_bytes) {
   w.capacity = std::max(write_block_bytes, row_bytes);
-  w.blocks.clear();
-  for (std::size_t b = 0; b < (threaded ? write_blocks : 1); ++b) {
-    w.blocks.emplace_back(new unsigned char[w.capacity]);
+  const std::size_t count = threaded ? write_blocks : 1;
+  if (ring.capacity < w.capacity) {
+    ring.blocks.clear();
+    ring.capacity = w.capacity;
   }
+  while (ring.blocks.size() < count) ring.blocks.emplace_back(new unsigned char[ring.capacity]);
+  w.blocks.clear();
+  for (std::size_t b = 0; b < count; ++b) w.blocks.push_back(ring.blocks[b].get());
   w.busy.assign(w.blocks.size(), false);
   if (!threaded) return;
   try {
@@ -112,7 +128,7 @@ unsigned char *block_space(block_writer &w, std::size_t bytes) {
     errno = w.error;
     return nullptr;
   }
-  unsigned char *space = w.blocks[w.filling].get() + w.used;
+  unsigned char *space = w.blocks[w.filling] + w.used;
   w.used += bytes;
   return space;
 }
