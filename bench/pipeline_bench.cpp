@@ -1,19 +1,20 @@
-// jpeg2pnm against the floor: a bare libjpeg decode of the same file
-// that writes nothing, as a program of its own (`pipeline_bench --bare
-// FILE`: read the file, decode every row into one row buffer), so that
-// both pay a process's start and first touches of memory. `--bare-strips
-// FILE` decodes the two halves of a file with restart markers on two
-// threads the same way: the floor for strips, with nothing written.
-// `--in-process FILE RUNS` times both decodes inside one process, the
-// halves both in turn with the whole decode and back to back. RUNS rounds,
-// each taking the bare decode and then every jpeg2pnm command in turn,
-// each a child process timed whole; prints the median of each and its
-// ratio to the bare decode. The regular file a command names after -o is
-// removed before it runs, so that each run writes a new file.
+// jpeg2pnm against the floor: the plain C decode of bare_decode (libjpeg's
+// stdio source, one row buffer, nothing written), a process of its own,
+// so that both pay a process's start and first touches of memory.
+// `--bare-strips FILE` decodes the two halves of a file with restart
+// markers on two threads the same way: the floor for strips, with nothing
+// written. `--in-process FILE RUNS` times both decodes inside one process,
+// the halves both in turn with the whole decode and back to back. RUNS
+// rounds, each taking the bare decode and then every jpeg2pnm command in
+// turn, each a child process timed whole; prints the median of each, its
+// ratio to the bare decode and its minor page faults (the kernel's count
+// of memory touched for the first time). The regular file a command names
+// after -o is removed before it runs, so that each run writes a new file.
 //
-//   pipeline_bench JPEG2PNM FILE RUNS "ARGS"...   (ARGS: jpeg2pnm's arguments;
-//                                                 "/path/to/program ARGS" runs another build)
+//   pipeline_bench JPEG2PNM BARE_DECODE FILE RUNS "ARGS"...
+//     (ARGS: jpeg2pnm's arguments; "/path/to/program ARGS" runs another build)
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <sys/wait.h>
@@ -31,7 +32,7 @@
 
 #include <jpeglib.h>
 
-#include "restart_trim.h"
+#include "input/restart_trim.h"
 
 extern char **environ;
 
@@ -102,9 +103,16 @@ void decode_strips_bare(const std::vector<unsigned char> &file) {
   other.join();
 }
 
+// A child's time and minor page faults; `ok` when it exited with 0.
+struct run_cost {
+  bool ok = false;
+  double ms = 0;
+  long faults = 0;
+};
+
 // Runs the program with the words of `arguments` (or the program that
-// is their first word, when it is a path); false when it fails.
-bool run(const std::string &program, const std::string &arguments) {
+// is their first word, when it is a path).
+run_cost run(const std::string &program, const std::string &arguments) {
   std::vector<std::string> words{program};
   std::istringstream split(arguments);
   for (std::string w; split >> w;) words.push_back(w);
@@ -115,10 +123,17 @@ bool run(const std::string &program, const std::string &arguments) {
   std::vector<char *> argv;
   for (auto &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  run_cost cost;
+  const auto t0 = clock_type::now();
   pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return cost;
   int status = 0;
-  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid) return cost;
+  cost.ms = ms_since(t0);
+  cost.faults = usage.ru_minflt;
+  cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return cost;
 }
 
 // Removes `path` when it is a regular file, and nothing else (never a
@@ -144,13 +159,8 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc == 3 && (std::string(argv[1]) == "--bare" || std::string(argv[1]) == "--bare-strips")) {
-    const std::vector<unsigned char> file = read_whole(argv[2]);
-    if (std::string(argv[1]) == "--bare") {
-      decode_bare(file);
-    } else {
-      decode_strips_bare(file);
-    }
+  if (argc == 3 && std::string(argv[1]) == "--bare-strips") {
+    decode_strips_bare(read_whole(argv[2]));
     return 0;
   }
   if (argc == 4 && std::string(argv[1]) == "--in-process") {
@@ -181,37 +191,39 @@ int main(int argc, char **argv) {
                 median(back_to_back) / floor);
     return 0;
   }
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: pipeline_bench JPEG2PNM FILE RUNS ARGS...\n");
+  if (argc < 6) {
+    std::fprintf(stderr, "usage: pipeline_bench JPEG2PNM BARE_DECODE FILE RUNS ARGS...\n");
     return 2;
   }
-  const int runs = std::atoi(argv[3]);
-  const std::vector<std::string> commands(argv + 4, argv + argc);
-  const std::string self = argv[0];
-  std::vector<double> bare;
-  std::vector<std::vector<double>> timed(commands.size());
+  const int runs = std::atoi(argv[4]);
+  const std::vector<std::string> commands(argv + 5, argv + argc);
+  std::vector<double> bare, bare_faults;
+  std::vector<std::vector<double>> timed(commands.size()), faults(commands.size());
   for (int round = 0; round < runs; ++round) {
-    auto t0 = clock_type::now();
-    if (!run(self, std::string("--bare ") + argv[2])) return 1;
-    bare.push_back(ms_since(t0));
+    const run_cost floor_run = run(argv[2], argv[3]);
+    if (!floor_run.ok) return 1;
+    bare.push_back(floor_run.ms);
+    bare_faults.push_back(static_cast<double>(floor_run.faults));
     for (std::size_t c = 0; c < commands.size(); ++c) {
       const std::size_t o = commands[c].find("-o ");
       if (o != std::string::npos) remove_regular_file(commands[c].substr(o + 3, commands[c].find(' ', o + 3) - o - 3));
-      t0 = clock_type::now();
-      if (!run(argv[1], commands[c])) {
-        std::fprintf(stderr, "pipeline_bench: jpeg2pnm %s failed\n", commands[c].c_str());
+      const run_cost cost = run(argv[1], commands[c]);
+      if (!cost.ok) {
+        std::fprintf(stderr, "pipeline_bench: %s failed\n", commands[c].c_str());
         return 1;
       }
-      timed[c].push_back(ms_since(t0));
+      timed[c].push_back(cost.ms);
+      faults[c].push_back(static_cast<double>(cost.faults));
     }
   }
   const double floor = median(bare);
-  std::printf("  %-56s %8.1f ms\n", "bare libjpeg decode (a process), no output", floor);
+  std::printf("  %-56s %8.1f ms         %6.0f faults\n", "plain C bare decode (bare_decode), no output", floor,
+              median(bare_faults));
   for (std::size_t c = 0; c < commands.size(); ++c) {
     const double m = median(timed[c]);
     // Long commands (a batch's file list) are shown by their start.
     std::string shown = commands[c].size() > 56 ? commands[c].substr(0, 53) + "..." : commands[c];
-    std::printf("  %-56s %8.1f ms  %5.2fx\n", shown.c_str(), m, m / floor);
+    std::printf("  %-56s %8.1f ms  %5.2fx %6.0f faults\n", shown.c_str(), m, m / floor, median(faults[c]));
   }
   return 0;
 }
