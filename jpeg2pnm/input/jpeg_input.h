@@ -1,8 +1,9 @@
 // An input of jpeg2pnm: opened as every program opens its inputs, and held
 // whole, so that the limits look at all of it before anything is decoded.
-// A regular file on a local file system is mapped, not copied: its pages
-// are the page cache's. Anything else is read, into memory that the next
-// input read on the same thread reuses: standard input and pipes, and
+// A regular file of a megabyte or more on a local file system is mapped,
+// not copied: its pages are the page cache's. Anything else is read, into
+// memory that the next input read on the same thread reuses: smaller
+// files, standard input and pipes, and
 // files on network or FUSE file systems, whose failing reads would stall
 // or kill a mapped decode where a read says "read error" and a batch goes
 // on. A mapped file that shrinks under the decode raises SIGBUS, which
