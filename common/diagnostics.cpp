@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -38,9 +39,17 @@ void report_finding(const std::string &file, long long line, long long column, b
 
 void say_plain_line(const std::string &line) { writer(line + "\n"); }
 
-std::string write_error_text(int error_number) { return std::string("write error: ") + std::strerror(error_number); }
+std::string with_errno(const std::string &what, int error_number) { return what + ": " + std::strerror(error_number); }
 
-std::string read_error_text(int error_number) { return std::string("read error: ") + std::strerror(error_number); }
+std::string with_errno(const std::string &what) { return with_errno(what, errno); }
+
+std::string write_error_text(int error_number) { return with_errno("write error", error_number); }
+
+std::string write_error_text() { return write_error_text(errno); }
+
+std::string read_error_text() { return read_error_text(errno); }
+
+std::string read_error_text(int error_number) { return with_errno("read error", error_number); }
 
 bool colour_on_standard_error() {
   const char *no_colour = std::getenv("NO_COLOR");

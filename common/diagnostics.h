@@ -27,8 +27,16 @@ void report_finding(const std::string &file, long long line, long long column, b
 // A line as it stands, without the program's name (a usage error's hint).
 void say_plain_line(const std::string &line);
 
-// "write error: REASON" and "read error: REASON" for an errno.
+// The system's reasons, as err(3) and warn(3) give them: the only place
+// that turns an errno into words. The calls without a number take errno
+// as it stands, so that callers need not save it.
+// "WHAT: REASON".
+std::string with_errno(const std::string &what);
+std::string with_errno(const std::string &what, int error_number);
+// "write error: REASON" and "read error: REASON".
+std::string write_error_text();
 std::string write_error_text(int error_number);
+std::string read_error_text();
 std::string read_error_text(int error_number);
 
 // Whether findings on standard error may be coloured as compilers colour

@@ -13,7 +13,7 @@ std::string input_name(const std::string &name) { return name == "-" ? standard_
 std::FILE *open_input_file(const std::string &name, const char *kind, std::string &error) {
   std::FILE *in = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
   if (in == nullptr) {
-    error = std::string("cannot open: ") + std::strerror(errno);
+    error = with_errno("cannot open");
     return nullptr;
   }
   struct stat st {};

@@ -19,7 +19,7 @@
 namespace {
 
 bool fail(std::string &error, const std::string &what) {
-  error = what + ": " + std::strerror(errno);
+  error = with_errno(what);
   return false;
 }
 
@@ -566,6 +566,6 @@ bool make_output_folder(const std::string &directory) {
     return false;
   }
   if (mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) return true;
-  report(quoted_name(directory), std::string("cannot create the folder: ") + std::strerror(errno));
+  report(quoted_name(directory), with_errno("cannot create the folder"));
   return false;
 }

@@ -49,10 +49,10 @@ int command_line_error(const std::string &message) {
 
 void report_warnings(const std::string &input, const decode_result &r) {
   if (r.warnings == 0) return;
-  std::string text = "warning: " + r.message;
+  std::string text = r.message;
   if (r.warnings == 2) text += " (and 1 more warning)";
   if (r.warnings > 2) text += " (and " + std::to_string(r.warnings - 1) + " more warnings)";
-  report_input(input, text);
+  report_warning(input_name(input), text);
 }
 
 exit_status status_of(const decode_result &r) {
@@ -100,11 +100,11 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   if (!commit_image(input, o, plan.icc_profile, options)) return status_failed;
   report_warnings(input, r);
   if (!plan.exif_damage.empty()) {
-    report_input(input, "warning: the EXIF block is damaged (" + plan.exif_damage + "); the image is not turned");
+    report_warning(input_name(input), "the EXIF block is damaged (" + plan.exif_damage + "); the image is not turned");
   }
   if (!options.icc_path.empty() && !plan.has_icc_profile) {
-    report_input(input, "warning: the image has no embedded ICC profile; " + quoted_name(options.icc_path) +
-                      " not written");
+    report_warning(input_name(input),
+                   "the image has no embedded ICC profile; " + quoted_name(options.icc_path) + " not written");
   }
   return status_of(r);
 }

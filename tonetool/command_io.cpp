@@ -48,15 +48,14 @@ bool report_partial_record(const input_file &in, std::uint64_t records, std::siz
 
 bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, const char *what) {
   stream = read_tones(in.stream, max_records);
-  const int read_errno = errno;
   close_input(in);
   if (stream.too_long) {
     report(display(in), "more than " + std::to_string(max_records) + " records, too many for " + what +
                             "; is this the right file?");
     return false;
   }
-  if (stream.read_error) {
-    report(display(in), read_error_text(read_errno));
+  if (!stream.read_error.empty()) {
+    report(display(in), stream.read_error);
     return false;
   }
   return !report_partial_record(in, stream.tones.size(), stream.trailing_bytes);
@@ -69,8 +68,8 @@ bool finish_reading(input_file &in, const tone_reader &reader, const char *comma
                             (in.name == "-" ? "tune.mel" : in.name) + " | tonetool " + command);
     return false;
   }
-  if (reader.read_error) {
-    report(display(in), read_error_text(reader.read_errno));
+  if (!reader.read_error.empty()) {
+    report(display(in), reader.read_error);
     return false;
   }
   return !report_partial_record(in, reader.records, reader.carried_bytes);
@@ -87,11 +86,10 @@ bool read_text(input_file &in, std::size_t limit, std::string &text) {
     }
     text.append(buffer, n);
   }
-  const bool read_failed = !too_long && std::ferror(in.stream) != 0;
-  const int read_errno = errno;
+  const std::string read_failure = !too_long && std::ferror(in.stream) != 0 ? read_error_text() : "";
   close_input(in);
-  if (read_failed) {
-    report(display(in), read_error_text(read_errno));
+  if (!read_failure.empty()) {
+    report(display(in), read_failure);
     return false;
   }
   if (too_long) {

@@ -105,7 +105,7 @@ namespace {
 // An input with no records at all, which no sound is made of: said, so
 // that a pipe whose first command failed does not end in a silent file.
 bool no_records(const input_file &in, const tone_reader &reader) {
-  if (!reader.pending.empty() || reader.read_error || reader.carried_bytes > 0) return false;
+  if (!reader.pending.empty() || !reader.read_error.empty() || reader.carried_bytes > 0) return false;
   report(display(in), "no tone records: the input is empty (did the command before it in a pipe fail?)");
   return true;
 }
@@ -212,7 +212,7 @@ int run_play(int argc, char **argv) {
     if (output_is_input(file, fileno(in.stream))) {
       problem = "the device's file is this input file itself; choose another file";
     } else if (access(folder.c_str(), W_OK | X_OK) != 0) {
-      problem = "cannot write " + quoted_name(file) + ": " + std::strerror(errno);
+      problem = with_errno("cannot write " + quoted_name(file));
     }
     if (!problem.empty()) {
       report(quoted_name(device), problem);

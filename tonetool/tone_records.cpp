@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "diagnostics.h"
 #include "note_table.h"
 
 tone_reader start_tone_reader(std::FILE *in) {
@@ -41,8 +42,7 @@ bool read_tone_block(tone_reader &reader, std::vector<tone> &block) {
     } while (got < 0 && errno == EINTR);
   }
   if (got <= 0) {
-    reader.read_error = got < 0;
-    reader.read_errno = got < 0 ? errno : 0;
+    if (got < 0) reader.read_error = read_error_text();
     return false;
   }
   if (!reader.started) {
@@ -101,7 +101,7 @@ bool units_of_file(tone_reader &reader, std::uint64_t &units) {
   while (read_tone_block(counter, block)) {
     for (const tone &t : block) units += t.duration;
   }
-  return !counter.read_error && lseek(reader.fd, start, SEEK_SET) == start;
+  return counter.read_error.empty() && lseek(reader.fd, start, SEEK_SET) == start;
 }
 
 tone_stream read_tones(std::FILE *in, std::size_t max_records) {
@@ -116,7 +116,6 @@ tone_stream read_tones(std::FILE *in, std::size_t max_records) {
     stream.tones.insert(stream.tones.end(), block.begin(), block.end());
   }
   stream.read_error = reader.read_error;
-  errno = reader.read_errno;
   stream.trailing_bytes = reader.carried_bytes;
   return stream;
 }

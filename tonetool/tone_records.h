@@ -22,8 +22,7 @@ struct tone_reader {
   unsigned char carried[2] = {};  // bytes of a record split across two reads
   std::size_t carried_bytes = 0;
   std::uint64_t records = 0;      // delivered so far
-  bool read_error = false;
-  int read_errno = 0;
+  std::string read_error;  // "read error: REASON" when a read failed
   bool started = false;      // the first bytes have been read
   bool melody_text = false;  // they were a melody text, not records: nothing is delivered
   std::vector<tone> pending;  // read ahead by read_first_records, delivered next
@@ -57,7 +56,7 @@ bool units_of_file(tone_reader &reader, std::uint64_t &units);
 struct tone_stream {
   std::vector<tone> tones;
   std::size_t trailing_bytes = 0;  // bytes of an incomplete last record
-  bool read_error = false;
+  std::string read_error;  // "read error: REASON" when a read failed
   bool too_long = false;  // more than the records asked for came
 };
 

@@ -181,19 +181,21 @@ decode_result decode_rows(const jpeg_data &data, const image_plan &plan, const r
   std::memcpy(err.image_size, plan.image_size, sizeof err.image_size);
   block_writer writer;
   bool ok = decode_into(&cinfo, &err, &in, &plan, &options, &to, turned.empty() ? nullptr : turned.data(), &writer);
-  int write_errno = err.write_failed ? errno : 0;
+  // A writer that could not start failed its flush (errno says why);
+  // one that started keeps its first write error.
+  std::string write_failure = err.write_failed && writer.error == 0 ? write_error_text() : "";
   if (!ok) writer.used = 0;  // a failed image's rows are not written
   if (writer.capacity > 0 && !finish_block_writer(writer) && ok) {
     ok = false;
     err.write_failed = true;
-    write_errno = errno;
   }
+  if (err.write_failed && write_failure.empty()) write_failure = write_error_text(writer.error);
   decode_result result;
   result.ok = ok;
   result.write_failed = err.write_failed;
   result.warnings = err.warnings;
   if (err.write_failed) {
-    result.message = write_error_text(write_errno);
+    result.message = write_failure;
   } else if (!ok) {
     result.message = err.message;
   } else if (err.warnings > 0) {

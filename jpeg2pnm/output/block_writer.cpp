@@ -54,7 +54,6 @@ bool hand_on(block_writer &w) {
   if (!w.thread.joinable()) {
     if (w.error == 0) w.error = write_all(w, w.blocks[0], w.used);
     w.used = 0;
-    errno = w.error;
     return w.error == 0;
   }
   std::unique_lock<std::mutex> hold(w.lock);
@@ -64,7 +63,6 @@ bool hand_on(block_writer &w) {
   w.filling = (w.filling + 1) % w.blocks.size();
   w.changed.wait(hold, [&] { return !w.busy[w.filling]; });
   w.used = 0;
-  errno = w.error;
   return w.error == 0;
 }
 
@@ -124,10 +122,7 @@ bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::siz
 
 unsigned char *block_space(block_writer &w, std::size_t bytes) {
   if (w.used + bytes > w.capacity && !hand_on(w)) return nullptr;
-  if (!w.thread.joinable() && w.error != 0) {
-    errno = w.error;
-    return nullptr;
-  }
+  if (!w.thread.joinable() && w.error != 0) return nullptr;
   unsigned char *space = w.blocks[w.filling] + w.used;
   w.used += bytes;
   return space;
@@ -155,7 +150,5 @@ bool finish_block_writer(block_writer &w) {
     w.thread.join();
   }
   w.blocks.clear();
-  if (w.error == 0) return true;
-  errno = w.error;
-  return false;
+  return w.error == 0;
 }

@@ -44,7 +44,7 @@ struct block_writer {
   std::deque<std::pair<std::size_t, std::size_t>> queued;  // block, bytes
   std::vector<bool> busy;                                   // queued or being written
   bool closing = false;
-  int error = 0;  // the first write error's errno
+  int error = 0;  // the first write error's errno, shared with the writer thread
 
   block_writer() = default;
   block_writer(const block_writer &) = delete;
@@ -71,9 +71,10 @@ bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::siz
 bool start_block_writer(block_writer &w, int fd, std::size_t row_bytes, off_t offset);
 
 // Room for `bytes` more bytes (at most a block) in the current block, the
-// full one handed on first; nullptr once a write has failed.
+// full one handed on first; nullptr once a write has failed (`error` says
+// why).
 unsigned char *block_space(block_writer &w, std::size_t bytes);
 
-// Writes what is left and stops the thread. False with errno set to the
-// first write error's.
+// Writes what is left and stops the thread. False when a write failed
+// (`error` says why).
 bool finish_block_writer(block_writer &w);

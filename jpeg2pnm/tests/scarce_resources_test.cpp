@@ -137,11 +137,12 @@ TEST_F(scarce_resources, memory_that_runs_out_is_one_line_and_the_batch_goes_on)
   }
 }
 
-// A mapped input cut short in the middle of its decode: one line, and the
-// process ends by the signal. The decode is held by a FIFO nobody reads
-// until the file has shrunk.
+// A mapped input (a megabyte or more) cut short in the middle of its
+// decode: one line, and the process ends by the signal. The decode is held
+// by a FIFO nobody reads until the file has shrunk.
 TEST_F(scarce_resources, an_input_that_shrinks_under_the_decode_is_one_line) {
-  write_file(dir_ / "big.jpg", encode_jpeg(recipe_of(2000, 1500, 3, 2, 2, false)));
+  write_file(dir_ / "big.jpg", encode_jpeg(recipe_of(3000, 2000, 3, 2, 2, false)));
+  ASSERT_GE(fs::file_size(dir_ / "big.jpg"), 1u << 20);
   // The FIFO is opened for reading and writing first, so that opening it
   // for jpeg2pnm's output does not wait for a reader.
   ASSERT_EQ(shell("cd '" + dir_.string() + "' && mkfifo held && exec 3<>held && { " JPEG2PNM_PATH

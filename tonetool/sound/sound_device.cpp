@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics.h"
+
 namespace {
 
 // ALSA's library prints its own messages on standard error; tonetool says
@@ -24,8 +26,8 @@ void keep_alsa_message(const char *, int, const char *, int err, const char *for
   // The system's reason, where the library gives one (a write or an open
   // of the file plugin's file that failed).
   if (err > 0 && length >= 0 && static_cast<std::size_t>(length) < sizeof alsa_said) {
-    std::snprintf(alsa_said + length, sizeof alsa_said - static_cast<std::size_t>(length), ": %s",
-                  std::strerror(err));
+    std::snprintf(alsa_said + length, sizeof alsa_said - static_cast<std::size_t>(length), "%s",
+                  with_errno("", err).c_str());
   }
 }
 

@@ -152,7 +152,7 @@ bool copy_file_to(std::FILE *from, std::FILE *out, std::string &error) {
     if (std::fwrite(buffer.data(), 1, n, out) != n) return fail_with_errno(error);
   }
   if (std::ferror(from)) {
-    error = std::string("cannot read the sound back: ") + std::strerror(errno);
+    error = with_errno("cannot read the sound back");
     return false;
   }
   return true;
@@ -235,7 +235,7 @@ bool write_sound_file(const std::string &path, int format, sound_source &source,
     // is made in an unnamed temporary file and copied.
     std::FILE *staging = std::tmpfile();
     ok = staging != nullptr;
-    if (!ok) error = std::string("cannot make a temporary file: ") + std::strerror(errno);
+    if (!ok) error = with_errno("cannot make a temporary file");
     ok = ok && write_with_libsndfile(fileno(staging), format, source, settings, error) &&
          copy_file_to(staging, out.stream, error);
     if (staging != nullptr) std::fclose(staging);
