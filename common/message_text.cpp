@@ -113,13 +113,13 @@ std::string option_error(char **argv, const option *long_options, int result) {
 
 std::string whole_percent(double ratio) { return std::to_string(static_cast<int>(std::lround(ratio * 100))); }
 
-std::string fixed(double value, int decimals) {
+std::string with_decimals(double value, int decimals) {
   char text[64];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
 
-std::string percent(double ratio) {
+std::string signed_percent(double ratio) {
   char text[32];
   std::snprintf(text, sizeof text, "%+.1f%%", 100.0 * ratio);
   return text;

@@ -30,6 +30,6 @@ std::string whole_percent(double ratio);
 // Numbers as the messages and melody texts write them: `value` with
 // `decimals` decimals; a ratio as a signed percentage ("+4.2%"); at most
 // `decimals` decimals without trailing zeros.
-std::string fixed(double value, int decimals);
-std::string percent(double ratio);
+std::string with_decimals(double value, int decimals);
+std::string signed_percent(double ratio);
 std::string plain_number(double value, int decimals);

@@ -148,7 +148,7 @@ std::string target_stem(const std::string &directory, const std::string &input) 
   return directory + (directory.back() == '/' ? "" : "/") + name;
 }
 
-exit_status worse(exit_status a, exit_status b) {
+exit_status more_serious(exit_status a, exit_status b) {
   // A failure outranks damage, which outranks a clean decode.
   auto rank = [](exit_status s) {
     return s == status_usage ? 3 : s == status_failed ? 2 : s == status_damaged ? 1 : 0;
@@ -241,7 +241,7 @@ exit_status convert_many(const command_line &line) {
   stop_progress();
 
   exit_status overall = status_clean;
-  for (exit_status s : statuses) overall = worse(overall, s);
+  for (exit_status s : statuses) overall = more_serious(overall, s);
   return overall;
 }
 

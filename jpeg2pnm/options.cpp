@@ -173,7 +173,7 @@ option_action clear_flag(bool &flag) {
 }
 
 // jpeg2pnm's options, applied to `result`.
-command_form command_of(parse_result &result) {
+command_form jpeg2pnm_command(parse_result &result) {
   command_line &line = result.line;
   convert_options &c = line.convert;
   return {
@@ -258,12 +258,12 @@ parse_result malformed(std::string message) {
 
 std::string usage_text() {
   parse_result unused;
-  return help_text(command_of(unused));
+  return help_text(jpeg2pnm_command(unused));
 }
 
 parse_result parse_command_line(int argc, char **argv) {
   parse_result result;
-  const parsed_command parsed = parse_command(command_of(result), argc, argv);
+  const parsed_command parsed = parse_command(jpeg2pnm_command(result), argc, argv);
   if (parsed.outcome == command_outcome::usage_error) return malformed(parsed.error);
   if (parsed.outcome != command_outcome::run) {
     result.outcome = parsed.outcome;

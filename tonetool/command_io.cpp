@@ -6,13 +6,13 @@
 #include "message_text.h"
 #include "output_file.h"
 
-bool open_input(const std::vector<std::string> &operands, const std::string &output, input_file &in, int &status) {
+bool open_command_input(const std::vector<std::string> &operands, const std::string &output, command_input &in, int &status) {
   status = status_failed;
   in.name = operands.empty() ? "-" : operands.front();
   std::string error;
   in.stream = open_input_file(in.name, "a file", error);
   if (!in.stream) {
-    report(display(in), error);
+    report(input_label(in), error);
     return false;
   }
   const bool to_stdout = output.empty() || output == "-";
@@ -27,18 +27,18 @@ bool open_input(const std::vector<std::string> &operands, const std::string &out
   return true;
 }
 
-void close_input(input_file &in) {
+void close_input(command_input &in) {
   close_input_file(in.stream);
   in.stream = nullptr;
 }
 
-std::string display(const input_file &in) { return input_name(in.name); }
+std::string input_label(const command_input &in) { return input_name(in.name); }
 
 namespace {
 
-bool report_partial_record(const input_file &in, std::uint64_t records, std::size_t trailing_bytes) {
+bool report_partial_record(const command_input &in, std::uint64_t records, std::size_t trailing_bytes) {
   if (trailing_bytes == 0) return false;
-  report(display(in), "stream ends inside record " + std::to_string(records) + " (" +
+  report(input_label(in), "stream ends inside record " + std::to_string(records) + " (" +
                           std::to_string(trailing_bytes) +
                           " of its 3 bytes); a tone stream is a whole number of 3-byte records");
   return true;
@@ -46,36 +46,36 @@ bool report_partial_record(const input_file &in, std::uint64_t records, std::siz
 
 }  // namespace
 
-bool read_input(input_file &in, tone_stream &stream, std::size_t max_records, const char *what) {
+bool read_input(command_input &in, tone_stream &stream, std::size_t max_records, const char *what) {
   stream = read_tones(in.stream, max_records);
   close_input(in);
   if (stream.too_long) {
-    report(display(in), "more than " + std::to_string(max_records) + " records, too many for " + what +
+    report(input_label(in), "more than " + std::to_string(max_records) + " records, too many for " + what +
                             "; is this the right file?");
     return false;
   }
   if (!stream.read_error.empty()) {
-    report(display(in), stream.read_error);
+    report(input_label(in), stream.read_error);
     return false;
   }
   return !report_partial_record(in, stream.tones.size(), stream.trailing_bytes);
 }
 
-bool finish_reading(input_file &in, const tone_reader &reader, const char *command) {
+bool finish_reading(command_input &in, const tone_reader &reader, const char *command) {
   close_input(in);
   if (reader.melody_text) {
-    report(display(in), std::string("this is a melody text, not tone records; compile it first: melodyc < ") +
+    report(input_label(in), std::string("this is a melody text, not tone records; compile it first: melodyc < ") +
                             (in.name == "-" ? "tune.mel" : in.name) + " | tonetool " + command);
     return false;
   }
   if (!reader.read_error.empty()) {
-    report(display(in), reader.read_error);
+    report(input_label(in), reader.read_error);
     return false;
   }
   return !report_partial_record(in, reader.records, reader.carried_bytes);
 }
 
-bool read_text(input_file &in, std::size_t limit, std::string &text) {
+bool read_text(command_input &in, std::size_t limit, std::string &text) {
   text.clear();
   char buffer[1 << 16];
   bool too_long = false;
@@ -89,11 +89,11 @@ bool read_text(input_file &in, std::size_t limit, std::string &text) {
   const std::string read_failure = !too_long && std::ferror(in.stream) != 0 ? read_error_text() : "";
   close_input(in);
   if (!read_failure.empty()) {
-    report(display(in), read_failure);
+    report(input_label(in), read_failure);
     return false;
   }
   if (too_long) {
-    report(display(in), "longer than " + std::to_string(limit) + " bytes; is this the right file?");
+    report(input_label(in), "longer than " + std::to_string(limit) + " bytes; is this the right file?");
     return false;
   }
   return true;
@@ -121,7 +121,7 @@ bool write_whole_output(const std::string &path, const std::string &content) {
   return ok;
 }
 
-bool start_command(const command_form &form, int argc, char **argv, const std::string &output, input_file &in,
+bool start_command(const command_form &form, int argc, char **argv, const std::string &output, command_input &in,
                    int &status, const std::function<std::string()> &check) {
   const parsed_command parsed = parse_command(form, argc, argv);
   if (parsed.outcome == command_outcome::help) {
@@ -137,5 +137,5 @@ bool start_command(const command_form &form, int argc, char **argv, const std::s
     status = usage_error(form, problem);
     return false;
   }
-  return open_input(parsed.operands, output, in, status);
+  return open_command_input(parsed.operands, output, in, status);
 }

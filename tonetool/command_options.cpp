@@ -27,3 +27,7 @@ option_entry transpose_option(bool &given, int &semitones) {
             return take_whole(v, -96, 96, "transposition", "whole semitones, -96 to 96", semitones);
           }};
 }
+
+option_entry approximate_option() {
+  return hidden_option("approximate", nullptr, [](const std::string &) { return std::string(); });
+}

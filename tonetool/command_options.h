@@ -16,3 +16,7 @@ option_entry output_option(std::string &output, const char *help);
 // unit", or nothing).
 option_entry unit_option(double &unit_ms, const char *use = "");
 option_entry transpose_option(bool &given, int &semitones);
+// --approximate: the nearest tune, which is what both importers write
+// unless --strict; kept, hidden, so that scripts that give it go on
+// working.
+option_entry approximate_option();

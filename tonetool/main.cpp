@@ -6,10 +6,9 @@
 
 #include "command_io.h"
 #include "command_options.h"
-#include "convert_commands.h"
+#include "commands/commands.h"
 #include "message_text.h"
 #include "output_file.h"
-#include "read_commands.h"
 #include "standard_output.h"
 
 namespace {

@@ -16,9 +16,9 @@ const char *kind_of_output(int components) {
   return components == 1 ? "gray" : components == 3 ? "colour" : "CMYK";
 }
 
-bool refuse(char *message, std::size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
+bool refuse_with(char *message, std::size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
-bool refuse(char *message, std::size_t size, const char *format, ...) {
+bool refuse_with(char *message, std::size_t size, const char *format, ...) {
   va_list args;
   va_start(args, format);
   std::vsnprintf(message, size, format, args);
@@ -41,7 +41,7 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
   cinfo->do_fancy_upsampling = o.fancy_upsampling ? TRUE : FALSE;
   if (o.colors > 0) {
     if (cmyk && (o.rgb || o.grayscale)) {
-      return refuse(message, size,
+      return refuse_with(message, size,
                     "--colors: a CMYK image is quantised as CMYK only; leave out %s",
                     o.rgb ? "--rgb" : "--grayscale");
     }
@@ -55,18 +55,18 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
     // The two-pass quantiser handles colour only; gray and CMYK are
     // quantised in one pass, with a colormap of whole levels per component.
     if (o.passes == quantiser_passes::two && components != 3) {
-      return refuse(message, size,
+      return refuse_with(message, size,
                     "--two-pass: %s output is quantised in one pass only; leave out --two-pass",
                     kind_of_output(components));
     }
     const int fewest = components == 1 ? 2 : components == 3 ? 8 : 16;
     if (o.colors < fewest) {
-      return refuse(message, size, "--colors %d: %s output needs at least %d colours",
+      return refuse_with(message, size, "--colors %d: %s output needs at least %d colours",
                     o.colors, kind_of_output(components), fewest);
     }
     const bool two_pass = components == 3 && o.passes != quantiser_passes::one;
     if (two_pass && o.crop_width > 0) {
-      return refuse(message, size,
+      return refuse_with(message, size,
                     "--crop: libjpeg cannot skip rows of a two-pass quantised decode; add --one-pass");
     }
     cinfo->two_pass_quantize = two_pass ? TRUE : FALSE;
@@ -85,7 +85,7 @@ bool set_output_parameters(j_decompress_ptr cinfo, const convert_options &o, err
     const std::string outside =
         crop_outside(o, cinfo->output_width, cinfo->output_height,
                      "the " + std::to_string(cinfo->output_width) + "x" + std::to_string(cinfo->output_height) + " image");
-    if (!outside.empty()) return refuse(message, size, "%s", outside.c_str());
+    if (!outside.empty()) return refuse_with(message, size, "%s", outside.c_str());
   }
   return true;
 }

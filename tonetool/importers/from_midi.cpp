@@ -261,7 +261,7 @@ from_midi_result melody_from_midi(const midi_song &file, const std::string &sour
   described.label = [&](std::size_t i) { return note_label(line[i], song); };
   described.base_comment = [&options](const note_value &v, int base, const std::string &unit_text) {
     return "The base duration, " + std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text +
-           ", is the commonest length, " + fixed(v.target * options.unit_ms, 1) + " ms";
+           ", is the commonest length, " + with_decimals(v.target * options.unit_ms, 1) + " ms";
   };
   described.grid_ms = grid.step > 0 ? grid.step * steady_tick_ms(song, notes) : 0;
   tune_options settings;

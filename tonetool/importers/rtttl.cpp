@@ -297,7 +297,7 @@ double converter::grid_ms(double whole_ms) const {
 std::string converter::describe_base(const note_value &value, int base, const std::string &unit_text) const {
   const int length = key_length(value.key);
   std::string line = std::string(key_dotted(value.key) ? "a dotted " : length == 8 ? "an " : "a ") +
-                     length_word(length) + " note lasts " + fixed(value.target * options_.unit_ms, 1) +
+                     length_word(length) + " note lasts " + with_decimals(value.target * options_.unit_ms, 1) +
                      " ms: the base duration, " + std::to_string(base) + (base == 1 ? " unit" : " units") + unit_text;
   line[0] = static_cast<char>(line[0] - 32);  // "A" or "An" opens the sentence
   return line;

@@ -43,7 +43,7 @@ class writer {
   written_tune write();
 
  private:
-  void say(bool error, std::size_t note, std::string text) {
+  void add_message(bool error, std::size_t note, std::string text) {
     result_.messages.push_back({error, note, std::move(text)});
     if (error) failed_ = true;
   }
@@ -97,7 +97,7 @@ bool writer::choose_pitch() {
       for (const int k : {octaves, -octaves}) {
         if (!playable(low + 12 * k, range_) || !playable(high + 12 * k, range_)) continue;
         shift_ = 12 * k;
-        say(false, first_outside,
+        add_message(false, first_outside,
             "the notes run from " + sounding_name(low) + " to " + sounding_name(high) + ", beyond " +
                 source_.range_name + ": the whole tune moves " + (k > 0 ? "up " : "down ") + octaves_text(shift_) +
                 "; --transpose N sets the shift by hand");
@@ -126,8 +126,8 @@ void writer::refuse_range(int low, int high) {
   for (std::size_t i = 0; i < notes_.size(); ++i) {
     const int m = notes_[i].semitone + by_hand;
     if (notes_[i].rest || playable(m, range_)) continue;
-    say(true, i,
-        source_.label(i) + " is " + sounding_name(m) + " (" + fixed(note_hz(m), 0) + " Hz)" +
+    add_message(true, i,
+        source_.label(i) + " is " + sounding_name(m) + " (" + with_decimals(note_hz(m), 0) + " Hz)" +
             (by_hand != 0 ? " after the transposition" : "") + ", outside " + source_.range_name + hint);
   }
 }
@@ -161,7 +161,7 @@ void writer::fold(int low, int high) {
   } else {
     moved = ":";
   }
-  say(false, first,
+  add_message(false, first,
       "the notes run from " + sounding_name(low) + " to " + sounding_name(high) + ", " + std::to_string(high - low) +
           " semitones, beyond " + source_.range_name + moved + " " + std::to_string(folded_) +
           (folded_ == 1 ? " note outside it moves" : " notes outside it move") +
@@ -195,12 +195,12 @@ const std::string &writer::fitting() {
 void writer::refuse_rhythm() {
   const bool joins = chosen_.merged > 0;
   const std::size_t at = joins ? chosen_.first_merged : chosen_.worst_note;
-  std::string what = source_.label(at) + " is " + fixed(chosen_.scale * notes_[at].length, 2) + " units" +
+  std::string what = source_.label(at) + " is " + with_decimals(chosen_.scale * notes_[at].length, 2) + " units" +
                      unit_text() + ": ";
   if (joins) {
     what += "too short for a unit of its own, it would join its neighbours";
   } else {
-    what += "it would get " + std::to_string(chosen_.units[at]) + " (" + percent(chosen_.worst_error) +
+    what += "it would get " + std::to_string(chosen_.units[at]) + " (" + signed_percent(chosen_.worst_error) +
             "), more than " + whole_percent(close_enough) + "% off";
   }
   if (!fitting().empty()) {
@@ -209,7 +209,7 @@ void writer::refuse_rhythm() {
   } else {
     what += "; no unit of " + plain_number(least_advised_unit_ms, 0) + " ms or more keeps every note";
   }
-  say(true, at, what + "; without --strict the nearest tune is written");
+  add_message(true, at, what + "; without --strict the nearest tune is written");
 }
 
 // Records beyond any tune, which a file's claims of hour-long notes would
@@ -220,7 +220,7 @@ bool writer::within_record_limit() {
     records += static_cast<std::uint64_t>(options_.split_long ? (u + longest_record - 1) / longest_record : u > 0);
   }
   if (records <= most_tune_records) return true;
-  say(true, about_the_tune,
+  add_message(true, about_the_tune,
       "the melody would be " + std::to_string(records) + " records, more than the " +
           std::to_string(most_tune_records) + " of any tune; a larger --unit-ms, or is this the right file?");
   return false;
@@ -291,8 +291,8 @@ void writer::write_notes(int base) {
   int off = 0;
   if (chosen_.merged > 0) {
     const std::size_t first = chosen_.first_merged;
-    say(false, first,
-        source_.label(first) + " is " + fixed(chosen_.scale * notes_[first].length, 2) + " units" + unit_text() +
+    add_message(false, first,
+        source_.label(first) + " is " + with_decimals(chosen_.scale * notes_[first].length, 2) + " units" + unit_text() +
             ", too short for a unit of its own: it joins its neighbours" +
             (chosen_.merged == 2 ? " (and 1 more note like it)"
              : chosen_.merged > 2 ? " (and " + std::to_string(chosen_.merged - 1) + " more notes like it)"
@@ -319,17 +319,17 @@ void writer::write_notes(int base) {
     }
     const double error = static_cast<double>(units) / chosen_.wanted[i] - 1;
     if (std::fabs(error) <= close_enough || ++off > shown_rhythm_warnings) continue;
-    std::string what = source_.label(i) + " is " + fixed(chosen_.wanted[i], 2) + " units" + unit_text() + "; ";
+    std::string what = source_.label(i) + " is " + with_decimals(chosen_.wanted[i], 2) + " units" + unit_text() + "; ";
     if (units == longest_record && !options_.split_long && chosen_.wanted[i] > longest_record + 0.5) {
-      what += "melodyc's longest is 255 units, so it is shortened (" + percent(error) + "); a larger --unit-ms fits it";
+      what += "melodyc's longest is 255 units, so it is shortened (" + signed_percent(error) + "); a larger --unit-ms fits it";
     } else {
-      what += "it gets " + std::to_string(units) + " (" + percent(error) + "); a smaller --unit-ms is closer";
+      what += "it gets " + std::to_string(units) + " (" + signed_percent(error) + "); a smaller --unit-ms is closer";
     }
-    say(false, i, what);
+    add_message(false, i, what);
   }
   if (column > 0) m += "\n";
   if (off > shown_rhythm_warnings) {
-    say(false, notes_.size() - 1,
+    add_message(false, notes_.size() - 1,
         std::to_string(off - shown_rhythm_warnings) + " more notes are off by over " + whole_percent(close_enough) + "%");
   }
 }
@@ -339,7 +339,7 @@ void writer::write_notes(int base) {
 std::string writer::tempo_text() const {
   const double change = 1 / chosen_.scale - 1;
   if (std::fabs(change) < 0.0005) return "plays at " + source_.tempo_name;
-  return "plays " + fixed(100 * std::fabs(change), 1) + (change > 0 ? "% faster than " : "% slower than ") +
+  return "plays " + with_decimals(100 * std::fabs(change), 1) + (change > 0 ? "% faster than " : "% slower than ") +
          source_.tempo_name;
 }
 
@@ -352,9 +352,9 @@ void writer::summarize() {
     result_.summary += "; every note keeps its length";
   } else {
     const std::size_t w = chosen_.worst_note;
-    result_.summary += "; largest rhythm error " + percent(chosen_.worst_error) + ": " + source_.label(w) + ", " +
+    result_.summary += "; largest rhythm error " + signed_percent(chosen_.worst_error) + ": " + source_.label(w) + ", " +
                        std::to_string(chosen_.units[w]) + (chosen_.units[w] == 1 ? " unit" : " units") + " for " +
-                       fixed(chosen_.wanted[w], 2);
+                       with_decimals(chosen_.wanted[w], 2);
   }
   if (chosen_.merged > 0) {
     result_.summary += "; " + std::to_string(chosen_.merged) +
@@ -372,7 +372,7 @@ written_tune writer::write() {
   write_header(base);
   if (!notes_.empty() && std::fabs(1 / chosen_.scale - 1) > close_enough) {
     const std::string keeping = tempo_keeping_unit(options_.unit_ms, source_.grid_ms);
-    say(false, about_the_tune,
+    add_message(false, about_the_tune,
         "the tune " + tempo_text() + " at " + plain_number(options_.unit_ms, 6) + " ms a unit, which then holds its " +
             "grid exactly" + (keeping.empty() ? "" : "; --unit-ms " + keeping + " keeps the tempo"));
   }
