@@ -36,6 +36,7 @@ parsed_command parse_command(const command_form &form, int argc, char **argv) {
   std::size_t meaning = 0;  // the entry an alias stands for: the last one that is not an alias
   for (std::size_t i = 0; i < form.options.size(); ++i) {
     const option_entry &e = form.options[i];
+    if (e.kind == option_kind::heading) continue;
     if (e.kind != option_kind::alias) meaning = i;
     table.push_back({e.name, e.value != nullptr ? required_argument : no_argument, nullptr,
                      first_long_value + static_cast<int>(meaning)});
@@ -59,7 +60,10 @@ parsed_command parse_command(const command_form &form, int argc, char **argv) {
       index = static_cast<std::size_t>(opt - first_long_value);
     } else {
       for (std::size_t i = 0; i < form.options.size(); ++i) {
-        if (opt != '?' && opt != ':' && form.options[i].letter == opt) index = i;
+        if (opt != '?' && opt != ':' && form.options[i].kind != option_kind::heading &&
+            form.options[i].letter == opt) {
+          index = i;
+        }
       }
     }
     if (index == form.options.size()) {
@@ -81,19 +85,31 @@ parsed_command parse_command(const command_form &form, int argc, char **argv) {
 std::string help_text(const command_form &form) {
   std::string text = std::string("Usage: ") + form.program + (form.command ? std::string(" ") + form.command : "") +
                      " " + form.synopsis + "\n" + form.about;
+  // Rows of an option, or of a heading (an empty label and its title).
   std::vector<std::pair<std::string, const char *>> rows;
   for (const option_entry &e : form.options) {
+    if (e.kind == option_kind::heading) {
+      rows.emplace_back("", e.help);
+      continue;
+    }
     if (e.kind != option_kind::listed) continue;
     std::string label = e.letter != 0 ? std::string("-") + e.letter + ", " : "    ";
     label += std::string("--") + e.name + (e.value != nullptr ? std::string("=") + e.value : "");
     rows.emplace_back(label, e.help);
   }
+  const bool grouped = std::any_of(form.options.begin(), form.options.end(),
+                                   [](const option_entry &e) { return e.kind == option_kind::heading; });
+  if (grouped) rows.emplace_back("", "Information");
   if (form.has_version) rows.emplace_back("    --version", "show the version and exit");
   rows.emplace_back("-h, --help", "show this help and exit");
   std::size_t width = 0;
   for (const auto &[label, help] : rows) width = std::max(width, label.size());
   text += "\n";
   for (const auto &[label, help] : rows) {
+    if (label.empty()) {
+      text += std::string(text.ends_with("\n\n") ? "" : "\n") + help + ":\n";
+      continue;
+    }
     std::string lines = help;
     std::string indent = "  " + label + std::string(width - label.size() + 2, ' ');
     for (std::size_t start = 0; start <= lines.size();) {
@@ -113,6 +129,18 @@ option_entry alias_option(const char *name, const char *value) {
 
 option_entry hidden_option(const char *name, const char *value, std::function<std::string(const std::string &)> take) {
   return {name, 0, value, nullptr, std::move(take), option_kind::hidden};
+}
+
+option_entry option_heading(const char *title) { return {"", 0, nullptr, title, nullptr, option_kind::heading}; }
+
+option_entry value_option(const char *name, char letter, const char *value, const char *help,
+                          std::function<std::string(const std::string &)> take) {
+  return {name, letter, value, help, std::move(take), option_kind::listed};
+}
+
+option_entry switch_option(const char *name, char letter, const char *help,
+                           std::function<std::string(const std::string &)> take) {
+  return {name, letter, nullptr, help, std::move(take), option_kind::listed};
 }
 
 int usage_error(const command_form &form, const std::string &message) {

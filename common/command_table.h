@@ -12,8 +12,9 @@
 // How an option shows in the help: listed with its help; an alias,
 // another spelling of the listed entry before it, which does what that
 // entry does; hidden, an option of its own kept out of the help (one
-// kept so that old command lines go on working).
-enum class option_kind { listed, alias, hidden };
+// kept so that old command lines go on working); or no option at all but a
+// heading over the rows after it in the help.
+enum class option_kind { listed, alias, hidden, heading };
 
 // One option. `take` applies the value (empty for a flag) and returns ""
 // or what is wrong with it, as a usage error says it.
@@ -30,6 +31,16 @@ struct option_entry {
 // "grayscale"), and an option kept out of the help.
 option_entry alias_option(const char *name, const char *value = nullptr);
 option_entry hidden_option(const char *name, const char *value, std::function<std::string(const std::string &)> take);
+
+// A heading ("Output") over the options after it in the help.
+option_entry option_heading(const char *title);
+
+// An option that takes a value named `value` in the help, and one that
+// takes none; `take` applies it.
+option_entry value_option(const char *name, char letter, const char *value, const char *help,
+                          std::function<std::string(const std::string &)> take);
+option_entry switch_option(const char *name, char letter, const char *help,
+                           std::function<std::string(const std::string &)> take);
 
 // A program, or one subcommand of it, and its options.
 struct command_form {

@@ -14,22 +14,25 @@
 namespace {
 
 struct subcommand {
+  const char *group;    // the heading it is listed under in tonetool --help
   const char *name;
   const char *summary;  // one line for tonetool --help
   int (*run)(int argc, char **argv);
 };
 
+const char records_back[] = "Tone records back", melody_texts[] = "Melody texts",
+           records_out[] = "Tone records to other formats";
 const subcommand subcommands[] = {
-    {"list", "one line per record: index, start, period, frequency, note, units", run_list},
-    {"wav", "render as sound (WAV, FLAC, AIFF, AU or CAF)", run_wav},
+    {.group = records_back, .name = "list", .summary = "one line per record: index, start, period, frequency, note, units", .run = run_list},
+    {.group = records_back, .name = "wav", .summary = "render as sound (WAV, FLAC, AIFF, AU or CAF)", .run = run_wav},
 #ifdef TONETOOL_PLAY
-    {"play", "play on a sound device (ALSA, PipeWire, PulseAudio)", run_play},
+    {.group = records_back, .name = "play", .summary = "play on a sound device (ALSA, PipeWire, PulseAudio)", .run = run_play},
 #endif
-    {"check", "every error and suspicious construct of a melody text", run_check},
-    {"rtttl", "an RTTTL ringtone as a melody text", run_rtttl},
-    {"from-midi", "the melody of a standard MIDI file as a melody text", run_from_midi},
-    {"midi", "the records as a standard MIDI file", run_midi},
-    {"c", "the records as C source for firmware", run_c},
+    {.group = melody_texts, .name = "check", .summary = "every error and suspicious construct of a melody text", .run = run_check},
+    {.group = melody_texts, .name = "rtttl", .summary = "an RTTTL ringtone as a melody text", .run = run_rtttl},
+    {.group = melody_texts, .name = "from-midi", .summary = "the melody of a standard MIDI file as a melody text", .run = run_from_midi},
+    {.group = records_out, .name = "midi", .summary = "the records as a standard MIDI file", .run = run_midi},
+    {.group = records_out, .name = "c", .summary = "the records as C source for firmware", .run = run_c},
 };
 
 std::string command_names() {
@@ -47,13 +50,17 @@ std::string usage_text() {
       "Usage: tonetool COMMAND [OPTION]... [FILE]\n"
       "Read back the tone records melodyc writes (from FILE, or standard input),\n"
       "or check or make a melody text.\n\n";
+  const char *group = nullptr;
   for (const subcommand &c : subcommands) {
+    if (c.group != group) text += std::string(group != nullptr ? "\n" : "") + c.group + ":\n";
+    group = c.group;
     text += "  " + std::string(c.name) + std::string(11 - std::string(c.name).size(), ' ') + c.summary + "\n";
   }
 #ifndef TONETOOL_PLAY
   text += "  (play is left out: this tonetool was built without ALSA's library)\n";
 #endif
   text +=
+      "\nInformation:\n"
       "  -h, --help, --version\n"
       "'tonetool COMMAND --help' or 'tonetool help COMMAND' tells more of each command.\n"
       "\n"

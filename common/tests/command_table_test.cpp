@@ -1,6 +1,7 @@
 // The option table: every row's action is reached by its own spelling, an
 // alias does what the listed row before it does, a hidden row does its
-// own thing, and only listed rows show in the help.
+// own thing, a heading is no option, and only listed rows show in the
+// help, under their headings.
 #include "command_table.h"
 
 #include <gtest/gtest.h>
@@ -18,12 +19,16 @@ TEST(command_table, every_kind_of_row_reaches_its_action) {
       return std::string();
     };
   };
-  const command_form form{"prog", "cmd", "[OPTIONS]", "About.\n", "",
-                          {{"strict", 0, nullptr, "refuse", mark("strict")},
-                           hidden_option("approximate", nullptr, mark("approximate")),
-                           {"colors", 'c', "N", "how many", mark("colors")},
-                           alias_option("colours", "N"),
-                           hidden_option("old-name", "V", mark("old-name"))}};
+  const command_form form{.program = "prog",
+                          .command = "cmd",
+                          .synopsis = "[OPTIONS]",
+                          .about = "About.\n",
+                          .epilogue = "",
+                          .options = {option_heading("Checks"), switch_option("strict", 0, "refuse", mark("strict")),
+                                      hidden_option("approximate", nullptr, mark("approximate")),
+                                      option_heading("Colours"), value_option("colors", 'c', "N", "how many", mark("colors")),
+                                      alias_option("colours", "N"),
+                                      hidden_option("old-name", "V", mark("old-name"))}};
   const struct {
     std::vector<const char *> words;
     const char *ran;
@@ -45,8 +50,8 @@ TEST(command_table, every_kind_of_row_reaches_its_action) {
     EXPECT_EQ(ran, c.ran) << c.words.front();
   }
   const std::string help = help_text(form);
-  EXPECT_NE(help.find("--strict"), std::string::npos);
-  EXPECT_NE(help.find("--colors=N"), std::string::npos);
+  EXPECT_EQ(help, "Usage: prog cmd [OPTIONS]\nAbout.\n\nChecks:\n      --strict    refuse\n\nColours:\n"
+                  "  -c, --colors=N  how many\n\nInformation:\n  -h, --help      show this help and exit\n");
   for (const char *kept_out : {"approximate", "colours", "old-name"}) {
     EXPECT_EQ(help.find(kept_out), std::string::npos) << kept_out << "\n" << help;
   }

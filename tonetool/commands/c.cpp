@@ -21,15 +21,17 @@ constexpr std::size_t longest_c_array = std::size_t{1} << 20;
 int run_c(int argc, char **argv) {
   std::string output, name;
   const command_form form{
-      program_name, "c", "[--name NAME] [-o OUT] [FILE]",
-      "Write the tone records melodyc writes (from FILE, or standard input) as C\n"
-      "source: const unsigned char NAME[] with three bytes a record and a comment\n"
-      "naming each record's note and duration, then NAME_length (its bytes) and\n"
-      "NAME_records.\n",
-      "Exit status: 0 written; 1 unreadable input, a partial record, a stream too\n"
-      "long for an array or an output error (nothing is written); 2 bad command\n"
-      "line or a name that cannot be used.\n",
-      {{"name", 0, "NAME", "the array's name, a C identifier that no C library or\nPOSIX name takes (default: FILE's "
+      .program = program_name,
+      .command = "c",
+      .synopsis = "[--name NAME] [-o OUT] [FILE]",
+      .about = "Write the tone records melodyc writes (from FILE, or standard input) as C\n"
+               "source: const unsigned char NAME[] with three bytes a record and a comment\n"
+               "naming each record's note and duration, then NAME_length (its bytes) and\n"
+               "NAME_records.\n",
+      .epilogue = "Exit status: 0 written; 1 unreadable input, a partial record, a stream too\n"
+                  "long for an array or an output error (nothing is written); 2 bad command\n"
+                  "line or a name that cannot be used.\n",
+      .options = {{"name", 0, "NAME", "the array's name, a C identifier that no C library or\nPOSIX name takes (default: FILE's "
                            "name up to its\nfirst dot, '-' and ' ' as '_'; melody for standard\ninput)",
         [&name](const std::string &v) {
           const std::string problem = c_name_problem(v);

@@ -22,14 +22,16 @@ int run_check(int argc, char **argv) {
   bool werror = false;
   int max_errors = 20;
   const command_form form{
-      program_name, "check", "[--werror] [--max-errors N] [FILE]",
-      "Check a melody text (from FILE, or standard input) for every error melodyc\n"
-      "would stop at and every construct it accepts but a person rarely means,\n"
-      "reported as FILE:LINE:COLUMN: error: (or warning:) with the source line and\n"
-      "a caret under the token, then a summary line.\n",
-      "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
-      "unreadable input; 2 bad command line.\n",
-      {flag_option("werror", "treat warnings as errors", werror),
+      .program = program_name,
+      .command = "check",
+      .synopsis = "[--werror] [--max-errors N] [FILE]",
+      .about = "Check a melody text (from FILE, or standard input) for every error melodyc\n"
+               "would stop at and every construct it accepts but a person rarely means,\n"
+               "reported as FILE:LINE:COLUMN: error: (or warning:) with the source line and\n"
+               "a caret under the token, then a summary line.\n",
+      .epilogue = "Exit status: 0 no errors; 1 errors (or, with --werror, warnings) or an\n"
+                  "unreadable input; 2 bad command line.\n",
+      .options = {flag_option("werror", "treat warnings as errors", werror),
        whole_option("max-errors", 0, "N", "stop showing findings after N errors (default 20; 0 for\nall); the summary "
                     "counts them all",
                     {0, 1000000, "error count", nullptr, "a whole number, 0 for all"}, max_errors)}};

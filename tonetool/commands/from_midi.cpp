@@ -15,24 +15,25 @@ int run_from_midi(int argc, char **argv) {
   std::string output;
   bool list = false;
   const command_form form{
-      program_name, "from-midi",
-      "[--list] [--track N] [--channel N] [--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
-      "Turn the melody of a standard MIDI file (format 0, 1 or 2; from FILE, or\n"
-      "standard input) into a melody text for melodyc. The melody is the part a\n"
-      "listener follows: the channel, across tracks, never percussion, that\n"
-      "plays one note at a time, most notes, in a singing register, by steps,\n"
-      "often on top (--list shows each one's score); in a part of several\n"
-      "voices, such as a piano, the voice that moves like a melody. In format 2\n"
-      "it comes from the first sequence with notes. Times snap to the grid the\n"
-      "file is sequenced on; a note ends where the next begins, a gap is a\n"
-      "pause. Pitches move by whole octaves to fit melodyc's range. Lengths are\n"
-      "timed as rtttl times them, and a played file keeps its tempo; the\n"
-      "summary names the largest rhythm error and a --unit-ms that keeps every\n"
-      "note. A note longer than 255 units becomes several records of its pitch.\n",
-      "Exit status: 0 converted (or listed); 1 a file that is not MIDI, is\n"
-      "damaged, holds no notes, or (with --strict) a melody the unit or the\n"
-      "range cannot keep (nothing is written); 2 bad command line.\n",
-      {flag_option("list", "list each track and channel with its notes, range and\nname, and write nothing", list),
+      .program = program_name,
+      .command = "from-midi",
+      .synopsis = "[--list] [--track N] [--channel N] [--strict] [--unit-ms MS] [--transpose N] [-o OUT] [FILE]",
+      .about = "Turn the melody of a standard MIDI file (format 0, 1 or 2; from FILE, or\n"
+               "standard input) into a melody text for melodyc. The melody is the part a\n"
+               "listener follows: the channel, across tracks, never percussion, that\n"
+               "plays one note at a time, most notes, in a singing register, by steps,\n"
+               "often on top (--list shows each one's score); in a part of several\n"
+               "voices, such as a piano, the voice that moves like a melody. In format 2\n"
+               "it comes from the first sequence with notes. Times snap to the grid the\n"
+               "file is sequenced on; a note ends where the next begins, a gap is a\n"
+               "pause. Pitches move by whole octaves to fit melodyc's range. Lengths are\n"
+               "timed as rtttl times them, and a played file keeps its tempo; the\n"
+               "summary names the largest rhythm error and a --unit-ms that keeps every\n"
+               "note. A note longer than 255 units becomes several records of its pitch.\n",
+      .epilogue = "Exit status: 0 converted (or listed); 1 a file that is not MIDI, is\n"
+                  "damaged, holds no notes, or (with --strict) a melody the unit or the\n"
+                  "range cannot keep (nothing is written); 2 bad command line.\n",
+      .options = {flag_option("list", "list each track and channel with its notes, range and\nname, and write nothing", list),
        whole_option("track", 0, "N", "take the melody from track N only (1 for the first)", {1, 65535, "track"},
                     settings.track),
        whole_option("channel", 0, "N", "take the melody from channel N, 1 to 16 (10 is\npercussion, never a melody)",

@@ -19,16 +19,18 @@ int run_list(int argc, char **argv) {
   double unit_ms = render_settings{}.unit_ms;
   std::string output;
   const command_form form{
-      program_name, "list", "[--unit-ms MS] [-o OUT] [FILE]",
-      "List the tone records melodyc writes (from FILE, or standard input), one\n"
-      "line per record after a header: index, start time in seconds, period,\n"
-      "frequency, the note melodyc compiles to that period (P for a pause; for\n"
-      "a period no playable note has, the nearest note and how far off it is,\n"
-      "as ~A#4 +12 cents) and the duration in units. Records are listed as they\n"
-      "arrive.\n",
-      "Exit status: 0 listed; 1 unreadable input, a partial record or an output\n"
-      "error; 2 bad command line.\n",
-      {unit_option(unit_ms, ", for the start times"),
+      .program = program_name,
+      .command = "list",
+      .synopsis = "[--unit-ms MS] [-o OUT] [FILE]",
+      .about = "List the tone records melodyc writes (from FILE, or standard input), one\n"
+               "line per record after a header: index, start time in seconds, period,\n"
+               "frequency, the note melodyc compiles to that period (P for a pause; for\n"
+               "a period no playable note has, the nearest note and how far off it is,\n"
+               "as ~A#4 +12 cents) and the duration in units. Records are listed as they\n"
+               "arrive.\n",
+      .epilogue = "Exit status: 0 listed; 1 unreadable input, a partial record or an output\n"
+                  "error; 2 bad command line.\n",
+      .options = {unit_option(unit_ms, ", for the start times"),
        output_option(output, "the listing's file, written whole or not at all\n(default: standard output, line by line)")}};
   command_input in;
   int status = status_ok;

@@ -23,15 +23,17 @@ int run_midi(int argc, char **argv) {
   midi_settings settings;
   std::string output;
   const command_form form{
-      program_name, "midi", "[--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]",
-      "Write the tone records melodyc writes (from FILE, or standard input) as a\n"
-      "standard MIDI file: format 0, one track with a tempo event, each tone a\n"
-      "note of the MIDI number nearest its frequency (exact for every note\n"
-      "melodyc writes; A1 is 69), played by General MIDI's square lead, each\n"
-      "pause a rest. A record of 0 units sounds for no time and is left out.\n",
-      "Exit status: 0 written; 1 unreadable input, a partial record, a stream too\n"
-      "long for MIDI or an output error (nothing is written); 2 bad command line.\n",
-      {output_option(output, "the MIDI file, written whole or not at all; - or none\nwrites to standard output (not a "
+      .program = program_name,
+      .command = "midi",
+      .synopsis = "[--unit-ms MS] [--beat UNITS] [-o OUT] [FILE]",
+      .about = "Write the tone records melodyc writes (from FILE, or standard input) as a\n"
+               "standard MIDI file: format 0, one track with a tempo event, each tone a\n"
+               "note of the MIDI number nearest its frequency (exact for every note\n"
+               "melodyc writes; A1 is 69), played by General MIDI's square lead, each\n"
+               "pause a rest. A record of 0 units sounds for no time and is left out.\n",
+      .epilogue = "Exit status: 0 written; 1 unreadable input, a partial record, a stream too\n"
+                  "long for MIDI or an output error (nothing is written); 2 bad command line.\n",
+      .options = {output_option(output, "the MIDI file, written whole or not at all; - or none\nwrites to standard output (not a "
                              "terminal)"),
        unit_option(settings.unit_ms),
        whole_option("beat", 0, "UNITS", "units in a quarter note, 1 to 255, for the note values\neditors show (default: "

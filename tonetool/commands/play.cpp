@@ -20,14 +20,16 @@ int run_play(int argc, char **argv) {
   render_settings settings;
   std::string device = "default";
   command_form form{
-      program_name, "play", "[--device NAME] [--unit-ms MS] [--rate HZ] [--volume V] [FILE]",
-      "Play the tone records melodyc writes (from FILE, or standard input) on a\n"
-      "sound device through ALSA (PipeWire and PulseAudio too, behind ALSA's\n"
-      "default), rendered as wav renders them and played as they arrive, so a\n"
-      "pipe plays at once. Ctrl-C stops it at once.\n",
-      "Exit status: 0 played; 1 unreadable input, a partial record or a device\n"
-      "that does not open or fails; 2 bad command line.\n",
-      {{"device", 'D', "NAME", "the ALSA device, as aplay -D takes it (default\n\"default\")",
+      .program = program_name,
+      .command = "play",
+      .synopsis = "[--device NAME] [--unit-ms MS] [--rate HZ] [--volume V] [FILE]",
+      .about = "Play the tone records melodyc writes (from FILE, or standard input) on a\n"
+               "sound device through ALSA (PipeWire and PulseAudio too, behind ALSA's\n"
+               "default), rendered as wav renders them and played as they arrive, so a\n"
+               "pipe plays at once. Ctrl-C stops it at once.\n",
+      .epilogue = "Exit status: 0 played; 1 unreadable input, a partial record or a device\n"
+                  "that does not open or fails; 2 bad command line.\n",
+      .options = {{"device", 'D', "NAME", "the ALSA device, as aplay -D takes it (default\n\"default\")",
         take_name("--device", "device", device)}}};
   for (option_entry &o : rendering_options(settings)) form.options.push_back(std::move(o));
   command_input in;

@@ -47,26 +47,28 @@ int run_rtttl(int argc, char **argv) {
   bool list = false;
   int index = 0;
   const command_form form{
-      program_name, "rtttl", "[--strict] [--unit-ms MS] [--transpose N] [--list | --index N | --name NAME | -d DIR] [-o OUT] [FILE]",
-      "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
-      "standard input) into a melody text for melodyc: a comment with its name,\n"
-      "the tempo, then one note token per ringtone note. Ringtone octave 4 holds\n"
-      "A = 440 Hz, melodyc's A1; '_' is read as a sharp. Notes that melodyc\n"
-      "cannot play move by whole octaves, the whole tune together, when one\n"
-      "shift fits them all; else the shift that fits the most, and the notes\n"
-      "still outside move by octaves into range (--strict refuses). The tempo\n"
-      "stays, or changes (by 10%, or up to 30% where it must) to hold the tune's\n"
-      "grid in whole units; each note starts on the unit nearest its start, and\n"
-      "one too short for a unit joins its neighbours. The nearest tune is\n"
-      "written; a last line tells the tempo, the largest rhythm error and a\n"
-      "--unit-ms that keeps every note (--strict refuses the tune instead).\n"
-      "A collection, one ringtone a line, is listed, or one of it converted,\n"
-      "or each into a folder.\n",
-      "Exit status: 0 converted; 1 a malformed ringtone (with -d: any), a tune\n"
-      "(with --strict) that the range or the unit cannot keep, a collection\n"
-      "without --list, --index, --name or -d, or an unreadable input (nothing\n"
-      "is written for it); 2 bad command line.\n",
-      {output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
+      .program = program_name,
+      .command = "rtttl",
+      .synopsis = "[--strict] [--unit-ms MS] [--transpose N] [--list | --index N | --name NAME | -d DIR] [-o OUT] [FILE]",
+      .about = "Turn an RTTTL ringtone (NAME:d=4,o=6,b=63:16e6,8p,4c#.7,...; from FILE, or\n"
+               "standard input) into a melody text for melodyc: a comment with its name,\n"
+               "the tempo, then one note token per ringtone note. Ringtone octave 4 holds\n"
+               "A = 440 Hz, melodyc's A1; '_' is read as a sharp. Notes that melodyc\n"
+               "cannot play move by whole octaves, the whole tune together, when one\n"
+               "shift fits them all; else the shift that fits the most, and the notes\n"
+               "still outside move by octaves into range (--strict refuses). The tempo\n"
+               "stays, or changes (by 10%, or up to 30% where it must) to hold the tune's\n"
+               "grid in whole units; each note starts on the unit nearest its start, and\n"
+               "one too short for a unit joins its neighbours. The nearest tune is\n"
+               "written; a last line tells the tempo, the largest rhythm error and a\n"
+               "--unit-ms that keeps every note (--strict refuses the tune instead).\n"
+               "A collection, one ringtone a line, is listed, or one of it converted,\n"
+               "or each into a folder.\n",
+      .epilogue = "Exit status: 0 converted; 1 a malformed ringtone (with -d: any), a tune\n"
+                  "(with --strict) that the range or the unit cannot keep, a collection\n"
+                  "without --list, --index, --name or -d, or an unreadable input (nothing\n"
+                  "is written for it); 2 bad command line.\n",
+      .options = {output_option(output, "the melody file, written whole or not at all\n(default: standard output)"),
        unit_option(settings.unit_ms, "; play the melody at the\nsame unit"),
        transpose_option(settings.transpose_given, settings.transpose),
        flag_option("strict", "refuse a tune whose rhythm the unit cannot keep, or\nthat no octave shift fits, instead of rounding\nor folding notes",
@@ -74,10 +76,11 @@ int run_rtttl(int argc, char **argv) {
        flag_option("list", "list the ringtones of the file: index, name, notes,\nlength and tempo; write nothing", list),
        whole_option("index", 0, "N", "convert the Nth ringtone of a collection (1 for the\nfirst)", {1, 1000000, "index"},
                     index),
-       {"name", 0, "NAME", "convert the ringtone of that name", take_name("--name", "ringtone", wanted_name)},
-       {"directory", 'd', "DIR", "convert every ringtone into DIR/NAME.mel (a name that\nis empty, repeated or unsafe "
+       value_option("name", 0, "NAME", "convert the ringtone of that name",
+                    take_name("--name", "ringtone", wanted_name)),
+       value_option("directory", 'd', "DIR", "convert every ringtone into DIR/NAME.mel (a name that\nis empty, repeated or unsafe "
                                  "gets its index)",
-        take_name("-d", "folder", directory)},
+                    take_name("-d", "folder", directory)),
        approximate_option()}};
   command_input in;
   int status = status_ok;

@@ -20,10 +20,11 @@ std::vector<option_entry> rendering_options(render_settings &settings) {
   return {unit_option(settings.unit_ms),
           whole_option("rate", 0, "HZ", "sample rate, whole hertz from 8000 to 192000\n(default 44100)",
                        {8000, 192000, "rate", "whole hertz"}, settings.rate),
-          {"volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)", [&settings](const std::string &v) {
+          value_option("volume", 0, "V", "peak level, above 0 up to 1 (default 0.5)",
+                       [&settings](const std::string &v) {
              if (!parse_decimal(v, 0, 1, true, settings.volume)) return invalid_value("volume", v, "above 0 up to 1");
              return std::string();
-           }}};
+           })};
 }
 
 // A unit shorter than half a sample would render every record as none:

@@ -18,13 +18,15 @@ int run_wav(int argc, char **argv) {
   render_settings settings;
   std::string output;
   command_form form{
-      program_name, "wav", "[--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]",
-      "Render the tone records melodyc writes (from FILE, or standard input) as\n"
-      "16-bit sound: each record a square wave of 1,500,000 / period Hz for\n"
-      "duration x unit, a pause silence, rendered as the records arrive.\n",
-      "Exit status: 0 written; 1 unreadable input, a partial record or an output\n"
-      "error (no file is left); 2 bad command line.\n",
-      {output_option(output,
+      .program = program_name,
+      .command = "wav",
+      .synopsis = "[--unit-ms MS] [--rate HZ] [--volume V] [-o OUT] [FILE]",
+      .about = "Render the tone records melodyc writes (from FILE, or standard input) as\n"
+               "16-bit sound: each record a square wave of 1,500,000 / period Hz for\n"
+               "duration x unit, a pause silence, rendered as the records arrive.\n",
+      .epilogue = "Exit status: 0 written; 1 unreadable input, a partial record or an output\n"
+                  "error (no file is left); 2 bad command line.\n",
+      .options = {output_option(output,
                      "the sound file; its extension picks the format (.wav,\n"
                      ".flac, .aiff or .aif, .au, .caf); - or none writes WAV\n"
                      "to standard output, and so does a device or FIFO\n"
