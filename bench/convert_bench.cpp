@@ -46,9 +46,10 @@ int main(int argc, char **argv) {
         return 2;
       }
       const auto t0 = std::chrono::steady_clock::now();
+      block_ring ring;
       const image_plan plan = plan_image({file.data(), file.size()}, options);
       const decode_result result =
-          plan.ok ? decode_image({file.data(), file.size()}, plan, sink) : decode_result{false, false, 0, plan.refusal};
+          plan.ok ? decode_image({file.data(), file.size()}, plan, sink, ring) : decode_result{false, false, 0, plan.refusal};
       const auto t1 = std::chrono::steady_clock::now();
       if (!result.ok) {
         std::fprintf(stderr, "convert_bench: %s\n", result.message.c_str());

@@ -1,5 +1,6 @@
 #include "diagnostics.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,6 +36,17 @@ void report_note(const std::string &subject, const std::string &text) { report(s
 void report_finding(const std::string &file, long long line, long long column, bool error, const std::string &text) {
   writer(file + ":" + std::to_string(line) + ":" + std::to_string(column) + (error ? ": error: " : ": warning: ") +
          text + "\n");
+}
+
+void report_without_memory(const std::string &subject, const char *text) noexcept {
+  char separator[] = ": ", end[] = "\n";
+  iovec parts[] = {{const_cast<char *>(program), std::strlen(program)},
+                   {separator, 2},
+                   {const_cast<char *>(subject.data()), subject.size()},
+                   {separator, 2},
+                   {const_cast<char *>(text), std::strlen(text)},
+                   {end, 1}};
+  [[maybe_unused]] const ssize_t written = writev(STDERR_FILENO, parts, 6);
 }
 
 void say_plain_line(const std::string &line) { writer(line + "\n"); }

@@ -24,6 +24,10 @@ void report_warning(const std::string &subject, const std::string &text);
 void report_note(const std::string &subject, const std::string &text);
 void report_finding(const std::string &file, long long line, long long column, bool error, const std::string &text);
 
+// report(), for when memory has run out: the line is written in one
+// writev without allocating, with the subject as given. Never throws.
+void report_without_memory(const std::string &subject, const char *text) noexcept;
+
 // A line as it stands, without the program's name (a usage error's hint).
 void say_plain_line(const std::string &line);
 

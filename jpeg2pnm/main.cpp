@@ -62,10 +62,18 @@ exit_status status_of(const decode_result &r) {
   return r.warnings > 0 ? status_damaged : status_clean;
 }
 
+// The memory a job keeps from one image to the next: what inputs are read
+// into, and the blocks rows are written in.
+struct job_memory {
+  input_memory input;
+  block_ring blocks;
+};
+
 // Decodes `input` to `o`'s outputs (complete or not at all), in three
 // stages: the plan, from the header; the outputs it names, opened here;
 // the decode into them.
-exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options) {
+exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options,
+                        job_memory &memory) {
   std::FILE *in = open_jpeg_input(input);
   if (!in) return status_failed;
   if (o.image_to_stdout && standard_output_is_file(fileno(in))) {
@@ -74,7 +82,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     return status_failed;
   }
   jpeg_input data;
-  const bool loaded = load_jpeg_input(input, in, input_limit(options), data);
+  const bool loaded = load_jpeg_input(input, in, input_limit(options), memory.input, data);
   const int input_fd = fileno(in);
   const image_plan plan = loaded ? plan_image({data.bytes, data.size}, options) : image_plan{};
   if (!loaded || !plan.ok) {
@@ -89,7 +97,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
     report_input(input, refusal);
     return status_failed;
   }
-  const decode_result r = decode_image({data.bytes, data.size}, plan, out);
+  const decode_result r = decode_image({data.bytes, data.size}, plan, out, memory.blocks);
   if (!r.ok) {
     discard_output(o.image);
     discard_output(o.profile);
@@ -109,15 +117,22 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   return status_of(r);
 }
 
+// Said even when the memory to say it has run out too.
 void report_out_of_memory(const std::string &input) {
-  report_input(input, "out of memory; decode it on a machine with more, or lower the limits");
+  const char text[] = "out of memory; decode it on a machine with more, or lower the limits";
+  try {
+    report_input(input, text);
+  } catch (const std::bad_alloc &) {
+    report_without_memory(input, text);
+  }
 }
 
 // convert_one, with running out of memory reported as one line of this
 // input's, not as an abort.
-exit_status convert_guarded(const std::string &input, image_outputs &o, const convert_options &options) {
+exit_status convert_guarded(const std::string &input, image_outputs &o, const convert_options &options,
+                            job_memory &memory) {
   try {
-    return convert_one(input, o, options);
+    return convert_one(input, o, options, memory);
   } catch (const std::bad_alloc &) {
     discard_output(o.image);
     discard_output(o.profile);
@@ -126,18 +141,18 @@ exit_status convert_guarded(const std::string &input, image_outputs &o, const co
   }
 }
 
-exit_status convert_to_file(const std::string &input, const std::string &target,
-                            bool add_extension, const convert_options &options) {
+exit_status convert_to_file(const std::string &input, const std::string &target, bool add_extension,
+                            const convert_options &options, job_memory &memory) {
   image_outputs o;
   o.target = target;
   o.add_extension = add_extension;
-  return convert_guarded(input, o, options);
+  return convert_guarded(input, o, options, memory);
 }
 
-exit_status convert_to_stdout(const std::string &input, const convert_options &options) {
+exit_status convert_to_stdout(const std::string &input, const convert_options &options, job_memory &memory) {
   image_outputs o;
   o.image_to_stdout = true;
-  return convert_guarded(input, o, options);
+  return convert_guarded(input, o, options, memory);
 }
 
 // DIR/NAME without the input's extension; standard input is "stdin".
@@ -214,9 +229,10 @@ exit_status convert_many(const command_line &line) {
   std::atomic<std::size_t> next{0};
   std::vector<exit_status> statuses(inputs.size(), status_clean);
   auto work = [&] {
+    job_memory memory;
     for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
       try {
-        statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true, batch.convert);
+        statuses[i] = convert_to_file(inputs[i], target_stem(line.directory, inputs[i]), true, batch.convert, memory);
       } catch (const std::bad_alloc &) {
         statuses[i] = status_failed;
         report_out_of_memory(inputs[i]);
@@ -251,13 +267,14 @@ exit_status run(const command_line &given) {
   line.convert.write_behind = std::thread::hardware_concurrency() > 1;
   line.convert.strips = std::max(1u, std::thread::hardware_concurrency());
   const std::string &input = line.inputs.front();
+  job_memory memory;
   if (!line.output.empty() && line.output != "-") {
-    return convert_to_file(input, line.output, false, line.convert);
+    return convert_to_file(input, line.output, false, line.convert, memory);
   }
   if (isatty(STDOUT_FILENO)) {
     return command_line_error("not writing image data to a terminal; use -o FILE or a redirect");
   }
-  return convert_to_stdout(input, line.convert);
+  return convert_to_stdout(input, line.convert, memory);
 }
 
 int run_program(int argc, char **argv) {

@@ -3,7 +3,7 @@
 
 #include "strips.h"
 
-decode_result decode_image(const jpeg_data &in, const image_plan &plan, std::FILE *out) {
+decode_result decode_image(const jpeg_data &in, const image_plan &plan, std::FILE *out, block_ring &ring) {
   // Two cores on one image, where restart markers allow; on any doubt the
   // whole image is decoded below, over what the strips wrote. A stream
   // with no descriptor (in memory) is never fit for strips.
@@ -12,5 +12,5 @@ decode_result decode_image(const jpeg_data &in, const image_plan &plan, std::FIL
       decode_in_strips(in, plan, fileno(out), in_strips)) {
     return in_strips;
   }
-  return decode_rows(in, plan, {row_destination::whole_image, out});
+  return decode_rows(in, plan, {row_destination::whole_image, out, -1, 0, &ring});
 }

@@ -8,6 +8,6 @@
 #include "plan/image_plan.h"
 #include "row_decode.h"
 
-// Decodes `in` as `plan` says to `out`, header included. On failure the
-// stream may hold part of an image.
-decode_result decode_image(const jpeg_data &in, const image_plan &plan, std::FILE *out);
+// Decodes `in` as `plan` says to `out`, header included, writing through
+// the caller's blocks. On failure the stream may hold part of an image.
+decode_result decode_image(const jpeg_data &in, const image_plan &plan, std::FILE *out, block_ring &ring);

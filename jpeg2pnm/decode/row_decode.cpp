@@ -131,8 +131,8 @@ bool decode_into(j_decompress_ptr cinfo, error_state *err, const jpeg_bytes *in,
   ppm_row_sink *sink = tamlo_jpeg_jinit_write_ppm(cinfo);
   const std::size_t row_bytes = static_cast<std::size_t>(cinfo->output_width) * 4;
   const bool started = to->kind == row_destination::strip_rows
-                           ? start_block_writer(*writer, to->fd, row_bytes, to->offset)
-                           : start_block_writer(*writer, to->stream, options->write_behind, row_bytes);
+                           ? start_block_writer(*writer, *to->ring, to->fd, row_bytes, to->offset)
+                           : start_block_writer(*writer, *to->ring, to->stream, options->write_behind, row_bytes);
   if (!started) {
     err->write_failed = true;
     return false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "output/block_writer.h"
 #include "plan/image_plan.h"
 
 // What a decode gives back.
@@ -27,6 +28,7 @@ struct row_destination {
   std::FILE *stream = nullptr;
   int fd = -1;
   off_t offset = 0;
+  block_ring *ring = nullptr;  // the blocks the rows are written in, kept by the caller
 };
 
 // Decodes the plan's rows of `in` to `to`. On failure the destination

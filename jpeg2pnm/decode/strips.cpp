@@ -74,7 +74,8 @@ bool decode_in_strips(const jpeg_data &in, const image_plan &plan, int fd, decod
       const image_plan strip = plan_image(in, o);
       if (!strip.ok) return;
       const off_t offset = header_length + static_cast<off_t>(starts[k] - region.y) * row_bytes;
-      results[k] = decode_rows(in, strip, {row_destination::strip_rows, nullptr, fd, offset});
+      block_ring ring;
+      results[k] = decode_rows(in, strip, {row_destination::strip_rows, nullptr, fd, offset, &ring});
     } catch (const std::bad_alloc &) {
       results[k].ok = false;
     } catch (const std::system_error &) {

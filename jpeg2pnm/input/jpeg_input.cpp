@@ -31,24 +31,8 @@ bool report_too_long(const std::string &input, std::uint64_t limit) {
   return false;
 }
 
-// Memory for inputs, kept by each thread from one input to the next (a
-// batch's job reads many). It comes from the kernel populated in one
-// step, not a page at a time as the first read touches it, and is never
-// cleared by us: every byte handed on was read first.
-struct input_memory {
-  unsigned char *bytes = nullptr;
-  std::size_t capacity = 0;
-  input_memory() = default;
-  input_memory(const input_memory &) = delete;
-  input_memory &operator=(const input_memory &) = delete;
-  ~input_memory() {
-    if (bytes != nullptr) munmap(bytes, capacity);
-  }
-};
-thread_local input_memory memory;
-
 // Room for `size` bytes, the first `kept` of those held kept.
-void reserve(std::size_t size, std::size_t kept) {
+void reserve(input_memory &memory, std::size_t size, std::size_t kept) {
   if (size <= memory.capacity) return;
   constexpr std::size_t granule = std::size_t{1} << 16;
   size = (size + granule - 1) / granule * granule;
@@ -66,11 +50,11 @@ void reserve(std::size_t size, std::size_t kept) {
 // A regular file's size is known: one read of it, then one to see its
 // end.
 bool read_whole(const std::string &input, std::FILE *in, std::uint64_t limit, std::size_t known_size,
-                jpeg_input &data) {
+                input_memory &memory, jpeg_input &data) {
   std::size_t room = known_size > 0 ? known_size + 1 : std::size_t{1} << 16;
   std::size_t size = 0;
   for (;;) {
-    reserve(room, size);
+    reserve(memory, room, size);
     size += std::fread(memory.bytes + size, 1, room - size, in);
     if (size >= 2 && (memory.bytes[0] != 0xFF || memory.bytes[1] != 0xD8)) return refuse_start(input, memory.bytes);
     if (size < room) break;
@@ -120,6 +104,10 @@ bool map_whole(std::FILE *in, std::size_t size, jpeg_input &data) {
 
 }  // namespace
 
+input_memory::~input_memory() {
+  if (bytes != nullptr) munmap(bytes, capacity);
+}
+
 jpeg_input::~jpeg_input() {
   if (mapping != nullptr) munmap(mapping, size);
 }
@@ -131,13 +119,14 @@ std::FILE *open_jpeg_input(const std::string &input) {
   return in;
 }
 
-bool load_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limit, jpeg_input &data) {
+bool load_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limit, input_memory &memory,
+                     jpeg_input &data) {
   struct stat st {};
   const bool sized = fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
   if (sized && limit != 0 && static_cast<std::uint64_t>(st.st_size) > limit) return report_too_long(input, limit);
   if (sized && map_whole(in, static_cast<std::size_t>(st.st_size), data)) {
     if (data.size >= 2 && (data.bytes[0] != 0xFF || data.bytes[1] != 0xD8)) return refuse_start(input, data.bytes);
-  } else if (!read_whole(input, in, limit, sized ? static_cast<std::size_t>(st.st_size) : 0, data)) {
+  } else if (!read_whole(input, in, limit, sized ? static_cast<std::size_t>(st.st_size) : 0, memory, data)) {
     return false;
   }
   if (data.size == 1) {

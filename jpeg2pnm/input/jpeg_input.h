@@ -19,8 +19,19 @@
 // cannot be and returns nullptr.
 std::FILE *open_jpeg_input(const std::string &input);
 
-// The bytes of one input: mapped (and unmapped when it goes), or in memory
-// of the calling thread's own that the next input read on it reuses.
+// Memory inputs are read into, kept by its owner from one input to the
+// next (a batch's job reads many), and unmapped when it goes.
+struct input_memory {
+  unsigned char *bytes = nullptr;
+  std::size_t capacity = 0;
+  input_memory() = default;
+  input_memory(const input_memory &) = delete;
+  input_memory &operator=(const input_memory &) = delete;
+  ~input_memory();
+};
+
+// The bytes of one input: mapped (and unmapped when it goes), or in the
+// memory it was read into.
 struct jpeg_input {
   const unsigned char *bytes = nullptr;
   std::size_t size = 0;
@@ -36,4 +47,5 @@ struct jpeg_input {
 // not start as a JPEG file does is refused at its first bytes. False,
 // reported, on a read error or a refusal; std::bad_alloc when there is no
 // memory for it.
-bool load_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limit, jpeg_input &data);
+bool load_jpeg_input(const std::string &input, std::FILE *in, std::uint64_t limit, input_memory &memory,
+                     jpeg_input &data);

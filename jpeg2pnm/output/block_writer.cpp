@@ -70,18 +70,7 @@ bool hand_on(block_writer &w) {
 
 namespace {
 
-// The blocks of each thread that decodes, kept from one image to the next
-// (a batch's job decodes many): allocated once, at the first image that
-// needs them, and never cleared, since every byte is written before it is
-// read. The writer thread uses them only while the decoding thread waits
-// for it to finish.
-struct block_ring {
-  std::vector<std::unique_ptr<unsigned char[]>> blocks;
-  std::size_t capacity = 0;
-};
-thread_local block_ring ring;
-
-void make_blocks(block_writer &w, bool threaded, std::size_t row_bytes) {
+void make_blocks(block_writer &w, block_ring &ring, bool threaded, std::size_t row_bytes) {
   w.capacity = std::max(write_block_bytes, row_bytes);
   const std::size_t count = threaded ? write_blocks : 1;
   if (ring.capacity < w.capacity) {
@@ -102,21 +91,22 @@ void make_blocks(block_writer &w, bool threaded, std::size_t row_bytes) {
 
 }  // namespace
 
-bool start_block_writer(block_writer &w, int fd, std::size_t row_bytes, off_t offset) {
+bool start_block_writer(block_writer &w, block_ring &ring, int fd, std::size_t row_bytes, off_t offset) {
   w.fd = fd;
   w.offset = offset;
-  make_blocks(w, false, row_bytes);
+  make_blocks(w, ring, false, row_bytes);
   return true;
 }
 
-bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset) {
+bool start_block_writer(block_writer &w, block_ring &ring, std::FILE *out, bool threaded, std::size_t row_bytes,
+                        off_t offset) {
   // Everything goes through the descriptor, nothing through the stream's
   // buffer, which is flushed first in case it holds anything.
   if (std::fflush(out) != 0) return false;
   w.stream = out;
   w.fd = fileno(out);
   w.offset = offset;
-  make_blocks(w, threaded, row_bytes);
+  make_blocks(w, ring, threaded, row_bytes);
   return true;
 }
 

@@ -29,11 +29,20 @@
 inline constexpr std::size_t write_block_bytes = std::size_t{512} << 10;
 inline constexpr std::size_t write_blocks = 2;
 
+// The blocks a writer fills, kept by their owner from one image to the
+// next (a batch's job decodes many): allocated at the first image that
+// needs them and never cleared, since every byte is written before it is
+// read. The writer thread uses them only while its decoder waits for it.
+struct block_ring {
+  std::vector<std::unique_ptr<unsigned char[]>> blocks;
+  std::size_t capacity = 0;  // bytes of each
+};
+
 struct block_writer {
   std::FILE *stream = nullptr;  // written through fwrite when it has no descriptor (a memory stream)
   int fd = -1;
   off_t offset = -1;  // where the next block goes; -1 to write in sequence
-  std::vector<unsigned char *> blocks;  // the calling thread's ring (see start_block_writer)
+  std::vector<unsigned char *> blocks;  // the ring's, as many as this writer uses
   std::size_t capacity = 0;  // bytes of each block
   std::size_t filling = 0;  // the block being filled
   std::size_t used = 0;     // its bytes so far
@@ -64,11 +73,12 @@ int write_fully(int fd, const unsigned char *data, std::size_t bytes, off_t offs
 // its own when `threaded` and one can start (else blocks are written on
 // the caller's thread), for rows of up to `row_bytes` bytes. False with
 // errno set when the flush fails.
-bool start_block_writer(block_writer &w, std::FILE *out, bool threaded, std::size_t row_bytes, off_t offset = -1);
+bool start_block_writer(block_writer &w, block_ring &ring, std::FILE *out, bool threaded, std::size_t row_bytes,
+                        off_t offset = -1);
 
 // Sets the writer up for the descriptor `fd` from `offset` on, without a
 // thread (a strip's decode runs on a thread of its own).
-bool start_block_writer(block_writer &w, int fd, std::size_t row_bytes, off_t offset);
+bool start_block_writer(block_writer &w, block_ring &ring, int fd, std::size_t row_bytes, off_t offset);
 
 // Room for `bytes` more bytes (at most a block) in the current block, the
 // full one handed on first; nullptr once a write has failed (`error` says

@@ -1,6 +1,8 @@
 #include "decompressor.h"
 
 #include <climits>
+#include <csetjmp>
+#include <new>
 
 #include <jerror.h>
 
@@ -61,6 +63,10 @@ void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_wa
   err.strict = options.strict;
   err.max_memory_mib = options.max_memory_mib;
   err.warnings = 0;
+  // libjpeg's own memory can run out as it is created, before any caller
+  // has set the jump: it lands here, and is thrown as running out of
+  // memory anywhere else is.
+  if (setjmp(err.jump)) throw std::bad_alloc();
   jpeg_create_decompress(&cinfo);
   if (options.max_memory_mib != 0) {
     // Room beyond the whole-image buffers for libjpeg's row buffers and

@@ -34,7 +34,8 @@ struct scan_watch {
 // Creates `cinfo` with `err` as its error manager and `watch` as its
 // progress monitor, held to the options' limits. A function that calls
 // libjpeg with it sets `err.jump` first (setjmp) and returns false when
-// it lands there.
+// it lands there. Memory that runs out as it is created throws
+// std::bad_alloc.
 void start_decompressor(jpeg_decompress_struct &cinfo, error_state &err, scan_watch &watch,
                         const convert_options &options);
 

@@ -59,7 +59,8 @@ inline pnm_image decode_in_memory(const std::vector<unsigned char> &file, const 
     char *buffer = nullptr;
     std::size_t size = 0;
     std::FILE *out = open_memstream(&buffer, &size);
-    const decode_result decoded = decode_image({file.data(), file.size()}, plan, out);
+    block_ring ring;
+    const decode_result decoded = decode_image({file.data(), file.size()}, plan, out, ring);
     std::fclose(out);
     written.assign(buffer, buffer + size);
     std::free(buffer);
