@@ -1,3 +1,5 @@
+// Parsing command lines by their option tables, and the help and usage
+// errors made from the same tables.
 #include "command_table.h"
 
 #include <getopt.h>

@@ -1,3 +1,5 @@
+// The programs' one voice on standard error, and the words for the
+// system's reasons.
 #include "diagnostics.h"
 
 #include <sys/uio.h>

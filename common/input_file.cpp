@@ -1,3 +1,4 @@
+// Opening inputs, and naming them in messages, as every program does.
 #include "input_file.h"
 
 #include <sys/stat.h>

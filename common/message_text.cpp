@@ -1,3 +1,5 @@
+// Formatting for messages: names and values quoted, getopt's refusals
+// in words, numbers as messages write them.
 #include "message_text.h"
 
 #include <cmath>

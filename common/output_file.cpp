@@ -1,3 +1,5 @@
+// Output files written where the shell's > would write them, complete or
+// not at all.
 #include "output_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// The standard descriptors held open, and standard output closed and
+// checked at exit.
 #include "standard_output.h"
 
 #include <fcntl.h>

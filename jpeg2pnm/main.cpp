@@ -76,7 +76,7 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
                         job_memory &memory) {
   std::FILE *in = open_jpeg_input(input);
   if (!in) return status_failed;
-  if (o.image_to_stdout && standard_output_is_file(fileno(in))) {
+  if (o.target == "-" && standard_output_is_file(fileno(in))) {
     close_input_file(in);
     report_input(input, same_file_message(standard_output_name));
     return status_failed;
@@ -99,10 +99,8 @@ exit_status convert_one(const std::string &input, image_outputs &o, const conver
   }
   const decode_result r = decode_image({data.bytes, data.size}, plan, out, memory.blocks);
   if (!r.ok) {
-    discard_output(o.image);
-    discard_output(o.profile);
-    const std::string where = o.image_to_stdout ? standard_output_name : quoted_name(o.image_path);
-    report_input(input, r.write_failed ? where + ": " + r.message : r.message);
+    discard_image_outputs(o);
+    report_input(input, r.write_failed ? output_label(o.image) + ": " + r.message : r.message);
     return status_of(r);
   }
   if (!commit_image(input, o, plan.icc_profile, options)) return status_failed;
@@ -134,8 +132,7 @@ exit_status convert_guarded(const std::string &input, image_outputs &o, const co
   try {
     return convert_one(input, o, options, memory);
   } catch (const std::bad_alloc &) {
-    discard_output(o.image);
-    discard_output(o.profile);
+    discard_image_outputs(o);
     report_out_of_memory(input);
     return status_failed;
   }
@@ -151,7 +148,7 @@ exit_status convert_to_file(const std::string &input, const std::string &target,
 
 exit_status convert_to_stdout(const std::string &input, const convert_options &options, job_memory &memory) {
   image_outputs o;
-  o.image_to_stdout = true;
+  o.target = "-";
   return convert_guarded(input, o, options, memory);
 }
 

@@ -1,3 +1,5 @@
+// jpeg2pnm's command line: its option table, and the checks across
+// options.
 #include "options.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A batch's progress line on the terminal, and its closing line.
 #include "progress.h"
 
 #include <sys/ioctl.h>

@@ -1,3 +1,5 @@
+// The compiler: tokens of a melody text to tone records, or the one line
+// that says why not.
 #include "compiler.h"
 
 #include <cinttypes>

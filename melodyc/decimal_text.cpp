@@ -1,3 +1,4 @@
+// Decimal conversions of token text, as the C library's atof reads them.
 #include "decimal_text.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The tempo and note rules, which melodyc and tonetool's checker share.
 #include "note_rules.h"
 
 #include <algorithm>

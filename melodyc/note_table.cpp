@@ -1,3 +1,5 @@
+// The scale of octave 1 and the pitch arithmetic that gives each note its
+// clock period.
 #include "note_table.h"
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// The melody text's tokens: upper-cased, comments removed, with their
+// line numbers.
 #include "token_reader.h"
 
 #include <array>

@@ -150,8 +150,10 @@ void tamlo_jpeg_put_demapped_gray(j_decompress_ptr cinfo, ppm_row_sink *public_s
   deliver(cinfo, sink, dest);
 }
 
-// Copies a separately decoded row of samples; an alternative to the direct
-// case for hosts that fill sample_rows with a row array of their own.
+// An emitter that copies a row decoded into sample_rows[0] into the
+// sink's row, sample by sample, and delivers it. The initialiser never
+// selects it (the direct emitter has libjpeg decode straight into the
+// row), and it is local to this file: no host can reach it.
 [[maybe_unused]] void tamlo_jpeg_copy_pixel_rows(j_decompress_ptr cinfo, ppm_row_sink *public_sink,
                                                  JDIMENSION, unsigned char *dest) {
   ppm_row_sink_private *const sink = private_of(public_sink);

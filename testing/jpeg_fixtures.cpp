@@ -1,3 +1,4 @@
+// Synthetic JPEG images for tests, benchmarks and the demo.
 #include "jpeg_fixtures.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// A plain libjpeg decode, the reference the sink and jpeg2pnm are
+// compared with.
 #include "reference_decode.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// What tonetool's commands share for input and output: opening, reading
+// whole or as it arrives, writing whole.
 #include "command_io.h"
 
 #include <cerrno>
@@ -99,27 +101,6 @@ bool read_text(command_input &in, std::size_t limit, std::string &text) {
   return true;
 }
 
-bool write_whole_output(const std::string &path, const std::string &content) {
-  std::string error;
-  if (path.empty() || path == "-") {
-    if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() || std::fflush(stdout) != 0) {
-      report(standard_output_name, write_error_text(errno));
-      return false;
-    }
-    return true;
-  }
-  output_file out;
-  bool ok = open_output(out, path, error);
-  if (ok && std::fwrite(content.data(), 1, content.size(), out.stream) != content.size()) {
-    error = write_error_text(errno);
-    discard_output(out);
-    ok = false;
-  } else if (ok) {
-    ok = commit_output(out, error);
-  }
-  if (!ok) report(quoted_name(path), error);
-  return ok;
-}
 
 bool start_command(const command_form &form, int argc, char **argv, const std::string &output, command_input &in,
                    int &status, const std::function<std::string()> &check) {

@@ -11,6 +11,7 @@
 
 #include "command_table.h"
 #include "diagnostics.h"
+#include "program_output.h"
 #include "tone_records.h"
 
 struct command_input {
@@ -53,6 +54,3 @@ bool finish_reading(command_input &in, const tone_reader &reader, const char *co
 // reports a read error or a longer input.
 bool read_text(command_input &in, std::size_t limit, std::string &text);
 
-// Puts `content` in `path` (with open_output's care) or, for "" or "-", on
-// standard output. Reports a failure, naming the output.
-bool write_whole_output(const std::string &path, const std::string &content);

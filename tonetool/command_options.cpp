@@ -1,3 +1,4 @@
+// Options several tonetool commands take.
 #include "command_options.h"
 
 #include <deque>

@@ -1,3 +1,5 @@
+// Checking a melody text as a compiler would: every error and suspicious
+// construct, with its place.
 #include "melody_check.h"
 
 #include <cctype>

@@ -1,3 +1,5 @@
+// Records back to notes: the note a period plays, and the lines of
+// tonetool list.
 #include "note_lookup.h"
 
 #include <vector>

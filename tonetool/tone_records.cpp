@@ -1,3 +1,4 @@
+// Reading tone records, whole or as they arrive.
 #include "tone_records.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// CMYK ink: inverted Adobe samples, and ink turned into light (RGB or
+// gray).
 #include "ink.h"
 
 namespace {

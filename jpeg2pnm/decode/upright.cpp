@@ -1,3 +1,4 @@
+// Writing a decoded region turned upright, row by upright row.
 #include "upright.h"
 
 #include <algorithm>

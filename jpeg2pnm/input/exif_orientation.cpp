@@ -1,3 +1,5 @@
+// Reading the EXIF Orientation of a JPEG file, and saying what is wrong
+// with a damaged one.
 #include "exif_orientation.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Walking a JPEG file's marker segments as libjpeg reads them.
 #include "marker_walk.h"
 
 #include <cstring>

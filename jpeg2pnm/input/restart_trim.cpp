@@ -1,3 +1,5 @@
+// A JPEG file rebuilt to start at a restart interval, read through a
+// libjpeg source of its own.
 #include "restart_trim.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Opening an image's outputs once the plan names them, and putting them
+// in place together.
 #include "image_outputs.h"
 
 #include <unistd.h>
@@ -20,7 +22,7 @@ namespace {
 bool open_profile(image_outputs &o, const std::string &path, int input_fd, std::string &error) {
   const std::string refused = "the ICC profile would go to ";
   if (path == "-") {
-    if (o.image_to_stdout || output_is_open_file(o.image, STDOUT_FILENO)) {
+    if (o.image.to_stdout || output_is_open_file(o.image.file, STDOUT_FILENO)) {
       error = refused + "the image's own output, standard output; give --icc a file";
       return false;
     }
@@ -32,12 +34,12 @@ bool open_profile(image_outputs &o, const std::string &path, int input_fd, std::
     return false;
   }
   std::string reason;
-  if (!open_output(o.profile, path, reason)) {
+  if (!open_program_output(o.profile, path, reason)) {
     error = quoted_name(path) + ": " + reason;
     return false;
   }
-  if (o.image_to_stdout ? output_is_open_file(o.profile, STDOUT_FILENO) : same_output(o.image, o.profile)) {
-    discard_output(o.profile);
+  if (o.image.to_stdout ? output_is_open_file(o.profile.file, STDOUT_FILENO) : same_output(o.image.file, o.profile.file)) {
+    discard_program_output(o.profile);
     error = refused + quoted_name(path) + ", the image's own output; choose another --icc file";
     return false;
   }
@@ -52,23 +54,21 @@ bool open_profile(image_outputs &o, const std::string &path, int input_fd, std::
 // written is found before decoding.
 std::FILE *open_outputs(image_outputs &o, const convert_options &options, int input_fd,
                         int components, bool has_icc_profile, std::string &error) {
-  if (!o.image_to_stdout) {
-    o.image_path = o.add_extension ? o.target + pnm_extension(components) : o.target;
-    if (output_is_input(o.image_path, input_fd)) {
-      error = same_file_message(o.image_path);
-      return nullptr;
-    }
-    std::string reason;
-    if (!open_output(o.image, o.image_path, reason)) {
-      error = quoted_name(o.image_path) + ": " + reason;
-      return nullptr;
-    }
-  }
-  if (has_icc_profile && !options.icc_path.empty() && !open_profile(o, options.icc_path, input_fd, error)) {
-    discard_output(o.image);
+  const std::string path = o.target == "-" || !o.add_extension ? o.target : o.target + pnm_extension(components);
+  if (path != "-" && output_is_input(path, input_fd)) {
+    error = same_file_message(path);
     return nullptr;
   }
-  return o.image_to_stdout ? stdout : o.image.stream;
+  std::string reason;
+  if (!open_program_output(o.image, path, reason)) {
+    error = output_label(o.image) + ": " + reason;
+    return nullptr;
+  }
+  if (has_icc_profile && !options.icc_path.empty() && !open_profile(o, options.icc_path, input_fd, error)) {
+    discard_program_output(o.image);
+    return nullptr;
+  }
+  return o.image.stream;
 }
 
 // Writes the profile to its output and puts every output of the image in
@@ -78,34 +78,39 @@ bool commit_image(const std::string &input, image_outputs &o, const std::vector<
   const std::string stdout_name = standard_output_name;
   const auto report_at = [&](const std::string &where, const std::string &error) {
     report(input_name(input), where + ": " + error);
-    discard_output(o.image);
-    discard_output(o.profile);
+    discard_image_outputs(o);
     return false;
   };
   const auto &bytes = profile;
   if (o.profile_to_stdout &&
       (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)) {
-    return report_at(stdout_name, write_error_text(errno));
+    return report_at(stdout_name, write_error_text());
   }
-  if (o.image_to_stdout && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    return report_at(stdout_name, write_error_text(errno));
+  if (o.image.to_stdout && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    return report_at(stdout_name, write_error_text());
   }
   std::string error;
   if (o.profile_opened && std::fwrite(bytes.data(), 1, bytes.size(), o.profile.stream) != bytes.size()) {
-    return report_at(quoted_name(options.icc_path), write_error_text(errno));
+    return report_at(quoted_name(options.icc_path), write_error_text());
   }
-  if (o.image_to_stdout) {
-    if (o.profile_opened && !commit_output(o.profile, error)) {
+  if (o.image.to_stdout) {
+    if (o.profile_opened && !commit_program_output(o.profile, error)) {
       return report_at(quoted_name(options.icc_path), error);
     }
     return true;
   }
   if (!o.profile_opened) {
-    return commit_output(o.image, error) || report_at(quoted_name(o.image_path), error);
+    return commit_program_output(o.image, error) || report_at(output_label(o.image), error);
   }
+  // Two files that stand or fall together.
   bool profile_failed = false;
-  if (!commit_outputs(o.image, o.profile, error, profile_failed)) {
-    return report_at(quoted_name(profile_failed ? options.icc_path : o.image_path), error);
+  if (!commit_outputs(o.image.file, o.profile.file, error, profile_failed)) {
+    return report_at(profile_failed ? quoted_name(options.icc_path) : output_label(o.image), error);
   }
   return true;
+}
+
+void discard_image_outputs(image_outputs &o) {
+  discard_program_output(o.image);
+  discard_program_output(o.profile);
 }

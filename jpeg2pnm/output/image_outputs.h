@@ -10,21 +10,22 @@
 #include <vector>
 
 #include "options.h"
-#include "output_file.h"
+#include "program_output.h"
 
 // Where one image goes: a file (`target`, with the extension of the
-// image's kind when `add_extension`) or standard output; and its ICC
-// profile, when --icc asks for it, to a file or standard output ("-").
+// image's kind when `add_extension`) or standard output ("-"); and its
+// ICC profile, when --icc asks for it, to a file or standard output.
 struct image_outputs {
   std::string target;
   bool add_extension = false;
-  bool image_to_stdout = false;
-  std::string image_path;  // the image file, once named
-  output_file image;
-  output_file profile;
+  program_output image;
+  program_output profile;  // a file, when profile_opened
   bool profile_to_stdout = false;
   bool profile_opened = false;
 };
+
+// Abandons both outputs (see discard_program_output).
+void discard_image_outputs(image_outputs &o);
 
 // "the output OUT is this input file itself; choose another output"
 std::string same_file_message(const std::string &output);

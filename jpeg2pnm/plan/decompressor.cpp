@@ -1,3 +1,5 @@
+// libjpeg's decompressor with jpeg2pnm's error manager, warning count and
+// limits.
 #include "decompressor.h"
 
 #include <climits>

@@ -1,3 +1,4 @@
+// What an image may ask of the decoder, against the limits the user set.
 #include "image_limits.h"
 
 #include <algorithm>

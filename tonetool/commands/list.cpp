@@ -11,7 +11,7 @@
 #include "diagnostics.h"
 #include "message_text.h"
 #include "note_lookup.h"
-#include "output_file.h"
+#include "program_output.h"
 #include "sound/render.h"
 #include "tone_records.h"
 
@@ -35,20 +35,19 @@ int run_list(int argc, char **argv) {
   command_input in;
   int status = status_ok;
   if (!start_command(form, argc, argv, output, in, status)) return status;
-  const bool to_file = !output.empty() && output != "-";
-  output_file file;
+  program_output listing;
   std::string error;
-  if (to_file && !open_output(file, output, error)) {
+  if (!open_program_output(listing, output, error)) {
     close_input(in);
-    report(quoted_name(output), error);
+    report(output_label(listing), error);
     return status_failed;
   }
-  std::FILE *out = to_file ? file.stream : stdout;
-  const std::string out_name = to_file ? quoted_name(output) : standard_output_name;
+  std::FILE *out = listing.stream;
   const auto write_failed = [&] {
+    const std::string failure = write_error_text();
     close_input(in);
-    discard_output(file);
-    report(out_name, write_error_text(errno));
+    discard_program_output(listing);
+    report(output_label(listing), failure);
     return status_failed;
   };
   // Records are listed as they arrive, each block flushed at once, so that
@@ -74,13 +73,13 @@ int run_list(int argc, char **argv) {
     if (std::fflush(out) != 0) return write_failed();
   }
   if (!finish_reading(in, reader, "list")) {
-    discard_output(file);
+    discard_program_output(listing);
     return status_failed;
   }
   head();
   if (std::fflush(out) != 0) return write_failed();
-  if (to_file && !commit_output(file, error)) {
-    report(out_name, error);
+  if (!commit_program_output(listing, error)) {
+    report(output_label(listing), error);
     return status_failed;
   }
   return status_ok;

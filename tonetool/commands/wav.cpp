@@ -62,8 +62,14 @@ int run_wav(int argc, char **argv) {
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "wav"); }};
   source.known = units_of_file(reader, source.units);
   std::string error;
-  const bool ok = to_stdout ? write_sound_stdout(source, settings, error)
-                            : write_sound_file(output, format, source, settings, error);
+  program_output sound;
+  bool ok = sound_fits(format, source, settings, error) && open_program_output(sound, output, error) &&
+            write_sound(sound, format, source, settings, error);
+  if (ok) {
+    ok = commit_program_output(sound, error);
+  } else {
+    discard_program_output(sound);
+  }
   close_input(in);
   if (!ok && !error.empty()) report(to_stdout ? standard_output_name : quoted_name(output), error);
   return ok ? status_ok : status_failed;

@@ -1,3 +1,4 @@
+// Tone records as C source for firmware.
 #include "c_source.h"
 
 #include <algorithm>

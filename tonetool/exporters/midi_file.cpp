@@ -1,3 +1,4 @@
+// Tone records as a standard MIDI file.
 #include "midi_file.h"
 
 #include <algorithm>

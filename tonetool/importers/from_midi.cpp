@@ -1,3 +1,5 @@
+// The melody of a MIDI file: its lead part, timed and written as a melody
+// text.
 #include "from_midi.h"
 
 #include <algorithm>

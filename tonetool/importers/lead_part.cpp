@@ -1,3 +1,5 @@
+// Which part of a MIDI file is the tune, and the tune inside a part of
+// several voices.
 #include "lead_part.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Reading a standard MIDI file into notes per track and channel.
 #include "midi_reader.h"
 
 #include <algorithm>

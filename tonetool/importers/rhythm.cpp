@@ -1,3 +1,5 @@
+// The timing of imported notes: the grid, the unit and the error of each
+// note.
 #include "rhythm.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// A file of many ringtones: split into tunes, and safe file names for
+// each.
 #include "ringtone_collection.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Reading an RTTTL ringtone into notes, with the place of every problem.
 #include "rtttl.h"
 
 #include <algorithm>

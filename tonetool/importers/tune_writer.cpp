@@ -1,3 +1,5 @@
+// Writing imported notes as a melody text: pitches into range, lengths
+// into units.
 #include "tune_writer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Tone records rendered as square waves, sample by sample.
 #include "render.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Playing rendered sound on an ALSA device.
 #include "sound_device.h"
 
 #include <alsa/asoundlib.h>

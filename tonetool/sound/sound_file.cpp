@@ -1,3 +1,4 @@
+// Writing rendered sound as WAV (streamed) or through libsndfile.
 #include "sound_file.h"
 
 #include <sndfile.h>
@@ -212,25 +213,24 @@ std::string wav_header(std::int64_t samples, int rate, bool rf64) {
   return h;
 }
 
-bool write_sound_file(const std::string &path, int format, sound_source &source,
-                      const render_settings &settings, std::string &error) {
-  if (source.known && holds_at_most_4_gib(format)) {
-    const std::int64_t samples = sample_at(static_cast<std::int64_t>(source.units), settings);
-    if (needs_rf64(samples)) {
-      char size[32];
-      std::snprintf(size, sizeof size, "%.1f", 2.0 * static_cast<double>(samples) / (1u << 30));
-      error = std::string("the sound would be ") + size + " GiB, and " +
-              ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF ? "AIFF" : "AU") +
-              " holds at most 4 GiB: write .wav (RF64 beyond 4 GiB), .caf or .flac";
-      return false;
-    }
-  }
-  output_file out;
-  if (!open_output(out, path, error)) return false;
+bool sound_fits(int format, const sound_source &source, const render_settings &settings, std::string &error) {
+  if (!source.known || !holds_at_most_4_gib(format)) return true;
+  const std::int64_t samples = sample_at(static_cast<std::int64_t>(source.units), settings);
+  if (!needs_rf64(samples)) return true;
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f", 2.0 * static_cast<double>(samples) / (1u << 30));
+  error = std::string("the sound would be ") + size + " GiB, and " +
+          ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF ? "AIFF" : "AU") +
+          " holds at most 4 GiB: write .wav (RF64 beyond 4 GiB), .caf or .flac";
+  return false;
+}
+
+bool write_sound(program_output &out, int format, sound_source &source, const render_settings &settings,
+                 std::string &error) {
   bool ok;
-  if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+  if (out.to_stdout || (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
     ok = write_wav_stream(out.stream, source, settings, error);
-  } else if (out.direct) {
+  } else if (out.file.direct) {
     // A device or FIFO cannot be sought back to for the header: the file
     // is made in an unnamed temporary file and copied.
     std::FILE *staging = std::tmpfile();
@@ -244,25 +244,10 @@ bool write_sound_file(const std::string &path, int format, sound_source &source,
     ok = write_with_libsndfile(fileno(out.stream), format, source, settings, error);
   }
   if (ok && !source.input_whole()) {
-    discard_output(out);
     error.clear();  // reported
     return false;
   }
-  if (!ok) {
-    discard_output(out);
-    return false;
-  }
-  return commit_output(out, error);
-}
-
-bool write_sound_stdout(sound_source &source, const render_settings &settings, std::string &error) {
-  if (!write_wav_stream(stdout, source, settings, error)) return false;
-  if (std::fflush(stdout) != 0) return fail_with_errno(error);
-  if (!source.input_whole()) {
-    error.clear();  // reported
-    return false;
-  }
-  return true;
+  return ok;
 }
 
 std::string streamed_wav_header(int rate) {

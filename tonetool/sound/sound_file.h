@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "program_output.h"
 #include "render.h"
 #include "tone_records.h"
 
@@ -42,17 +43,16 @@ struct sound_source {
   std::function<bool()> input_whole;
 };
 
-// Renders the source into `path` in `format`, complete or not at all (see
-// output_file.h). Sets `error` on failure, also for sound too large for
-// the format. A WAV whose length is not known first gets its header when
-// the sound is complete; a format other than WAV for a device or FIFO is
-// made in an unnamed temporary file first, then copied. False with `error`
-// empty when the input was not whole (reported by input_whole).
-bool write_sound_file(const std::string &path, int format, sound_source &source,
-                      const render_settings &settings, std::string &error);
+// Whether a sound of the source's known length fits `format`: AIFF and AU
+// hold at most 4 GiB. False with `error` saying what to write instead.
+bool sound_fits(int format, const sound_source &source, const render_settings &settings, std::string &error);
 
-// Renders the source as a WAV stream to standard output: its header exact
-// when the length is known first or standard output is a file it can
-// rewrite, else the streamed header. False with `error` empty when the
-// input was not whole (reported by input_whole).
-bool write_sound_stdout(sound_source &source, const render_settings &settings, std::string &error);
+// Renders the source into the opened output `out` in `format` (standard
+// output: WAV); the caller commits or discards it. A WAV whose length is
+// not known first gets its header when the sound is complete (or the
+// streamed header, where it cannot be rewritten); a format other than WAV
+// for a device or FIFO is made in an unnamed temporary file first, then
+// copied. False with `error` set on failure, or empty when the input was
+// not whole (reported by input_whole).
+bool write_sound(program_output &out, int format, sound_source &source, const render_settings &settings,
+                 std::string &error);
