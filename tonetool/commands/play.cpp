@@ -53,11 +53,7 @@ int run_play(int argc, char **argv) {
     }
   }
   tone_reader reader = start_tone_reader(in.stream);
-  read_first_records(reader);
-  if (reader.melody_text || no_records(in, reader)) {
-    finish_reading(in, reader, "play");
-    return status_failed;
-  }
+  if (!start_sound_input(in, reader, "play")) return status_failed;
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "play"); }};
   std::string error;
   const bool ok = play_sound(device, source, settings, error);

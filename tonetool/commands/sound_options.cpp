@@ -7,12 +7,22 @@
 #include "diagnostics.h"
 #include "message_text.h"
 
-// An input with no records at all, which no sound is made of: said, so
-// that a pipe whose first command failed does not end in a silent file.
+namespace {
+
+// An input with no records at all: said.
 bool no_records(const command_input &in, const tone_reader &reader) {
   if (!reader.pending.empty() || !reader.read_error.empty() || reader.carried_bytes > 0) return false;
   report(input_label(in), "no tone records: the input is empty (did the command before it in a pipe fail?)");
   return true;
+}
+
+}  // namespace
+
+bool start_sound_input(command_input &in, tone_reader &reader, const char *command) {
+  read_first_records(reader);
+  if (!reader.melody_text && !no_records(in, reader)) return true;
+  finish_reading(in, reader, command);
+  return false;
 }
 
 // The options wav and play share: how the records are rendered.

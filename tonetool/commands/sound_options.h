@@ -10,9 +10,11 @@
 #include "sound/render.h"
 #include "tone_records.h"
 
-// An input with no records at all, which no sound is made of: said, so
-// that a pipe whose first command failed does not end in a silent file.
-bool no_records(const command_input &in, const tone_reader &reader);
+// Reads the first records of `reader` ahead, for `command`: false, after
+// saying why and closing the input, for a melody text or an input with no
+// records at all, which no sound is made of (so that a pipe whose first
+// command failed does not end in a silent file).
+bool start_sound_input(command_input &in, tone_reader &reader, const char *command);
 
 // The options wav and play share: how the records are rendered.
 std::vector<option_entry> rendering_options(render_settings &settings);

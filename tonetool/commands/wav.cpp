@@ -54,11 +54,7 @@ int run_wav(int argc, char **argv) {
   // The sound is rendered as the records arrive; from a file their length
   // is known first, so the header is exact before the first sample.
   tone_reader reader = start_tone_reader(in.stream);
-  read_first_records(reader);
-  if (reader.melody_text || no_records(in, reader)) {
-    finish_reading(in, reader, "wav");
-    return status_failed;
-  }
+  if (!start_sound_input(in, reader, "wav")) return status_failed;
   sound_source source{reader, false, 0, [&] { return finish_reading(in, reader, "wav"); }};
   source.known = units_of_file(reader, source.units);
   std::string error;
