@@ -154,4 +154,35 @@ TEST_F(scarce_resources, an_input_that_shrinks_under_the_decode_is_one_line) {
                                  "unfinished images were removed\n");
 }
 
+// One image's bytes however its input arrives: mapped (a file of a
+// megabyte or more), read (a pipe, a small file), or one job's input
+// memory and blocks reused across a batch of images of different sizes.
+TEST_F(scarce_resources, mapped_read_and_reused_inputs_give_the_same_bytes) {
+  write_file(dir_ / "big.jpg", encode_jpeg(recipe_of(3000, 2000, 3, 2, 2, false)));
+  ASSERT_GE(fs::file_size(dir_ / "big.jpg"), 1u << 20);
+  write_file(dir_ / "small.jpg", encode_jpeg(recipe_of(301, 237, 3, 2, 1, false)));
+  write_file(dir_ / "wide.jpg", encode_jpeg(recipe_of(5000, 16, 3, 1, 1, false)));
+  for (const char *name : {"big", "small", "wide"}) {
+    const std::string n = name;
+    ASSERT_EQ(run(n + ".jpg > " + n + ".ref"), 0) << err_;
+    const struct {
+      const char *how;
+      std::string command;
+    } ways[] = {
+        {"a pipe", "cat " + n + ".jpg | " JPEG2PNM_PATH " > piped.ppm"},
+        {"standard input on the file", JPEG2PNM_PATH " - < " + n + ".jpg > piped.ppm"},
+        {"a FIFO", "mkfifo fifo && { cat " + n + ".jpg > fifo & } && " JPEG2PNM_PATH " fifo > piped.ppm; rm fifo"},
+    };
+    for (const auto &way : ways) {
+      ASSERT_EQ(shell("cd '" + dir_.string() + "' && " + way.command), 0) << name << " through " << way.how;
+      EXPECT_TRUE(read_file(dir_ / "piped.ppm") == read_file(dir_ / (n + ".ref"))) << name << " through " << way.how;
+    }
+  }
+  ASSERT_EQ(run("-j 1 -d out small.jpg big.jpg wide.jpg"), 0) << err_;
+  for (const char *name : {"big", "small", "wide"}) {
+    EXPECT_TRUE(read_file(dir_ / "out" / (std::string(name) + ".ppm")) == read_file(dir_ / (std::string(name) + ".ref")))
+        << name;
+  }
+}
+
 }  // namespace
