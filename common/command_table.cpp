@@ -126,23 +126,25 @@ std::string help_text(const command_form &form) {
 }
 
 option_entry alias_option(const char *name, const char *value) {
-  return {name, 0, value, nullptr, nullptr, option_kind::alias};
+  return {.name = name, .letter = 0, .value = value, .help = nullptr, .take = nullptr, .kind = option_kind::alias};
 }
 
 option_entry hidden_option(const char *name, const char *value, std::function<std::string(const std::string &)> take) {
-  return {name, 0, value, nullptr, std::move(take), option_kind::hidden};
+  return {.name = name, .letter = 0, .value = value, .help = nullptr, .take = std::move(take), .kind = option_kind::hidden};
 }
 
-option_entry option_heading(const char *title) { return {"", 0, nullptr, title, nullptr, option_kind::heading}; }
+option_entry option_heading(const char *title) {
+  return {.name = "", .letter = 0, .value = nullptr, .help = title, .take = nullptr, .kind = option_kind::heading};
+}
 
 option_entry value_option(const char *name, char letter, const char *value, const char *help,
                           std::function<std::string(const std::string &)> take) {
-  return {name, letter, value, help, std::move(take), option_kind::listed};
+  return {.name = name, .letter = letter, .value = value, .help = help, .take = std::move(take)};
 }
 
 option_entry switch_option(const char *name, char letter, const char *help,
                            std::function<std::string(const std::string &)> take) {
-  return {name, letter, nullptr, help, std::move(take), option_kind::listed};
+  return {.name = name, .letter = letter, .value = nullptr, .help = help, .take = std::move(take)};
 }
 
 int usage_error(const command_form &form, const std::string &message) {
@@ -209,10 +211,10 @@ std::function<std::string(const std::string &value)> take_name(const char *optio
 }
 
 option_entry flag_option(const char *name, const char *help, bool &flag) {
-  return {name, 0, nullptr, help, [&flag](const std::string &) {
-            flag = true;
-            return std::string();
-          }};
+  return switch_option(name, 0, help, [&flag](const std::string &) {
+    flag = true;
+    return std::string();
+  });
 }
 
 std::string range_text(const whole_number &number) {

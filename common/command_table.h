@@ -135,7 +135,7 @@ template <typename Number>
 option_entry whole_option(const char *name, char letter, const char *value, const char *help, whole_number number,
                           Number &target) {
   const std::string meaning = range_text(number);
-  return {name, letter, value, help, [=, &target](const std::string &text) {
-            return take_whole(text, number.low, number.high, number.what, meaning.c_str(), target);
-          }};
+  return value_option(name, letter, value, help, [=, &target](const std::string &text) {
+    return take_whole(text, number.low, number.high, number.what, meaning.c_str(), target);
+  });
 }
