@@ -1,4 +1,4 @@
-// Planning one image: its header read once, before any output is opened.
+// Planning one image from its header, before any output is opened.
 #include "image_plan.h"
 
 #include <algorithm>
