@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -74,25 +75,23 @@ struct job_memory {
 // the decode into them.
 exit_status convert_one(const std::string &input, image_outputs &o, const convert_options &options,
                         job_memory &memory) {
-  std::FILE *in = open_jpeg_input(input);
+  // Closed on every way out, running out of memory included; the held
+  // bytes outlive it.
+  const std::unique_ptr<std::FILE, void (*)(std::FILE *)> in(open_jpeg_input(input), close_input_file);
   if (!in) return status_failed;
-  if (o.target == "-" && standard_output_is_file(fileno(in))) {
-    close_input_file(in);
+  if (o.target == "-" && standard_output_is_file(fileno(in.get()))) {
     report_input(input, same_file_message(standard_output_name));
     return status_failed;
   }
   jpeg_input data;
-  const bool loaded = load_jpeg_input(input, in, input_limit(options), memory.input, data);
-  const int input_fd = fileno(in);
-  const image_plan plan = loaded ? plan_image({data.bytes, data.size}, options) : image_plan{};
-  if (!loaded || !plan.ok) {
-    close_input_file(in);
-    if (loaded) report_input(input, plan.refusal);
+  if (!load_jpeg_input(input, in.get(), input_limit(options), memory.input, data)) return status_failed;
+  const image_plan plan = plan_image({data.bytes, data.size}, options);
+  if (!plan.ok) {
+    report_input(input, plan.refusal);
     return status_failed;
   }
   std::string refusal;
-  std::FILE *out = open_outputs(o, options, input_fd, plan.components, plan.has_icc_profile, refusal);
-  close_input_file(in);
+  std::FILE *out = open_outputs(o, options, fileno(in.get()), plan.components, plan.has_icc_profile, refusal);
   if (out == nullptr) {
     report_input(input, refusal);
     return status_failed;

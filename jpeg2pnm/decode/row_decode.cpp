@@ -3,18 +3,16 @@
 // turned upright where the plan says.
 #include "row_decode.h"
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
 
+#include "diagnostics.h"
 #include "ink.h"
 #include "output/block_writer.h"
 #include "output/pnm_format.h"
 #include "plan/decode_setup.h"
 #include "plan/decompressor.h"
-#include "diagnostics.h"
-#include "input/exif_orientation.h"
 #include "tamlo_jpeg.h"
 #include "upright.h"
 

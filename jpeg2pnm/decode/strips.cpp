@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cerrno>
 #include <new>
 #include <string>
 #include <system_error>
